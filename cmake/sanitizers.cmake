@@ -1,0 +1,10 @@
+# ASan+UBSan or TSan for the whole tree; one build folder per flavour.
+if(VV_SANITIZE)
+  string(REPLACE ";" "," _vv_sanitizers "${VV_SANITIZE}")
+  add_compile_options(-fsanitize=${_vv_sanitizers} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${_vv_sanitizers})
+endif()
+if(VV_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project builds and tests with.
+# Idempotent: asks apt only for what is missing, and refreshes the package
+# lists only when something is missing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build ccache pkg-config clang libclang-rt-14-dev
+  libcurl4-openssl-dev libssl-dev zlib1g-dev libsqlite3-dev sqlite3
+  rapidjson-dev libasio-dev libfmt-dev libcli11-dev
+  libcpp-httplib-dev nlohmann-json3-dev libpcre2-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  curl python3 attr
+  libgtk-4-dev libwebkitgtk-6.0-dev xvfb xauth librsvg2-bin
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [ "$status" = "install ok installed" ] || missing+=("$p")
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}" >&2
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

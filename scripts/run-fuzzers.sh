@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Runs every fuzz target of a fuzz build for a number of seconds each.
+set -euo pipefail
+build=${1:?usage: run-fuzzers.sh BUILD_DIR SECONDS}
+seconds=${2:-60}
+status=0
+for target in "$build"/bin/fuzz_*; do
+  [ -x "$target" ] || continue
+  name=$(basename "$target")
+  corpus="fuzz/corpus-$name"
+  mkdir -p "$corpus"
+  seeds=()
+  [ -d "fuzz/seeds/${name#fuzz_}" ] && seeds=("fuzz/seeds/${name#fuzz_}")
+  echo "== $name for ${seconds}s"
+  if ! "$target" -max_total_time="$seconds" -print_final_stats=1 "$corpus" "${seeds[@]}" 2>"$build/$name.log"; then
+    echo "$name FAILED: see $build/$name.log" >&2
+    status=1
+  fi
+  grep -E '^stat::number_of_executed_units' "$build/$name.log" || true
+done
+exit $status
