@@ -1,0 +1,32 @@
+#pragma once
+// JSON text <-> Value. UTF-8 throughout.
+
+#include <string>
+#include <string_view>
+
+#include "platform/result.hpp"
+#include "platform/value.hpp"
+
+namespace platform::json {
+
+// The error domain of parse failures; the user info holds "error" (a message
+// naming the offset and the problem) and "offset".
+inline constexpr const char* kErrorDomain = "JSON";
+
+// Parses one JSON document. Integers become 'q' numbers (or 'Q' above the
+// signed range), other numbers 'd', true/false booleans, null the null marker.
+// Malformed text (including invalid UTF-8 and nesting deeper than 512) gives an Error.
+Result<Value> parse(std::string_view text);
+
+struct WriteOptions {
+  bool pretty = false;
+  bool sortKeys = false;
+};
+
+// Writes compact JSON. Nil writes as null. Dates, byte buffers and shared
+// objects have no JSON form: InvalidArgumentException
+// "Invalid type in JSON write (<kind>)". Non-finite numbers raise
+// "Invalid number value (NaN or infinity) in JSON write".
+std::string write(const Value& value, WriteOptions options = {});
+
+}  // namespace platform::json
