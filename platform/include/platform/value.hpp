@@ -73,9 +73,14 @@ class Value {
   Value(std::shared_ptr<T> object) noexcept : v_(std::shared_ptr<SharedObject>(std::move(object))) {}
 
   static Value null() noexcept { return Value(Null{}); }
-  // A new, empty array or dictionary (each call a distinct container).
-  static Value array(std::initializer_list<Value> items = {});
-  static Value dictionary(std::initializer_list<std::pair<std::string, Value>> items = {});
+  // A new array or dictionary holding the items (each call a distinct
+  // container). No default argument: a zero-argument call would be ambiguous
+  // with the accessors array() and dictionary() below.
+  static Value array(std::initializer_list<Value> items);
+  static Value dictionary(std::initializer_list<std::pair<std::string, Value>> items);
+  // A new, empty array or dictionary.
+  static Value emptyArray() { return array({}); }
+  static Value emptyDictionary() { return dictionary({}); }
 
   Kind kind() const noexcept { return static_cast<Kind>(v_.index()); }
   bool isNil() const noexcept { return kind() == Kind::Nil; }
