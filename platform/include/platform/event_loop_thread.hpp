@@ -53,8 +53,9 @@ class EventLoopThread final : public Executor {
 
   const std::string& name() const noexcept;
 
+  struct State;  // implementation detail, shared with Timer
+
  private:
-  struct State;
   std::shared_ptr<State> state_;
 };
 

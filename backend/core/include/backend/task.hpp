@@ -1,0 +1,508 @@
+#pragma once
+// Tasks: one-shot asynchronous outcomes with continuations.
+//
+// A task completes exactly once with a result (possibly "nothing"), an error,
+// an exception or cancellation. Continuations never run in the caller's
+// frame: they are scheduled on the background queue (or a given executor)
+// when the task completes. A continuation may return a task, whose outcome
+// the continuation's own task then adopts.
+
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "platform/error.hpp"
+#include "platform/exceptions.hpp"
+#include "platform/executor.hpp"
+
+namespace backend {
+
+using platform::Error;
+
+// Logs the main-thread warning; called whenever a blocking wait starts on the
+// main thread. A plain function so that a debugger can break on it.
+void warnBackendOperationOnMainThread();
+
+template <class T>
+class Task;
+template <class T>
+class TaskCompletionSource;
+
+namespace detail {
+
+// Everything of a task except its typed result.
+class TaskStateBase {
+ public:
+  bool isCompleted() const {
+    std::lock_guard lock(mutex_);
+    return completed_;
+  }
+  bool isCancelled() const {
+    std::lock_guard lock(mutex_);
+    return cancelled_;
+  }
+  std::optional<Error> error() const {
+    std::lock_guard lock(mutex_);
+    return error_;
+  }
+  std::exception_ptr exception() const {
+    std::lock_guard lock(mutex_);
+    return exception_;
+  }
+  bool isFaulted() const {
+    std::lock_guard lock(mutex_);
+    return error_.has_value() || exception_ != nullptr;
+  }
+
+  bool trySetError(Error error) {
+    return complete([&] { error_ = std::move(error); });
+  }
+  bool trySetException(std::exception_ptr exception) {
+    return complete([&] { exception_ = std::move(exception); });
+  }
+  bool trySetCancelled() {
+    return complete([&] { cancelled_ = true; });
+  }
+
+  // Runs `callback` at completion (under the task's lock, so it must only
+  // schedule or copy state), or at once when already completed.
+  void whenCompleted(platform::Work callback) {
+    {
+      std::lock_guard lock(mutex_);
+      if (!completed_) {
+        callbacks_.push_back(std::move(callback));
+        return;
+      }
+    }
+    callback();
+  }
+
+  // The outcome without taking the lock: only for callbacks registered with
+  // whenCompleted, which run while the completing thread holds it.
+  bool cancelledUnlocked() const { return cancelled_; }
+  const std::exception_ptr& exceptionUnlocked() const { return exception_; }
+  const std::optional<Error>& errorUnlocked() const { return error_; }
+
+  void wait() const {
+    if (platform::isMainThread()) warnBackendOperationOnMainThread();
+    std::unique_lock lock(mutex_);
+    if (completed_) return;
+    ++waiters_;
+    finished_.wait(lock, [this] { return completed_; });
+    --waiters_;
+  }
+
+ protected:
+  template <class Store>
+  bool complete(Store&& store) {
+    std::lock_guard lock(mutex_);
+    if (completed_) return false;
+    completed_ = true;
+    store();
+    // Nobody waiting: no wake-up call at all.
+    if (waiters_ > 0) finished_.notify_all();
+    for (auto& callback : callbacks_) callback();
+    callbacks_.clear();
+    callbacks_.shrink_to_fit();
+    return true;
+  }
+
+  mutable std::mutex mutex_;
+  mutable std::condition_variable finished_;
+  mutable int waiters_ = 0;
+  bool completed_ = false;
+  bool cancelled_ = false;
+  std::optional<Error> error_;
+  std::exception_ptr exception_;
+  std::vector<platform::Work> callbacks_;
+};
+
+template <class T>
+class TaskState final : public TaskStateBase {
+ public:
+  bool trySetResult(T result) {
+    return complete([&] { result_ = std::move(result); });
+  }
+  T result() const {
+    std::lock_guard lock(mutex_);
+    return result_;
+  }
+  const T& resultUnlocked() const { return result_; }
+
+ private:
+  T result_{};
+};
+
+template <>
+class TaskState<void> final : public TaskStateBase {
+ public:
+  bool trySetResult() {
+    return complete([] {});
+  }
+};
+
+template <class R>
+struct TaskUnwrap {
+  using type = R;
+};
+template <class U>
+struct TaskUnwrap<Task<U>> {
+  using type = U;
+};
+
+// The result type of a continuation whose block returns R.
+template <class R>
+using ContinuationResult = typename TaskUnwrap<std::decay_t<R>>::type;
+
+template <class T>
+inline constexpr bool isTask = false;
+template <class U>
+inline constexpr bool isTask<Task<U>> = true;
+
+}  // namespace detail
+
+// A task of any result type, for operations that only look at completion.
+class AnyTask {
+ public:
+  template <class T>
+  AnyTask(const Task<T>& task) : state_(task.state_) {}
+
+  bool isCompleted() const { return state_->isCompleted(); }
+  bool isCancelled() const { return state_->isCancelled(); }
+  std::optional<Error> error() const { return state_->error(); }
+  std::exception_ptr exception() const { return state_->exception(); }
+  void waitUntilFinished() const { state_->wait(); }
+  void whenCompleted(platform::Work callback) const { state_->whenCompleted(std::move(callback)); }
+
+ private:
+  std::shared_ptr<detail::TaskStateBase> state_;
+};
+
+template <class T>
+class Task {
+ public:
+  using ResultType = T;
+  using ResultCallback = std::conditional_t<std::is_void_v<T>, std::function<void(const std::optional<Error>&)>,
+                                            std::function<void(const std::conditional_t<std::is_void_v<T>, int, T>&,
+                                                               const std::optional<Error>&)>>;
+
+  // A pending task; complete it through a TaskCompletionSource.
+  Task() : state_(std::make_shared<detail::TaskState<T>>()) {}
+
+  template <class U = T, class = std::enable_if_t<!std::is_void_v<U>>>
+  static Task taskWithResult(U result) {
+    Task task;
+    task.state_->trySetResult(std::move(result));
+    return task;
+  }
+  template <class U = T, class = std::enable_if_t<std::is_void_v<U>>>
+  static Task taskWithResult() {
+    Task task;
+    task.state_->trySetResult();
+    return task;
+  }
+  static Task taskWithError(Error error) {
+    Task task;
+    task.state_->trySetError(std::move(error));
+    return task;
+  }
+  static Task taskWithException(std::exception_ptr exception) {
+    Task task;
+    task.state_->trySetException(std::move(exception));
+    return task;
+  }
+  static Task cancelledTask() {
+    Task task;
+    task.state_->trySetCancelled();
+    return task;
+  }
+
+  bool isCompleted() const { return state_->isCompleted(); }
+  bool isCancelled() const { return state_->isCancelled(); }
+  // Failed with an error or an exception.
+  bool isFaulted() const { return state_->isFaulted(); }
+  std::optional<Error> error() const { return state_->error(); }
+  std::exception_ptr exception() const { return state_->exception(); }
+  // The result; a default T while pending or failed.
+  template <class U = T, class = std::enable_if_t<!std::is_void_v<U>>>
+  U result() const {
+    return state_->result();
+  }
+
+  // Schedules `block(*this)` on `executor` once this task completes; returns
+  // a task for the block's outcome (an exception it throws is captured; a
+  // task it returns is adopted).
+  template <class F>
+  auto continueWith(platform::Executor& executor, F&& block) const
+      -> Task<detail::ContinuationResult<std::invoke_result_t<F, Task>>>;
+  // The same on the background queue.
+  template <class F>
+  auto continueWith(F&& block) const {
+    return continueWith(platform::backgroundQueue(), std::forward<F>(block));
+  }
+
+  // Runs `block(*this)` only when this task succeeded; otherwise the returned
+  // task ends in this task's state (same error, same exception, cancelled).
+  template <class F>
+  auto onSuccess(F&& block) const;
+
+  // Delivers the outcome to `callback` on the main queue and answers a task
+  // that completes once it ran. An exception is raised again on the main
+  // queue instead; a cancelled task completes without calling back. An empty
+  // callback answers this task's outcome unchanged.
+  Task<void> thenCallBackOnMainThreadAsync(ResultCallback callback) const;
+  // The same with the result turned into a boolean (nothing is false).
+  Task<void> thenCallBackOnMainThreadWithBoolValueAsync(
+      std::function<void(bool, const std::optional<Error>&)> callback) const;
+
+  // Blocks until completed (logs the main-thread warning on the main thread).
+  void waitUntilFinished() const { state_->wait(); }
+  // Waits, then: cancelled → default result, error untouched; exception →
+  // rethrown here; error → stored in *error when given; answers the result.
+  auto waitForResult(std::optional<Error>* error = nullptr) const;
+
+  // Makes `target` (a pending task) end as this task ends, at completion.
+  void forwardTo(const Task& target) const;
+
+  // Identity of the shared state: copies of one task compare equal.
+  bool operator==(const Task& other) const noexcept { return state_ == other.state_; }
+
+ private:
+  template <class U>
+  friend class Task;
+  template <class U>
+  friend class TaskCompletionSource;
+  friend class AnyTask;
+
+  explicit Task(std::shared_ptr<detail::TaskState<T>> state) : state_(std::move(state)) {}
+
+  // For a completed, failed or cancelled task: ends `target` the same way.
+  template <class U>
+  void forwardFailureTo(const TaskCompletionSource<U>& target) const;
+
+  std::shared_ptr<detail::TaskState<T>> state_;
+};
+
+// The producer side of a task.
+template <class T>
+class TaskCompletionSource {
+ public:
+  TaskCompletionSource() = default;
+  const Task<T>& task() const noexcept { return task_; }
+
+  template <class U = T, class = std::enable_if_t<!std::is_void_v<U>>>
+  bool trySetResult(U result) const {
+    return task_.state_->trySetResult(std::move(result));
+  }
+  template <class U = T, class = std::enable_if_t<std::is_void_v<U>>>
+  bool trySetResult() const {
+    return task_.state_->trySetResult();
+  }
+  bool trySetError(Error error) const { return task_.state_->trySetError(std::move(error)); }
+  bool trySetException(std::exception_ptr exception) const {
+    return task_.state_->trySetException(std::move(exception));
+  }
+  bool trySetCancelled() const { return task_.state_->trySetCancelled(); }
+
+  // As the try forms, raising InternalInconsistencyException when the task
+  // was already completed.
+  template <class U = T, class = std::enable_if_t<!std::is_void_v<U>>>
+  void setResult(U result) const {
+    if (!trySetResult(std::move(result)))
+      throw platform::InternalInconsistencyException("Cannot set the result on a completed task.");
+  }
+  template <class U = T, class = std::enable_if_t<std::is_void_v<U>>>
+  void setResult() const {
+    if (!trySetResult()) throw platform::InternalInconsistencyException("Cannot set the result on a completed task.");
+  }
+  void setError(Error error) const {
+    if (!trySetError(std::move(error)))
+      throw platform::InternalInconsistencyException("Cannot set the error on a completed task.");
+  }
+  void setException(std::exception_ptr exception) const {
+    if (!trySetException(std::move(exception)))
+      throw platform::InternalInconsistencyException("Cannot set the exception on a completed task.");
+  }
+  void cancel() const {
+    if (!trySetCancelled()) throw platform::InternalInconsistencyException("Cannot cancel a completed task.");
+  }
+
+ private:
+  Task<T> task_;
+};
+
+// A task that succeeds with nothing once every member has completed, however
+// each of them ended. An empty list gives an already succeeded task.
+Task<void> whenAll(const std::vector<AnyTask>& tasks);
+
+// A task that succeeds with nothing after `milliseconds`, completed on the
+// background queue.
+Task<void> delay(long long milliseconds);
+
+// ---------------------------------------------------------------------------
+
+namespace detail {
+
+// Completes `source` from the value a continuation block returned.
+template <class R, class Block, class Arg>
+void runBlockInto(Block& block, const Arg& argument, const TaskCompletionSource<ContinuationResult<R>>& source) {
+  try {
+    if constexpr (std::is_void_v<R>) {
+      block(argument);
+      source.trySetResult();
+    } else if constexpr (isTask<std::decay_t<R>>) {
+      auto returned = block(argument);
+      returned.forwardTo(source.task());
+    } else {
+      source.trySetResult(block(argument));
+    }
+  } catch (...) {
+    source.trySetException(std::current_exception());
+  }
+}
+
+}  // namespace detail
+
+template <class T>
+void Task<T>::forwardTo(const Task& target) const {
+  auto* from = state_.get();
+  auto to = target.state_;
+  // Runs inline at completion, under `from`'s lock: it only copies state, and
+  // `to` schedules its own continuations.
+  from->whenCompleted([from, to] {
+    if (from->cancelledUnlocked()) {
+      to->trySetCancelled();
+    } else if (from->exceptionUnlocked()) {
+      to->trySetException(from->exceptionUnlocked());
+    } else if (from->errorUnlocked()) {
+      to->trySetError(*from->errorUnlocked());
+    } else if constexpr (std::is_void_v<T>) {
+      to->trySetResult();
+    } else {
+      to->trySetResult(from->resultUnlocked());
+    }
+  });
+}
+
+template <class T>
+template <class U>
+void Task<T>::forwardFailureTo(const TaskCompletionSource<U>& target) const {
+  if (isCancelled()) {
+    target.trySetCancelled();
+  } else if (auto exception = this->exception()) {
+    target.trySetException(exception);
+  } else if (auto error = this->error()) {
+    target.trySetError(*error);
+  }
+}
+
+template <class T>
+template <class F>
+auto Task<T>::continueWith(platform::Executor& executor, F&& block) const
+    -> Task<detail::ContinuationResult<std::invoke_result_t<F, Task>>> {
+  using R = std::invoke_result_t<F, Task>;
+  using U = detail::ContinuationResult<R>;
+  TaskCompletionSource<U> source;
+  // Weak: a pending task must not own itself through its own callback list.
+  std::weak_ptr<detail::TaskState<T>> weakSelf = state_;
+  state_->whenCompleted([&executor, weakSelf, source, block = std::forward<F>(block)]() mutable {
+    Task self(weakSelf.lock());
+    executor.post([self = std::move(self), source, block = std::move(block)]() mutable {
+      detail::runBlockInto<R>(block, self, source);
+    });
+  });
+  return source.task();
+}
+
+template <class T>
+template <class F>
+auto Task<T>::onSuccess(F&& block) const {
+  using R = std::invoke_result_t<F, Task>;
+  using U = detail::ContinuationResult<R>;
+  return continueWith([block = std::forward<F>(block)](const Task& completed) mutable -> Task<U> {
+    if (completed.isFaulted() || completed.isCancelled()) {
+      TaskCompletionSource<U> failed;
+      completed.forwardFailureTo(failed);
+      return failed.task();
+    }
+    return completed.continueWith(std::move(block));
+  });
+}
+
+template <class T>
+Task<void> Task<T>::thenCallBackOnMainThreadAsync(ResultCallback callback) const {
+  if (!callback) {
+    return continueWith([](const Task& completed) -> Task<void> {
+      TaskCompletionSource<void> same;
+      if (completed.isFaulted() || completed.isCancelled()) {
+        completed.forwardFailureTo(same);
+      } else {
+        same.trySetResult();
+      }
+      return same.task();
+    });
+  }
+  return continueWith([callback = std::move(callback)](const Task& completed) mutable {
+    TaskCompletionSource<void> delivered;
+    platform::mainQueue().post([completed, delivered, callback = std::move(callback)] {
+      // Completes the returned task even when the exception unwinds the loop.
+      struct Complete {
+        const TaskCompletionSource<void>& source;
+        ~Complete() { source.trySetResult(); }
+      } complete{delivered};
+      if (auto exception = completed.exception()) std::rethrow_exception(exception);
+      if (completed.isCancelled()) return;
+      if constexpr (std::is_void_v<T>) {
+        callback(completed.error());
+      } else {
+        callback(completed.result(), completed.error());
+      }
+    });
+    return delivered.task();
+  });
+}
+
+template <class T>
+Task<void> Task<T>::thenCallBackOnMainThreadWithBoolValueAsync(
+    std::function<void(bool, const std::optional<Error>&)> callback) const {
+  if (!callback) return thenCallBackOnMainThreadAsync(nullptr);
+  if constexpr (std::is_void_v<T>) {
+    return thenCallBackOnMainThreadAsync(
+        [callback = std::move(callback)](const std::optional<Error>& error) { callback(false, error); });
+  } else {
+    return thenCallBackOnMainThreadAsync([callback = std::move(callback)](const T& result,
+                                                                           const std::optional<Error>& error) {
+      if constexpr (std::is_same_v<T, bool>) {
+        callback(result, error);
+      } else if constexpr (requires { result.boolValue(); }) {
+        callback(result.boolValue(), error);
+      } else {
+        callback(static_cast<bool>(result), error);
+      }
+    });
+  }
+}
+
+template <class T>
+auto Task<T>::waitForResult(std::optional<Error>* error) const {
+  waitUntilFinished();
+  if constexpr (std::is_void_v<T>) {
+    if (isCancelled()) return;
+    if (auto exception = this->exception()) std::rethrow_exception(exception);
+    if (auto failure = this->error(); failure && error) *error = std::move(failure);
+  } else {
+    if (isCancelled()) return T{};
+    if (auto exception = this->exception()) std::rethrow_exception(exception);
+    if (auto failure = this->error(); failure && error) *error = std::move(failure);
+    return result();
+  }
+}
+
+}  // namespace backend

@@ -1,0 +1,227 @@
+#include "backend/task.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+
+#include "platform/log.hpp"
+#include "platform/run_loop.hpp"
+#include "platform/value.hpp"
+
+namespace backend {
+namespace {
+
+using namespace std::chrono_literals;
+using platform::RunLoop;
+using platform::Value;
+
+Error sampleError(int code = 42) { return Error("Backend", code, Value::dictionary({{"error", "boom"}})); }
+
+TEST(TaskCompletion, CompletesExactlyOnceWithTheFirstOutcome) {
+  TaskCompletionSource<int> source;
+  EXPECT_TRUE(source.trySetResult(1));
+  EXPECT_FALSE(source.trySetResult(2));
+  EXPECT_FALSE(source.trySetError(sampleError()));
+  EXPECT_FALSE(source.trySetCancelled());
+  EXPECT_EQ(source.task().result(), 1);
+  EXPECT_FALSE(source.task().error());
+  EXPECT_FALSE(source.task().isCancelled());
+}
+
+TEST(TaskCompletion, SettersOnACompletedTaskRaiseWithTheirMessages) {
+  TaskCompletionSource<int> source;
+  source.setResult(1);
+  auto reasonOf = [](auto&& call) {
+    try {
+      call();
+    } catch (const platform::InternalInconsistencyException& e) {
+      return std::string(e.what());
+    }
+    return std::string("no exception");
+  };
+  EXPECT_EQ(reasonOf([&] { source.setResult(2); }), "Cannot set the result on a completed task.");
+  EXPECT_EQ(reasonOf([&] { source.setError(sampleError()); }), "Cannot set the error on a completed task.");
+  EXPECT_EQ(reasonOf([&] { source.setException(std::make_exception_ptr(std::runtime_error("x"))); }),
+            "Cannot set the exception on a completed task.");
+  EXPECT_EQ(reasonOf([&] { source.cancel(); }), "Cannot cancel a completed task.");
+  EXPECT_EQ(source.task().result(), 1);
+}
+
+TEST(TaskContinuation, NeverRunsInTheCallersFrameEvenWhenAlreadyCompleted) {
+  auto task = Task<int>::taskWithResult(5);
+  std::atomic<bool> inCallerFrame{true};
+  auto next = task.continueWith([&](const Task<int>& t) {
+    EXPECT_FALSE(inCallerFrame.load()) << "block ran before continueWith returned";
+    return t.result() * 2;
+  });
+  inCallerFrame = false;
+  EXPECT_EQ(next.waitForResult(), 10);
+}
+
+TEST(TaskContinuation, AdoptsTheOutcomeOfAReturnedTask) {
+  auto base = Task<void>::taskWithResult();
+  auto cancelled = base.continueWith([](const Task<void>&) { return Task<int>::cancelledTask(); });
+  auto failed = base.continueWith([](const Task<void>&) { return Task<int>::taskWithError(sampleError(7)); });
+  TaskCompletionSource<std::string> later;
+  auto adopted = base.continueWith([&](const Task<void>&) { return later.task(); });
+  cancelled.waitUntilFinished();
+  failed.waitUntilFinished();
+  EXPECT_TRUE(cancelled.isCancelled());
+  EXPECT_EQ(failed.error()->code, 7);
+  EXPECT_FALSE(adopted.isCompleted());
+  later.setResult("done");
+  EXPECT_EQ(adopted.waitForResult(), "done");
+}
+
+TEST(TaskContinuation, CapturesAnExceptionAndRaisesItInTheWaiter) {
+  auto task = Task<void>::taskWithResult().continueWith([](const Task<void>&) -> int {
+    throw platform::InvalidArgumentException("bad argument");
+  });
+  EXPECT_THROW(task.waitForResult(), platform::InvalidArgumentException);
+  EXPECT_TRUE(task.isFaulted());
+}
+
+TEST(TaskContinuation, OnSuccessPassesFailuresThroughUnchanged) {
+  std::atomic<int> calls{0};
+  auto block = [&](const Task<int>& t) {
+    ++calls;
+    return t.result() + 1;
+  };
+  auto fromError = Task<int>::taskWithError(sampleError(9)).onSuccess(block);
+  auto fromCancel = Task<int>::cancelledTask().onSuccess(block);
+  auto fromException =
+      Task<int>::taskWithException(std::make_exception_ptr(std::runtime_error("x"))).onSuccess(block);
+  auto fromSuccess = Task<int>::taskWithResult(1).onSuccess(block);
+  EXPECT_EQ(fromSuccess.waitForResult(), 2);
+  fromError.waitUntilFinished();
+  fromCancel.waitUntilFinished();
+  fromException.waitUntilFinished();
+  EXPECT_EQ(fromError.error()->code, 9);
+  EXPECT_TRUE(fromCancel.isCancelled());
+  EXPECT_TRUE(fromException.exception());
+  EXPECT_EQ(calls.load(), 1);
+}
+
+TEST(TaskContinuation, ContinuationsRegisteredFromManyThreadsAllRunOnce) {
+  TaskCompletionSource<int> source;
+  std::atomic<int> runs{0};
+  std::vector<Task<void>> continuations(400);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = t; i < 400; i += 4) {
+        continuations[i] = source.task().continueWith([&](const Task<int>&) { ++runs; });
+        if (i == 200) source.trySetResult(1);  // completion races with registration
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  source.trySetResult(1);
+  for (auto& c : continuations) c.waitUntilFinished();
+  EXPECT_EQ(runs.load(), 400);
+}
+
+TEST(TaskWaiting, WaitForResultOnCancelledLeavesTheErrorUntouched) {
+  std::optional<Error> error = sampleError(1);
+  EXPECT_EQ(Task<int>::cancelledTask().waitForResult(&error), 0);
+  EXPECT_EQ(error->code, 1);
+  std::optional<Error> failure;
+  Task<int>::taskWithError(sampleError(3)).waitForResult(&failure);
+  EXPECT_EQ(failure->code, 3);
+}
+
+TEST(TaskWaiting, WaitOnTheMainThreadWarnsOncePerCallAndStillWaits) {
+  ASSERT_TRUE(platform::isMainThread());
+  platform::LogCapture capture;
+  auto task = delay(20);
+  task.waitUntilFinished();
+  EXPECT_TRUE(task.isCompleted());
+  int warnings = 0;
+  for (const auto& line : capture.lines())
+    if (line.find("Break on warnBackendOperationOnMainThread() to debug.") != std::string::npos) ++warnings;
+  EXPECT_EQ(warnings, 1);
+}
+
+TEST(TaskWaiting, WaiterOnAnotherThreadWakesAtCompletion) {
+  for (int round = 0; round < 200; ++round) {
+    TaskCompletionSource<int> source;
+    std::thread waiter([&] { EXPECT_EQ(source.task().waitForResult(), round); });
+    source.setResult(round);
+    waiter.join();
+  }
+}
+
+TEST(TaskWhenAll, SucceedsWhateverTheMembersEndedWith) {
+  EXPECT_TRUE(whenAll({}).isCompleted());
+  std::vector<TaskCompletionSource<int>> sources(8);
+  std::vector<AnyTask> members;
+  for (auto& s : sources) members.emplace_back(s.task());
+  auto all = whenAll(members);
+  std::vector<std::thread> completers;
+  for (int i = 0; i < 8; ++i) {
+    completers.emplace_back([&, i] {
+      if (i % 3 == 0) sources[i].setError(sampleError());
+      else if (i % 3 == 1) sources[i].cancel();
+      else sources[i].setResult(i);
+    });
+  }
+  for (auto& t : completers) t.join();
+  all.waitUntilFinished();
+  EXPECT_FALSE(all.isFaulted());
+  EXPECT_FALSE(all.isCancelled());
+}
+
+TEST(TaskDelay, CompletesNoEarlierThanAsked) {
+  auto start = std::chrono::steady_clock::now();
+  delay(30).waitUntilFinished();
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 30ms);
+}
+
+TEST(TaskMainThreadCallback, DeliversOnTheMainQueue) {
+  bool called = false;
+  auto done = Task<Value>::taskWithResult(Value("x")).thenCallBackOnMainThreadAsync(
+      [&](const Value& result, const std::optional<Error>& error) {
+        EXPECT_TRUE(platform::isMainThread());
+        EXPECT_EQ(result, Value("x"));
+        EXPECT_FALSE(error);
+        called = true;
+      });
+  ASSERT_TRUE(RunLoop::main().runUntil([&] { return done.isCompleted(); }, 5s));
+  EXPECT_TRUE(called);
+}
+
+TEST(TaskMainThreadCallback, CancelledSkipsTheBlockButCompletes) {
+  bool called = false;
+  auto done = Task<int>::cancelledTask().thenCallBackOnMainThreadAsync(
+      [&](const int&, const std::optional<Error>&) { called = true; });
+  ASSERT_TRUE(RunLoop::main().runUntil([&] { return done.isCompleted(); }, 5s));
+  EXPECT_FALSE(called);
+}
+
+TEST(TaskMainThreadCallback, ExceptionIsRaisedOnTheMainThread) {
+  auto failed = Task<int>::taskWithException(std::make_exception_ptr(std::runtime_error("main")));
+  auto done = failed.thenCallBackOnMainThreadAsync([](const int&, const std::optional<Error>&) {
+    ADD_FAILURE() << "block must not run";
+  });
+  EXPECT_THROW(RunLoop::main().runUntil([&] { return done.isCompleted(); }, 5s), std::runtime_error);
+  EXPECT_TRUE(done.isCompleted());
+}
+
+TEST(TaskMainThreadCallback, BoolFormConvertsNothingToFalse) {
+  std::optional<bool> seen;
+  auto done = Task<Value>::taskWithResult(Value()).thenCallBackOnMainThreadWithBoolValueAsync(
+      [&](bool value, const std::optional<Error>&) { seen = value; });
+  ASSERT_TRUE(RunLoop::main().runUntil([&] { return done.isCompleted(); }, 5s));
+  EXPECT_EQ(seen, false);
+}
+
+TEST(TaskChains, LongChainsNeitherRecurseNorLoseHops) {
+  auto task = Task<int>::taskWithResult(0);
+  for (int i = 0; i < 20000; ++i) task = task.continueWith([](const Task<int>& t) { return t.result() + 1; });
+  EXPECT_EQ(task.waitForResult(), 20000);
+}
+
+}  // namespace
+}  // namespace backend

@@ -1,0 +1,57 @@
+#include "platform/executor.hpp"
+
+#include <atomic>
+#include <thread>
+
+#include "platform/event_loop_thread.hpp"
+#include "platform/run_loop.hpp"
+#include "thread_pool.hpp"
+
+namespace platform {
+namespace {
+
+const std::thread::id kMainThreadId = std::this_thread::get_id();
+std::atomic<Executor*> installedMainQueue{nullptr};
+
+// The thread that holds every postDelayed wait of executors without timers of
+// their own; it only forwards the work to its executor when due.
+EventLoopThread& timerThread() {
+  static EventLoopThread thread("vv-timers");
+  return thread;
+}
+
+unsigned backgroundThreadCount() {
+  unsigned cores = std::thread::hardware_concurrency();
+  return cores < 4 ? 4 : cores;
+}
+
+}  // namespace
+
+void Executor::postDelayed(Duration delay, Work work) {
+  timerThread().postDelayed(delay, [this, work = std::move(work)]() mutable { post(std::move(work)); });
+}
+
+bool isMainThread() noexcept { return std::this_thread::get_id() == kMainThreadId; }
+
+Executor& mainQueue() {
+  Executor* installed = installedMainQueue.load(std::memory_order_acquire);
+  return installed ? *installed : RunLoop::main();
+}
+
+void setMainQueue(Executor* queue) noexcept { installedMainQueue.store(queue, std::memory_order_release); }
+
+Executor& backgroundQueue() {
+  static ThreadPool pool("vv-background", backgroundThreadCount(), ThreadPool::Priority::Default);
+  return pool;
+}
+
+Executor& lowPriorityQueue() {
+  static ThreadPool pool("vv-low", 2, ThreadPool::Priority::Low);
+  return pool;
+}
+
+namespace detail {
+std::thread::id mainThreadId() noexcept { return kMainThreadId; }
+}  // namespace detail
+
+}  // namespace platform

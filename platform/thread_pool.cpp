@@ -1,0 +1,64 @@
+#include "thread_pool.hpp"
+
+#include <pthread.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <asio/defer.hpp>
+#include <asio/executor_work_guard.hpp>
+#include <asio/io_context.hpp>
+#include <asio/post.hpp>
+#include <thread>
+#include <vector>
+
+namespace platform {
+
+struct ThreadPool::State {
+  explicit State(unsigned threads) : context(static_cast<int>(threads)), guard(context.get_executor()) {}
+  asio::io_context context;
+  asio::executor_work_guard<asio::io_context::executor_type> guard;
+  std::vector<std::thread> threads;
+};
+
+namespace {
+
+void nameAndPrioritiseCurrentThread(const std::string& name, ThreadPool::Priority priority) {
+  pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
+  if (priority == ThreadPool::Priority::Low) {
+    // Linux applies setpriority to the calling thread when given its thread id.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
+  }
+}
+
+}  // namespace
+
+ThreadPool::ThreadPool(std::string name, unsigned threads, Priority priority)
+    : state_(std::make_unique<State>(threads)) {
+  for (unsigned i = 0; i < threads; ++i) {
+    state_->threads.emplace_back([state = state_.get(), name, priority] {
+      nameAndPrioritiseCurrentThread(name, priority);
+      state->context.run();
+    });
+  }
+}
+
+ThreadPool::~ThreadPool() {
+  state_->guard.reset();
+  state_->context.stop();
+  for (auto& thread : state_->threads) thread.join();
+}
+
+void ThreadPool::post(Work work) {
+  // From a pool thread, defer keeps the work on this thread's private queue:
+  // a chain of continuations then never pays for waking an idle thread.
+  if (state_->context.get_executor().running_in_this_thread()) {
+    asio::defer(state_->context, std::move(work));
+  } else {
+    asio::post(state_->context, std::move(work));
+  }
+}
+
+bool ThreadPool::runsOnCurrentThread() const { return state_->context.get_executor().running_in_this_thread(); }
+
+}  // namespace platform
