@@ -12,6 +12,10 @@ namespace platform::json {
 // The error domain of parse failures; the user info holds "error" (a message
 // naming the offset and the problem) and "offset".
 inline constexpr const char* kErrorDomain = "JSON";
+// The code of every parse failure (the platform's code for corrupt JSON text).
+inline constexpr int kInvalidJSONCode = 3840;
+// Deepest nesting of arrays and objects that parse() accepts.
+inline constexpr int kMaxDepth = 512;
 
 // Parses one JSON document. Integers become 'q' numbers (or 'Q' above the
 // signed range), other numbers 'd', true/false booleans, null the null marker.

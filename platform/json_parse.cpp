@@ -1,0 +1,159 @@
+// JSON text -> Value: RapidJSON's SAX reader feeding a builder that makes our
+// owning tree directly, with no intermediate document.
+
+#include <rapidjson/error/en.h>
+#include <rapidjson/reader.h>
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+
+#include "platform/json.hpp"
+
+namespace platform::json {
+namespace {
+
+// A bounded input stream: the text need not be NUL-terminated, and a NUL byte
+// inside it is still just a byte whose offset we can report.
+class ViewStream {
+ public:
+  using Ch = char;
+  explicit ViewStream(std::string_view text) : begin_(text.data()), p_(text.data()), end_(text.data() + text.size()) {}
+
+  Ch Peek() const { return p_ != end_ ? *p_ : '\0'; }
+  Ch Take() { return p_ != end_ ? *p_++ : '\0'; }
+  std::size_t Tell() const { return static_cast<std::size_t>(p_ - begin_); }
+  bool atEnd() const { return p_ == end_; }
+
+  // Read-only stream: the reader never writes through these without the in-situ flag.
+  Ch* PutBegin() { return nullptr; }
+  void Put(Ch) {}
+  void Flush() {}
+  std::size_t PutEnd(Ch*) { return 0; }
+
+ private:
+  const char* begin_;
+  const char* p_;
+  const char* end_;
+};
+
+// Builds Values bottom-up: finished children wait on two scratch stacks and
+// move into an exactly sized container when their parent closes, so no
+// container grows by reallocation.
+class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> {
+ public:
+  explicit Builder(const ViewStream& stream) : stream_(stream) {}
+
+  bool Null() { return add(Value::null()); }
+  bool Bool(bool b) { return add(Value(Number::boolean(b))); }
+  bool Int(int i) { return add(Value(Number::ofLongLong(i))); }
+  bool Uint(unsigned u) { return add(Value(Number::ofLongLong(u))); }
+  bool Int64(std::int64_t i) { return add(Value(Number::ofLongLong(i))); }
+  bool Uint64(std::uint64_t u) {
+    if (u > static_cast<std::uint64_t>(std::numeric_limits<long long>::max())) {
+      return add(Value(Number::ofULongLong(u)));
+    }
+    return add(Value(Number::ofLongLong(static_cast<long long>(u))));
+  }
+  bool Double(double d) { return add(Value(Number::ofDouble(d))); }
+  bool String(const char* s, rapidjson::SizeType length, bool) { return add(Value(std::string(s, length))); }
+
+  bool StartObject() { return open(true); }
+  bool Key(const char* s, rapidjson::SizeType length, bool) {
+    entries_.emplace_back(std::string(s, length), Value());
+    return true;
+  }
+  bool EndObject(rapidjson::SizeType count) {
+    Dictionary dict;
+    dict.reserve(count);
+    const auto first = entries_.end() - count;
+    for (auto it = first; it != entries_.end(); ++it) {
+      if (!replaceDuplicate(dict, *it)) dict.append(std::move(it->first), std::move(it->second));
+    }
+    entries_.erase(first, entries_.end());
+    return close(Value(std::move(dict)));
+  }
+
+  bool StartArray() { return open(false); }
+  bool EndArray(rapidjson::SizeType count) {
+    const auto first = items_.end() - count;
+    Array array(std::make_move_iterator(first), std::make_move_iterator(items_.end()));
+    items_.erase(first, items_.end());
+    return close(Value(std::move(array)));
+  }
+
+  // Offset of the bracket past the depth limit, if parsing stopped there.
+  std::optional<std::size_t> tooDeepAt() const { return tooDeepAt_; }
+  Value takeRoot() { return std::move(root_); }
+
+ private:
+  bool open(bool object) {
+    if (containers_.size() >= static_cast<std::size_t>(kMaxDepth)) {
+      tooDeepAt_ = stream_.Tell() - 1;  // the bracket that opened one level too many
+      return false;
+    }
+    containers_.push_back(object);
+    return true;
+  }
+
+  bool close(Value container) {
+    containers_.pop_back();
+    return add(std::move(container));
+  }
+
+  bool add(Value v) {
+    if (containers_.empty()) {
+      root_ = std::move(v);
+    } else if (containers_.back()) {
+      entries_.back().second = std::move(v);
+    } else {
+      items_.push_back(std::move(v));
+    }
+    return true;
+  }
+
+  // A repeated key keeps its first position and takes the last value, as
+  // setting it twice would.
+  static bool replaceDuplicate(Dictionary& dict, Dictionary::Entry& entry) {
+    Value* existing = dict.find(entry.first);
+    if (!existing) return false;
+    *existing = std::move(entry.second);
+    return true;
+  }
+
+  std::vector<bool> containers_;  // true: object
+  std::vector<Value> items_;
+  std::vector<Dictionary::Entry> entries_;
+  Value root_;
+  const ViewStream& stream_;
+  std::optional<std::size_t> tooDeepAt_;
+};
+
+bool isJSONWhitespace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+Error parseError(std::size_t offset, const std::string& problem) {
+  const std::string message = "Invalid JSON at offset " + std::to_string(offset) + ": " + problem;
+  return Error(kErrorDomain, kInvalidJSONCode,
+               Value::dictionary({{"error", message}, {"offset", Value(static_cast<long long>(offset))}}));
+}
+
+}  // namespace
+
+Result<Value> parse(std::string_view text) {
+  constexpr unsigned kFlags =
+      rapidjson::kParseValidateEncodingFlag | rapidjson::kParseFullPrecisionFlag | rapidjson::kParseStopWhenDoneFlag;
+  ViewStream stream(text);
+  Builder builder(stream);
+  rapidjson::Reader reader;
+  const rapidjson::ParseResult result = reader.Parse<kFlags>(stream, builder);
+  if (auto offset = builder.tooDeepAt()) {
+    return parseError(*offset, "Nesting deeper than " + std::to_string(kMaxDepth) + " levels.");
+  }
+  if (result.IsError()) return parseError(result.Offset(), rapidjson::GetParseError_En(result.Code()));
+  // The reader stops after the root value; only whitespace may follow it.
+  while (!stream.atEnd() && isJSONWhitespace(stream.Peek())) stream.Take();
+  if (!stream.atEnd()) return parseError(stream.Tell(), "Unexpected text after the document.");
+  return builder.takeRoot();
+}
+
+}  // namespace platform::json
