@@ -19,7 +19,9 @@ Task<void> whenAll(const std::vector<AnyTask>& tasks) {
   for (const auto& task : tasks) {
     // Counting needs no background hop: it is a decrement at completion.
     task.whenCompleted([remaining, all] {
-      if (remaining->fetch_sub(1, std::memory_order_acq_rel) == 1) all.trySetResult();
+      if (remaining->fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        detail::runCompletionStep([all] { all.trySetResult(); });
+      }
     });
   }
   return all.task();

@@ -8,6 +8,7 @@
 
 #include "platform/log.hpp"
 #include "platform/run_loop.hpp"
+#include "backend/task_queue.hpp"
 #include "platform/value.hpp"
 
 namespace backend {
@@ -221,6 +222,37 @@ TEST(TaskChains, LongChainsNeitherRecurseNorLoseHops) {
   auto task = Task<int>::taskWithResult(0);
   for (int i = 0; i < 20000; ++i) task = task.continueWith([](const Task<int>& t) { return t.result() + 1; });
   EXPECT_EQ(task.waitForResult(), 20000);
+}
+
+}  // namespace
+}  // namespace backend
+
+namespace backend {
+namespace {
+
+// Each continuation returns the next continuation's task: completing the
+// innermost completes 100,000 adopting tasks, which must not recurse.
+Task<int> nestedChain(Task<int> task, int remaining) {
+  if (remaining == 0) return task;
+  return task.continueWith([remaining](const Task<int>& t) {
+    return nestedChain(Task<int>::taskWithResult(t.result() + 1), remaining - 1);
+  });
+}
+
+TEST(TaskChains, DeeplyNestedAdoptionDoesNotOverflowTheStack) {
+  EXPECT_EQ(nestedChain(Task<int>::taskWithResult(0), 100000).waitForResult(), 100000);
+}
+
+TEST(TaskQueue, LongQueueCompletingAtOnceDoesNotOverflowTheStack) {
+  TaskQueue queue;
+  TaskCompletionSource<void> gate;
+  Task<void> last;
+  for (int i = 0; i < 100000; ++i) {
+    last = queue.enqueue([&](const Task<void>&) { return gate.task(); });
+  }
+  gate.setResult();
+  last.waitUntilFinished();
+  SUCCEED();
 }
 
 }  // namespace

@@ -370,24 +370,52 @@ void runBlockInto(Block& block, const Arg& argument, const TaskCompletionSource<
 
 }  // namespace detail
 
+namespace detail {
+
+// Completion-time bookkeeping (adoption, whenAll counting) runs inline; a
+// chain of tasks each completing the next would recurse once per link, so
+// past this depth the step hops to the background queue instead.
+inline constexpr int kMaxInlineCompletionDepth = 64;
+inline thread_local int completionDepth = 0;
+
+template <class F>
+void runCompletionStep(F&& step) {
+  if (completionDepth < kMaxInlineCompletionDepth) {
+    ++completionDepth;
+    step();
+    --completionDepth;
+  } else {
+    platform::backgroundQueue().post(std::forward<F>(step));
+  }
+}
+
+template <class T>
+void copyOutcome(const TaskState<T>& from, TaskState<T>& to) {
+  if (from.cancelledUnlocked()) {
+    to.trySetCancelled();
+  } else if (from.exceptionUnlocked()) {
+    to.trySetException(from.exceptionUnlocked());
+  } else if (from.errorUnlocked()) {
+    to.trySetError(*from.errorUnlocked());
+  } else if constexpr (std::is_void_v<T>) {
+    to.trySetResult();
+  } else {
+    to.trySetResult(from.resultUnlocked());
+  }
+}
+
+}  // namespace detail
+
 template <class T>
 void Task<T>::forwardTo(const Task& target) const {
-  auto* from = state_.get();
+  std::weak_ptr<detail::TaskState<T>> weakFrom = state_;
   auto to = target.state_;
-  // Runs inline at completion, under `from`'s lock: it only copies state, and
-  // `to` schedules its own continuations.
-  from->whenCompleted([from, to] {
-    if (from->cancelledUnlocked()) {
-      to->trySetCancelled();
-    } else if (from->exceptionUnlocked()) {
-      to->trySetException(from->exceptionUnlocked());
-    } else if (from->errorUnlocked()) {
-      to->trySetError(*from->errorUnlocked());
-    } else if constexpr (std::is_void_v<T>) {
-      to->trySetResult();
-    } else {
-      to->trySetResult(from->resultUnlocked());
-    }
+  // Runs at completion, under `from`'s lock: it only copies state, and `to`
+  // schedules its own continuations.
+  state_->whenCompleted([weakFrom, to] {
+    // `from` is completed, so its fields no longer change: a deferred copy may
+    // read them without its lock.
+    detail::runCompletionStep([from = weakFrom.lock(), to] { detail::copyOutcome(*from, *to); });
   });
 }
 
