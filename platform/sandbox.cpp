@@ -1,0 +1,168 @@
+#include "platform/sandbox.hpp"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <mutex>
+#include <random>
+
+#include "platform/log.hpp"
+
+namespace fs = std::filesystem;
+
+namespace platform {
+namespace {
+
+std::mutex rootMutex;
+fs::path overriddenRoot;
+
+fs::path homeDirectory() {
+  const char* home = std::getenv("HOME");
+  if (home && home[0] == '/') return home;
+  if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) return entry->pw_dir;
+  return "/tmp";
+}
+
+fs::path defaultRoot() {
+  const char* dataHome = std::getenv("XDG_DATA_HOME");
+  fs::path base = (dataHome && dataHome[0] == '/') ? fs::path(dataHome) : homeDirectory() / ".local" / "share";
+  return base / "vestavind-reader";
+}
+
+fs::path ensureDirectory(fs::path path) {
+  std::error_code error;
+  fs::create_directories(path, error);
+  if (error) log("Unable to create directory " + path.string() + ": " + error.message());
+  return path;
+}
+
+std::error_code lastError() { return {errno, std::generic_category()}; }
+
+// A name no other writer in this directory picks, hidden from listings.
+fs::path temporarySibling(const fs::path& path) {
+  thread_local std::mt19937_64 random{std::random_device{}()};
+  char suffix[17];
+  std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
+  return path.parent_path() / ("." + path.filename().string() + ".tmp-" + suffix);
+}
+
+std::error_code writeAll(int fd, std::string_view bytes) {
+  std::size_t written = 0;
+  while (written < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return lastError();
+    written += static_cast<std::size_t>(n);
+  }
+  return {};
+}
+
+std::error_code syncDirectory(const fs::path& directory) {
+  int fd = ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return lastError();
+  std::error_code error;
+  if (::fsync(fd) != 0) error = lastError();
+  ::close(fd);
+  return error;
+}
+
+std::error_code writeAndSync(const fs::path& temporary, std::string_view bytes, unsigned mode, bool& created) {
+  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
+  if (fd < 0) return lastError();
+  created = true;
+  std::error_code error = writeAll(fd, bytes);
+  if (!error && ::fsync(fd) != 0) error = lastError();
+  if (::close(fd) != 0 && !error) error = lastError();
+  return error;
+}
+
+}  // namespace
+
+fs::path Sandbox::root() {
+  std::lock_guard lock(rootMutex);
+  return overriddenRoot.empty() ? defaultRoot() : overriddenRoot;
+}
+
+void Sandbox::setRoot(fs::path root) {
+  std::lock_guard lock(rootMutex);
+  overriddenRoot = std::move(root);
+}
+
+fs::path Sandbox::library() { return ensureDirectory(root() / "Library"); }
+fs::path Sandbox::caches() { return ensureDirectory(root() / "Library" / "Caches"); }
+fs::path Sandbox::documents() { return ensureDirectory(root() / "Documents"); }
+fs::path Sandbox::tmp() { return ensureDirectory(root() / "tmp"); }
+
+std::error_code writeFileAtomically(const fs::path& path, std::string_view bytes, unsigned mode) {
+  if (path.filename().empty()) return std::make_error_code(std::errc::is_a_directory);
+  fs::path temporary = temporarySibling(path);
+  bool created = false;
+  std::error_code error = writeAndSync(temporary, bytes, mode, created);
+  if (!error && ::rename(temporary.c_str(), path.c_str()) != 0) error = lastError();
+  if (error) {
+    if (created) ::unlink(temporary.c_str());
+    return error;
+  }
+  // The rename itself is durable only once the directory entry is on disk.
+  return syncDirectory(path.parent_path());
+}
+
+std::optional<std::string> readFile(const fs::path& path, std::error_code* error) {
+  auto fail = [&](std::error_code code) -> std::optional<std::string> {
+    if (error) *error = code;
+    return std::nullopt;
+  };
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return fail(lastError());
+  std::string content;
+  char buffer[64 * 1024];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      std::error_code code = lastError();
+      ::close(fd);
+      return fail(code);
+    }
+    if (n == 0) break;
+    content.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  if (error) error->clear();
+  return content;
+}
+
+bool isSafeRelativePath(std::string_view relative) {
+  if (relative.empty() || relative.front() == '/') return false;
+  if (relative.find('\0') != std::string_view::npos) return false;
+  std::size_t start = 0;
+  while (start <= relative.size()) {
+    std::size_t end = relative.find('/', start);
+    if (end == std::string_view::npos) end = relative.size();
+    if (relative.substr(start, end - start) == "..") return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+std::optional<fs::path> pathInside(const fs::path& directory, std::string_view relative) {
+  if (!isSafeRelativePath(relative)) return std::nullopt;
+  return directory / fs::path(std::string(relative));
+}
+
+bool setExcludedFromBackup(const fs::path& path) {
+  return ::setxattr(path.c_str(), kExcludeFromBackupAttribute, "1", 1, 0) == 0;
+}
+
+bool isExcludedFromBackup(const fs::path& path) {
+  char value[2] = {};
+  ssize_t n = ::getxattr(path.c_str(), kExcludeFromBackupAttribute, value, sizeof value);
+  return n == 1 && value[0] == '1';
+}
+
+}  // namespace platform
