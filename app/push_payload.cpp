@@ -1,0 +1,52 @@
+#include "app/push_payload.hpp"
+
+#include "app/site_constants.hpp"
+
+namespace app {
+namespace {
+
+std::optional<std::string> stringOf(const platform::Value& value) {
+  if (const std::string* text = value.string()) return *text;
+  return std::nullopt;
+}
+
+}  // namespace
+
+PushPayload PushPayload::fromValue(const platform::Value& userInfo) {
+  PushPayload payload;
+  if (!userInfo.isDictionary()) return payload;
+  const platform::Value aps = userInfo["aps"];
+  if (aps.isDictionary()) payload.alert = stringOf(aps["alert"]);
+  payload.url = stringOf(userInfo["url"]);
+  return payload;
+}
+
+PushAction decidePushAction(const PushPayload& payload, ApplicationActivity activity) {
+  if (!payload.alert) return PushAction::Ignore;
+  return activity == ApplicationActivity::Active ? PushAction::AskUser : PushAction::OpenArticle;
+}
+
+std::string deviceTokenText(const platform::Bytes& token) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(token.size() * 2);
+  for (std::uint8_t byte : token) {
+    text.push_back(kDigits[byte >> 4]);
+    text.push_back(kDigits[byte & 0xf]);
+  }
+  return text;
+}
+
+std::string deviceTokenTextFromDescription(std::string_view description) {
+  std::string text;
+  for (char c : description) {
+    if (c != '<' && c != '>' && c != ' ') text.push_back(c);
+  }
+  return text;
+}
+
+std::string providerRegistrationURL(std::string_view tokenText) {
+  return std::string(kMainSiteURL) + std::string(kProviderRegistrationPath) + std::string(tokenText);
+}
+
+}  // namespace app
