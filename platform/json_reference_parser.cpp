@@ -1,5 +1,6 @@
-// JSON text -> Value: RapidJSON's SAX reader feeding a builder that makes our
-// owning tree directly, with no intermediate document.
+// The reference JSON reader: RapidJSON's SAX reader feeding a builder that
+// makes our owning tree directly. Slower than the fast reader, but it names
+// the offset and the problem of a refused text.
 
 #include <rapidjson/error/en.h>
 #include <rapidjson/reader.h>
@@ -8,9 +9,10 @@
 #include <limits>
 #include <optional>
 
+#include "json_parsers.hpp"
 #include "platform/json.hpp"
 
-namespace platform::json {
+namespace platform::json::detail {
 namespace {
 
 // A bounded input stream: the text need not be NUL-terminated, and a NUL byte
@@ -139,7 +141,7 @@ Error parseError(std::size_t offset, const std::string& problem) {
 
 }  // namespace
 
-Result<Value> parse(std::string_view text) {
+Result<Value> parseReference(std::string_view text) {
   constexpr unsigned kFlags =
       rapidjson::kParseValidateEncodingFlag | rapidjson::kParseFullPrecisionFlag | rapidjson::kParseStopWhenDoneFlag;
   ViewStream stream(text);
@@ -156,4 +158,4 @@ Result<Value> parse(std::string_view text) {
   return builder.takeRoot();
 }
 
-}  // namespace platform::json
+}  // namespace platform::json::detail

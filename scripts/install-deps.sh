@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build ccache pkg-config clang libclang-rt-14-dev
   libcurl4-openssl-dev libssl-dev zlib1g-dev libsqlite3-dev sqlite3
-  rapidjson-dev libasio-dev libfmt-dev libcli11-dev
+  rapidjson-dev libsimdjson-dev libasio-dev libfmt-dev libcli11-dev
   libcpp-httplib-dev nlohmann-json3-dev libpcre2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   curl python3 attr
