@@ -56,6 +56,8 @@ class GestureRecognizer {
   // Sets the state and runs the actions.
   void transition(GestureRecognizerState state);
   void setLocation(Point windowLocation) { location_ = windowLocation; }
+  // Sets the state without running the actions (failing, resetting).
+  void setStateQuietly(GestureRecognizerState state) { state_ = state; }
 
  private:
   friend class View;

@@ -84,8 +84,10 @@ class HeadlessWebView final : public WebView {
   const std::vector<std::string>& links() const;
   const std::vector<std::string>& frames() const;
 
+
  private:
   struct Impl;
+  void bindOwner();
   std::shared_ptr<Impl> impl_;
 };
 

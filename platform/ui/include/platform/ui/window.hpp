@@ -40,6 +40,7 @@ class Screen {
 class Window : public View {
  public:
   explicit Window(Rect frame);
+  ~Window() override;
   static std::shared_ptr<Window> create(Rect frame);
 
   // The controller whose view fills the window; its view replaces the old one's.

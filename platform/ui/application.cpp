@@ -1,0 +1,84 @@
+#include "platform/ui/application.hpp"
+
+#include <cstdio>
+
+namespace platform::ui {
+
+Application& Application::shared() {
+  static Application application;
+  return application;
+}
+
+bool Application::launch(const Value& launchOptions) {
+  state_ = ApplicationState::Inactive;
+  const bool result = delegate_ ? delegate_->didFinishLaunching(*this, launchOptions) : true;
+  setState(ApplicationState::Active);
+  return result;
+}
+
+void Application::step(ApplicationState to) {
+  const ApplicationState from = state_;
+  state_ = to;
+  if (!delegate_) return;
+  // Keep the delegate alive even if a handler replaces it.
+  auto delegate = delegate_;
+  if (from == ApplicationState::Active && to == ApplicationState::Inactive) delegate->applicationWillResignActive(*this);
+  if (from == ApplicationState::Inactive && to == ApplicationState::Background) delegate->applicationDidEnterBackground(*this);
+  if (from == ApplicationState::Background && to == ApplicationState::Inactive) delegate->applicationWillEnterForeground(*this);
+  if (from == ApplicationState::Inactive && to == ApplicationState::Active) delegate->applicationDidBecomeActive(*this);
+}
+
+void Application::setState(ApplicationState state) {
+  if (state == state_) return;
+  // Active and background never meet directly: the way passes through inactive.
+  if (state_ != ApplicationState::Inactive && state != ApplicationState::Inactive) step(ApplicationState::Inactive);
+  step(state);
+}
+
+void Application::terminate() {
+  if (auto delegate = delegate_) delegate->applicationWillTerminate(*this);
+}
+
+void Application::setIconBadgeNumber(int number) { badge_ = number; }
+
+void Application::registerForRemoteNotificationTypes(unsigned types) {
+  registeredTypes_ = types;
+  ++registrationRequests_;
+}
+
+void Application::deliverDeviceToken(const std::vector<std::uint8_t>& token) {
+  if (auto delegate = delegate_) delegate->didRegisterForRemoteNotifications(*this, token);
+}
+
+void Application::deliverRegistrationError(const Error& error) {
+  if (auto delegate = delegate_) delegate->didFailToRegisterForRemoteNotifications(*this, error);
+}
+
+void Application::deliverRemoteNotification(const Value& userInfo) {
+  if (auto delegate = delegate_) delegate->didReceiveRemoteNotification(*this, userInfo);
+}
+
+void Application::setKeyWindow(Window* window) { keyWindow_ = window; }
+
+void Application::reset() {
+  delegate_.reset();
+  state_ = ApplicationState::Inactive;
+  badge_ = 0;
+  networkIndicator_ = false;
+  registeredTypes_ = 0;
+  registrationRequests_ = 0;
+  keyWindow_ = nullptr;
+}
+
+std::string describeData(const std::vector<std::uint8_t>& bytes) {
+  std::string out = "<";
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (i > 0 && i % 4 == 0) out += ' ';
+    char hex[3];
+    std::snprintf(hex, sizeof hex, "%02x", bytes[i]);
+    out += hex;
+  }
+  return out + ">";
+}
+
+}  // namespace platform::ui

@@ -1,0 +1,48 @@
+#include "platform/ui/headless_toolkit.hpp"
+
+#include <chrono>
+
+#include "platform/executor.hpp"
+
+namespace platform::ui {
+
+HeadlessToolkit& HeadlessToolkit::shared() {
+  static HeadlessToolkit instance;
+  return instance;
+}
+
+std::shared_ptr<WebView> HeadlessToolkit::makeWebView(Rect frame) { return std::make_shared<HeadlessWebView>(frame); }
+
+void HeadlessToolkit::animate(const AnimationRequest& request, std::function<void()> animations,
+                              std::function<void(bool finished)> completion) {
+  ++animationCount_;
+  if (animations) animations();
+  auto finish = [completion = std::move(completion)] {
+    if (completion) completion(true);
+  };
+  const double seconds = std::max(0.0, request.delay) + std::max(0.0, request.duration);
+  if (seconds <= 0) {
+    mainQueue().post(std::move(finish));
+    return;
+  }
+  const auto delay = std::chrono::duration_cast<Duration>(std::chrono::duration<double>(seconds));
+  mainQueue().postDelayed(delay, std::move(finish));
+}
+
+void HeadlessToolkit::didPresent(ViewController&, ViewController&, bool) {}
+
+void HeadlessToolkit::setLoadObserver(std::function<void(const WebLoadEvent&)> observer) {
+  std::lock_guard lock(mutex_);
+  observer_ = std::move(observer);
+}
+
+void HeadlessToolkit::notifyLoad(const WebLoadEvent& event) {
+  std::function<void(const WebLoadEvent&)> observer;
+  {
+    std::lock_guard lock(mutex_);
+    observer = observer_;
+  }
+  if (observer) observer(event);
+}
+
+}  // namespace platform::ui
