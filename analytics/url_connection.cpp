@@ -7,6 +7,7 @@
 
 #include "analytics/analytics.hpp"
 #include "platform/event_loop_thread.hpp"
+#include "platform/service_routing.hpp"
 
 namespace analytics {
 
@@ -175,7 +176,12 @@ URLConnectionFactory::URLConnectionFactory(RequestRouter router, platform::Event
 std::shared_ptr<Connection> URLConnectionFactory::start(Request request, platform::Executor& completionQueue,
                                                         ConnectionCompletion completion) {
   auto& thread = thread_ ? *thread_ : Analytics::thread();
-  Route route = router_ ? router_(request.url) : Route{request.url, {}};
+  Route route{request.url, {}};
+  if (router_) {
+    route = router_(request.url);
+  } else if (auto routed = platform::ServiceRouting::shared().route(request.url)) {
+    route = Route{routed->url, {"Host: " + routed->hostHeader}};
+  }
   auto connection = std::make_shared<CurlConnection>(std::move(request), thread, completionQueue, std::move(completion));
   thread.perform([connection, route = std::move(route), dryRun = dryRun()] { connection->start(route, dryRun); },
                  platform::EventLoopThread::Wait::No);

@@ -64,7 +64,8 @@ class ConnectionFactory {
 };
 
 // Exchanges over libcurl, driven on the given thread (default: the analytics
-// thread). Redirects are followed; nothing is cached.
+// thread). Redirects are followed; nothing is cached. Without a router of its
+// own, requests follow the process-wide service routing.
 class URLConnectionFactory final : public ConnectionFactory {
  public:
   explicit URLConnectionFactory(RequestRouter router = {}, platform::EventLoopThread* thread = nullptr);
