@@ -1,0 +1,355 @@
+#include "devserver/server.hpp"
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+#include "backend_bridge.hpp"
+#include "collector/collector.hpp"
+#include "devserver/push_gateway.hpp"
+#include "faults/fault_injector.hpp"
+#include "http/answers.hpp"
+#include "http/body_decoding.hpp"
+#include "http/request_target.hpp"
+#include "inspect/admin_endpoints.hpp"
+#include "inspect/request_log.hpp"
+#include "push/push_endpoints.hpp"
+#include "sites/publisher_sites.hpp"
+#include "sites/push_provider.hpp"
+
+namespace devserver {
+namespace {
+
+constexpr int kWorkerThreads = 32;  // held push streams each keep one
+constexpr std::size_t kMaxPayload = 32 * 1024 * 1024;
+constexpr std::size_t kMaxDecodedBody = 64 * 1024 * 1024;
+constexpr const char* kLibraryHeaders[] = {"REMOTE_ADDR", "REMOTE_PORT", "LOCAL_ADDR", "LOCAL_PORT"};
+// Where the Content-Encoding waits while the library reads the raw body.
+constexpr const char* kStashedEncoding = "Devserver-Stashed-Content-Encoding";
+
+bool isCollectorHost(const std::string& host) { return host == "ssl.analytics.test" || host == "www.analytics.test"; }
+bool isBackendHost(const std::string& host) { return host == "api.backend.test" || host == "files.backend.test"; }
+
+std::filesystem::path makeTemporaryDataDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "devserver-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create a temporary data folder");
+  return pattern;
+}
+
+std::vector<std::pair<std::string, std::string>> headersOf(const httplib::Request& request) {
+  std::vector<std::pair<std::string, std::string>> headers;
+  for (const auto& [name, value] : request.headers) {
+    bool added = std::any_of(std::begin(kLibraryHeaders), std::end(kLibraryHeaders),
+                             [&](const char* library) { return name == library; });
+    if (!added) headers.emplace_back(name, value);
+  }
+  return headers;
+}
+
+// Replaces the answer's body by a provider that sends half of it and then
+// fails, so the connection closes mid-answer.
+void cutAnswer(httplib::Response& response) {
+  std::string body = response.body.empty() ? std::string("connection closed mid-answer by an injected fault\n")
+                                           : response.body;
+  std::string type = response.get_header_value("Content-Type");
+  response.headers.erase("Content-Type");
+  response.body.clear();
+  response.set_content_provider(body.size(), type.empty() ? "text/plain" : type,
+                                [body](std::size_t, std::size_t, httplib::DataSink& sink) {
+                                  sink.write(body.data(), body.size() / 2);
+                                  return false;
+                                });
+}
+
+}  // namespace
+
+struct Server::Impl {
+  explicit Impl(Options opts)
+      : options(std::move(opts)),
+        dataDir(options.dataDir.empty() ? makeTemporaryDataDir() : options.dataDir),
+        ownsDataDir(options.dataDir.empty()),
+        sites(options.seed, provider),
+        backend(prepareDataDir(), gateway),
+        pushEndpoints(gateway, stopping),
+        admin(AdminServices{requestLog, collector, gateway, provider, faults, sites, backend}) {
+    backend.addApplication(kReaderApplicationId, kReaderClientKey);
+    for (const auto& [id, key] : options.applications) backend.addApplication(id, key);
+  }
+
+  ~Impl() {
+    stop();
+    if (ownsDataDir) {
+      std::error_code ignored;
+      std::filesystem::remove_all(dataDir, ignored);
+    }
+  }
+
+  const std::filesystem::path& prepareDataDir() {
+    std::error_code error;
+    std::filesystem::create_directories(dataDir, error);
+    if (error || !std::filesystem::is_directory(dataDir)) {
+      throw std::runtime_error("cannot use data folder " + dataDir.string() + ": " + error.message());
+    }
+    return dataDir;
+  }
+
+  void start() {
+    if (started) throw std::runtime_error("the server was already started");
+    started = true;
+    http.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
+    // The library's default SO_REUSEPORT would let a second server share a
+    // taken port silently; SO_REUSEADDR alone still allows a quick restart.
+    http.set_socket_options([](socket_t socket) {
+      int yes = 1;
+      setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+    http.set_keep_alive_timeout(2);
+    http.set_payload_max_length(kMaxPayload);
+    auto handler = [this](const httplib::Request& request, httplib::Response& response) {
+      dispatch(request, response);
+    };
+    // The library refuses a POST without Content-Length, which HTTP reads as an
+    // empty body (what "curl -X POST" sends); answer those before it reads.
+    http.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
+      stashContentEncoding(request);
+      if (!hasNoBody(request)) return httplib::Server::HandlerResponse::Unhandled;
+      dispatch(request, response);
+      return httplib::Server::HandlerResponse::Handled;
+    });
+    http.Get(".*", handler);
+    http.Post(".*", handler);
+    http.Put(".*", handler);
+    http.Patch(".*", handler);
+    http.Delete(".*", handler);
+    http.Options(".*", handler);
+    http.set_error_handler(httplib::Server::HandlerWithResponse(
+        [](const httplib::Request& request, httplib::Response& response) {
+          return explainLibraryError(request, response);
+        }));
+    if (options.port == 0) {
+      boundPort = http.bind_to_any_port(options.host);
+    } else if (http.bind_to_port(options.host, options.port)) {
+      boundPort = options.port;
+    } else {
+      boundPort = -1;
+    }
+    if (boundPort <= 0) {
+      throw std::runtime_error("cannot listen on " + options.host + ":" + std::to_string(options.port) +
+                               " (address in use or not available)");
+    }
+    listener = std::thread([this] {
+      http.listen_after_bind();
+      listenerDone = true;
+    });
+    // stop() must not race the listener's start, or it would miss the running loop.
+    while (!http.is_running() && !listenerDone) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+
+  void stop() {
+    std::lock_guard stopLock(stopMutex);
+    if (!listener.joinable()) return;
+    stopping = true;
+    gateway.close();
+    wakeDelays.notify_all();
+    http.stop();
+    listener.join();
+  }
+
+  // The library would inflate the body itself, but it takes a truncated
+  // stream or an unknown encoding for a good body. Hiding the header makes it
+  // hand over the raw bytes, which withDecodedBody() then decodes strictly.
+  // The request object is the library's own mutable one, seen through const.
+  static void stashContentEncoding(const httplib::Request& request) {
+    auto& headers = const_cast<httplib::Headers&>(request.headers);
+    auto encoding = headers.find("Content-Encoding");
+    if (encoding == headers.end()) return;
+    std::string value = encoding->second;
+    headers.erase("Content-Encoding");
+    headers.emplace(kStashedEncoding, value);
+  }
+
+  // The request with its body decoded and its Content-Encoding header back;
+  // nothing (and `response` filled with the reason) when the body cannot be decoded.
+  static std::optional<httplib::Request> withDecodedBody(const httplib::Request& request,
+                                                         httplib::Response& response) {
+    httplib::Request decoded = request;
+    std::string encoding = request.get_header_value(kStashedEncoding);
+    decoded.headers.erase(kStashedEncoding);
+    decoded.headers.emplace("Content-Encoding", encoding);
+    if (request.body.empty()) return decoded;  // nothing was encoded
+    DecodedBody body = decodeBody(encoding, request.body, kMaxDecodedBody);
+    if (body.status != 200) {
+      answerError(response, body.status, body.error);
+      return std::nullopt;
+    }
+    decoded.body = std::move(body.body);
+    return decoded;
+  }
+
+  static bool hasNoBody(const httplib::Request& request) {
+    bool bodyMethod = request.method == "POST" || request.method == "PUT" || request.method == "PATCH";
+    return bodyMethod && !request.has_header("Content-Length") && !request.has_header("Transfer-Encoding");
+  }
+
+  // Answers the HTTP library's own refusals (unreadable request line,
+  // oversized headers, undecodable body) with a message instead of an empty body.
+  static httplib::Server::HandlerResponse explainLibraryError(const httplib::Request& request,
+                                                              httplib::Response& response) {
+    if (!response.body.empty() || response.content_length_ > 0) return httplib::Server::HandlerResponse::Unhandled;
+    std::string message;
+    switch (response.status) {
+      case 400:
+        message = "bad request: the request line, a header or the body could not be read "
+                  "(each header line is limited to 8 KiB)";
+        break;
+      case 413: message = "payload too large"; break;
+      case 414: message = "request target too long"; break;
+      default: message = "request refused"; break;
+    }
+    answerError(response, response.status, message);
+    return httplib::Server::HandlerResponse::Handled;
+  }
+
+  void dispatch(const httplib::Request& received, httplib::Response& response) {
+    std::optional<httplib::Request> decoded;
+    if (received.has_header(kStashedEncoding)) {
+      decoded = withDecodedBody(received, response);
+      if (!decoded) {
+        logLine(received, received.get_header_value("Host"), response.status);
+        return;
+      }
+    }
+    const httplib::Request& request = decoded ? *decoded : received;
+    TargetResolution resolution = resolveTarget(request.path, request.get_header_value("Host"));
+    if (!resolution.target) {
+      answerError(response, 400, resolution.error);
+      logLine(request, "?", response.status);
+      return;
+    }
+    RequestTarget target = *resolution.target;
+    if (target.host.empty()) target.host = options.host;  // HTTP/1.0 without Host: the server itself
+    if (target.path == "/_admin" || target.path.rfind("/_admin/", 0) == 0) {
+      admin.handle(request, target, response);
+      logLine(request, target.host, response.status);
+      return;
+    }
+    std::uint64_t sequence = requestLog.add(LoggedRequest{0, RequestLog::now(), request.method, target.host,
+                                                          target.path, request.target, target.absoluteForm,
+                                                          headersOf(request), request.body, false, 0});
+    std::optional<Fault> fault = faults.take(target.host);
+    if (fault && fault->delay.count() > 0) {
+      std::unique_lock lock(delayMutex);
+      wakeDelays.wait_for(lock, fault->delay, [this] { return stopping.load(); });
+    }
+    if (fault && fault->status != 0) {
+      answerError(response, fault->status, "injected fault: status " + std::to_string(fault->status));
+    } else {
+      route(request, target, response);
+    }
+    if (fault && fault->closeMidAnswer) cutAnswer(response);
+    int status = response.status == -1 ? 200 : response.status;
+    requestLog.setStatus(sequence, status);
+    logLine(request, target.host, status);
+  }
+
+  void route(const httplib::Request& request, const RequestTarget& target, httplib::Response& response) {
+    const std::string& host = target.host;
+    if (PublisherSites::servesHost(host)) {
+      sites.handle(request, target, response);
+    } else if (isCollectorHost(host)) {
+      collector.handle(request, target, response);
+    } else if (isBackendHost(host)) {
+      backend.handle(request, response, signedUrlBase(request, target));
+    } else if (host == kPushGatewayHost) {
+      pushEndpoints.handle(request, target, response);
+    } else if (isOwnHost(host)) {
+      if (target.path.rfind("/2/", 0) == 0) {
+        backend.handle(request, response, signedUrlBase(request, target));
+      } else {
+        answerJson(response, serverIndex());
+      }
+    } else {
+      answerError(response, 404, "unknown host \"" + host + "\"; GET /_admin/sites lists the hosts served here");
+    }
+  }
+
+  bool isOwnHost(const std::string& host) const { return isLoopbackHost(host) || host == options.host; }
+
+  // The scheme and authority the client signed: a routed backend host was
+  // addressed as https even though it arrives here over plain HTTP.
+  static std::string signedUrlBase(const httplib::Request& request, const RequestTarget& target) {
+    std::string authority = target.host + (target.port.empty() ? "" : ":" + target.port);
+    if (target.absoluteForm) return target.scheme + "://" + authority;
+    if (isBackendHost(target.host)) {
+      bool defaultPort = target.port.empty() || target.port == "443" || target.port == "80";
+      return "https://" + target.host + (defaultPort ? "" : ":" + target.port);
+    }
+    return "http://" + authority;
+  }
+
+  static nlohmann::json serverIndex() {
+    return {{"server", "devserver"},
+            {"sites", "send requests with a Host header of a site, or use this server as an HTTP proxy"},
+            {"backend", "/2/<operation> on this address, or Host api.backend.test / files.backend.test"},
+            {"analytics", "Host ssl.analytics.test or www.analytics.test, path /collect"},
+            {"push", std::string("Host ") + kPushGatewayHost + ": POST /devices, GET /devices/<token>/events"},
+            {"admin", "/_admin/ on any host"}};
+  }
+
+  void logLine(const httplib::Request& request, const std::string& host, int status) {
+    if (options.quiet) return;
+    std::fprintf(stderr, "%s %s %s -> %d\n", request.method.c_str(), host.c_str(),
+                 request.target.substr(0, 300).c_str(), status == -1 ? 200 : status);
+  }
+
+  Options options;
+  std::filesystem::path dataDir;
+  bool ownsDataDir;
+  std::atomic<bool> stopping{false};
+  std::atomic<bool> listenerDone{false};
+  PushGateway gateway;
+  PushProvider provider;
+  Collector collector;
+  RequestLog requestLog;
+  FaultInjector faults;
+  PublisherSites sites;
+  BackendBridge backend;
+  PushEndpoints pushEndpoints;
+  AdminEndpoints admin;
+  httplib::Server http;
+  std::thread listener;
+  std::mutex stopMutex;
+  std::mutex delayMutex;
+  std::condition_variable wakeDelays;
+  int boundPort = 0;
+  bool started = false;
+};
+
+Server::Server(Options options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+
+Server::~Server() = default;
+
+void Server::start() { impl_->start(); }
+
+void Server::stop() { impl_->stop(); }
+
+int Server::port() const { return impl_->boundPort; }
+
+std::string Server::baseUrl() const {
+  const std::string& host = impl_->options.host;
+  bool ipv6 = host.find(':') != std::string::npos;
+  return "http://" + (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(impl_->boundPort);
+}
+
+std::filesystem::path Server::dataDirectory() const { return impl_->dataDir; }
+
+PushGateway& Server::pushGateway() { return impl_->gateway; }
+
+}  // namespace devserver

@@ -1,0 +1,188 @@
+#include "devserver/server.hpp"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "test_support/running_server.hpp"
+
+namespace devserver {
+namespace {
+
+// Sends raw bytes and returns everything the server answers until it closes.
+std::string rawExchange(int port, const std::string& request) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+  EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  EXPECT_EQ(send(fd, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
+  std::string answer;
+  char buffer[4096];
+  for (ssize_t got; (got = recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, static_cast<std::size_t>(got));
+  close(fd);
+  return answer;
+}
+
+nlohmann::json addFault(test::RunningServer& running, const nlohmann::json& rule) {
+  auto result = running.client()->Post("/_admin/faults", rule.dump(), "application/json");
+  return result ? nlohmann::json::parse(result->body, nullptr, false) : nlohmann::json();
+}
+
+TEST(Server, AbsoluteFormTargetsAreServedLikeAProxy) {
+  test::RunningServer running;
+  std::string answer = rawExchange(running.port(),
+                                   "GET http://www.glimt.test/kjendis/?hideHeader=1 HTTP/1.1\r\n"
+                                   "Host: www.glimt.test\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u);
+  EXPECT_NE(answer.find("<title>Kjendis – Glimt</title>"), std::string::npos);
+  EXPECT_EQ(answer.find("id=\"site-header\""), std::string::npos);
+  // The target's host wins over a Host header that names another one.
+  answer = rawExchange(running.port(), "GET http://www.kanal.test/ HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                       "Connection: close\r\n\r\n");
+  EXPECT_NE(answer.find("<title>Kanal – "), std::string::npos);
+  auto logged = running.admin("/_admin/requests?host=www.kanal.test")["requests"];
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_EQ(logged[0]["absoluteForm"], true);
+  EXPECT_EQ(logged[0]["path"], "/");
+}
+
+TEST(Server, MalformedRequestsGetAClearErrorAndTheServerCarriesOn) {
+  test::RunningServer running;
+  auto badHost = running.get("bad host", "/");
+  EXPECT_EQ(badHost->status, 400);
+  EXPECT_NE(badHost->body.find("bad host"), std::string::npos);
+
+  std::string huge = rawExchange(running.port(), "GET / HTTP/1.1\r\nHost: www.vestavind.test\r\nX-Big: " +
+                                                     std::string(20000, 'a') + "\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(huge.rfind("HTTP/1.1 400", 0), 0u);
+  EXPECT_NE(huge.find("8 KiB"), std::string::npos);
+
+  std::string notAPath = rawExchange(running.port(), "GET nowhere HTTP/1.1\r\nConnection: close\r\n\r\n");
+  EXPECT_NE(notAPath.find("neither a path nor an http(s) URL"), std::string::npos);
+  std::string garbage = rawExchange(running.port(), std::string("\x16\x03\x01\x00\xff garbage\r\n\r\n", 18));
+  EXPECT_EQ(garbage.rfind("HTTP/1.1 400", 0), 0u);
+
+  auto unknown = running.get("nowhere.test", "/");
+  EXPECT_EQ(unknown->status, 404);
+  EXPECT_NE(unknown->body.find("nowhere.test"), std::string::npos);
+  EXPECT_EQ(running.get("www.vestavind.test", "/")->status, 200);
+}
+
+TEST(Server, APostWithoutContentLengthHasAnEmptyBody) {
+  test::RunningServer running;
+  std::string answer = rawExchange(running.port(), "POST /devices HTTP/1.1\r\nHost: push.gateway.test\r\n"
+                                                   "Connection: close\r\n\r\n");
+  EXPECT_EQ(answer.rfind("HTTP/1.1 201", 0), 0u);
+}
+
+TEST(Server, FaultsApplyToTheNextRequestsOfTheirHostOnly) {
+  test::RunningServer running;
+  auto rule = addFault(running, {{"host", "www.vestavind.test"}, {"count", 2}, {"status", 503}});
+  EXPECT_EQ(rule["remaining"], 2);
+  EXPECT_EQ(running.get("www.glimt.test", "/")->status, 200);
+  EXPECT_EQ(running.get("www.vestavind.test", "/")->status, 503);
+  EXPECT_EQ(running.admin("/_admin/faults")["faults"][0]["remaining"], 1);
+  EXPECT_EQ(running.get("www.vestavind.test", "/iosapp/menuconfig/")->status, 503);
+  EXPECT_EQ(running.get("www.vestavind.test", "/")->status, 200);
+  EXPECT_TRUE(running.admin("/_admin/faults")["faults"].empty());
+}
+
+TEST(Server, AClosedMidAnswerFaultCutsTheBodyShort) {
+  test::RunningServer running;
+  addFault(running, {{"host", "*"}, {"close", true}});
+  auto cut = running.get("www.vestavind.test", "/");
+  EXPECT_FALSE(cut);  // the client sees the connection end before the promised length
+  auto whole = running.get("www.vestavind.test", "/");
+  ASSERT_TRUE(whole);
+  EXPECT_EQ(whole->status, 200);
+}
+
+TEST(Server, ADelayFaultHoldsTheAnswerBack) {
+  test::RunningServer running;
+  addFault(running, {{"host", "ssl.analytics.test"}, {"delayMs", 300}, {"status", 500}});
+  auto started = std::chrono::steady_clock::now();
+  auto result = running.get("ssl.analytics.test", "/collect?v=1");
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->status, 500);
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(300));
+}
+
+TEST(Server, FaultRulesAreValidated) {
+  test::RunningServer running;
+  EXPECT_EQ(addFault(running, {{"host", "x.test"}})["error"].is_string(), true);
+  EXPECT_EQ(addFault(running, {{"host", "x.test"}, {"status", 42}})["error"].is_string(), true);
+  EXPECT_EQ(addFault(running, {{"host", "x.test"}, {"count", 0}, {"status", 500}})["error"].is_string(), true);
+  EXPECT_EQ(addFault(running, {{"host", 5}, {"status", 500}})["error"].is_string(), true);
+  EXPECT_TRUE(running.admin("/_admin/faults")["faults"].empty());
+}
+
+TEST(Server, RequestLogShowsMethodHostPathHeadersAndBody) {
+  test::RunningServer running;
+  running.post("ssl.analytics.test", "/collect", "v=1&t=x", {{"X-Probe", "yes"}}, "text/plain");
+  auto logged = running.admin("/_admin/requests")["requests"];
+  ASSERT_EQ(logged.size(), 1u);  // admin requests are not logged
+  EXPECT_EQ(logged[0]["method"], "POST");
+  EXPECT_EQ(logged[0]["host"], "ssl.analytics.test");
+  EXPECT_EQ(logged[0]["path"], "/collect");
+  EXPECT_EQ(logged[0]["headers"]["X-Probe"], "yes");
+  EXPECT_EQ(logged[0]["body"], "v=1&t=x");
+  EXPECT_EQ(logged[0]["status"], 200);
+  EXPECT_FALSE(logged[0]["headers"].contains("REMOTE_ADDR"));
+
+  running.client()->Post("/_admin/reset", "", "application/json");
+  EXPECT_TRUE(running.admin("/_admin/requests")["requests"].empty());
+  EXPECT_TRUE(running.admin("/_admin/hits")["hits"].empty());
+  EXPECT_EQ(running.admin("/_admin/nothing")["error"].is_string(), true);
+}
+
+TEST(Server, BackendHostsAnswerEvenWithoutTheBackendService) {
+  test::RunningServer running;
+  for (const char* host : {"api.backend.test", "files.backend.test", "127.0.0.1"}) {
+    auto result = running.post(host, "/2/find", "{}");
+    ASSERT_TRUE(result) << host;
+    EXPECT_NE(result->status, 404) << host;
+    EXPECT_TRUE(nlohmann::json::parse(result->body, nullptr, false).is_object()) << host;
+  }
+  // Other paths on the server's own address show what it serves.
+  EXPECT_TRUE(running.admin("/").contains("admin"));
+}
+
+TEST(Server, ReportsItsPortAndRefusesATakenOneOrASecondStart) {
+  test::RunningServer running;
+  EXPECT_GT(running.port(), 0);
+  EXPECT_EQ(running.server().baseUrl(), "http://127.0.0.1:" + std::to_string(running.port()));
+  EXPECT_THROW(running.server().start(), std::runtime_error);
+
+  Server::Options options;
+  options.port = running.port();
+  Server clash(options);
+  EXPECT_THROW(clash.start(), std::runtime_error);
+}
+
+TEST(Server, KeepsAGivenDataFolderAndRemovesItsOwnTemporaryOne) {
+  std::filesystem::path temporary;
+  {
+    Server server(Server::Options{});
+    temporary = server.dataDirectory();
+    EXPECT_TRUE(std::filesystem::is_directory(temporary));
+  }
+  EXPECT_FALSE(std::filesystem::exists(temporary));
+
+  Server::Options options;
+  options.dataDir = std::filesystem::temp_directory_path() / ("devserver-keep-" + std::to_string(getpid()));
+  {
+    Server server(options);
+    server.start();
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(options.dataDir));
+  std::filesystem::remove_all(options.dataDir);
+}
+
+}  // namespace
+}  // namespace devserver

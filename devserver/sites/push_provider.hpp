@@ -1,0 +1,33 @@
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace devserver {
+
+// The publisher's own push provider: remembers the device tokens readers
+// register with "/pn/addDevice/<token>". Thread-safe.
+class PushProvider {
+ public:
+  // Records `token` (already validated and lower case).
+  void addDevice(const std::string& token);
+  // Registered tokens, sorted.
+  std::vector<std::string> tokens() const;
+  // [{"token", "registrations", "firstSeen", "lastSeen"}, ...], sorted by token.
+  nlohmann::json devices() const;
+  void clear();
+
+ private:
+  struct Registration {
+    int count = 0;
+    std::string firstSeen;
+    std::string lastSeen;
+  };
+  mutable std::mutex mutex_;
+  std::map<std::string, Registration> devices_;
+};
+
+}  // namespace devserver
