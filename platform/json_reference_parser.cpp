@@ -5,6 +5,7 @@
 #include <rapidjson/error/en.h>
 #include <rapidjson/reader.h>
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -57,7 +58,11 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
     }
     return add(Value(Number::ofLongLong(static_cast<long long>(u))));
   }
-  bool Double(double d) { return add(Value(Number::ofDouble(d))); }
+  bool Double(double d) {
+    // The reader lets some overflowing literals ("2e308") through as infinity.
+    if (!std::isfinite(d)) return fail(stream_.Tell(), "Number too big to be stored in double.");
+    return add(Value(Number::ofDouble(d)));
+  }
   bool String(const char* s, rapidjson::SizeType length, bool) { return add(Value(std::string(s, length))); }
 
   bool StartObject() { return open(true); }
@@ -84,15 +89,19 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
     return close(Value(std::move(array)));
   }
 
-  // Offset of the bracket past the depth limit, if parsing stopped there.
-  std::optional<std::size_t> tooDeepAt() const { return tooDeepAt_; }
+  struct Failure {
+    std::size_t offset;
+    std::string problem;
+  };
+  // Why the builder stopped the reader, if it did.
+  const std::optional<Failure>& failure() const { return failure_; }
   Value takeRoot() { return std::move(root_); }
 
  private:
   bool open(bool object) {
     if (containers_.size() >= static_cast<std::size_t>(kMaxDepth)) {
-      tooDeepAt_ = stream_.Tell() - 1;  // the bracket that opened one level too many
-      return false;
+      // Offset of the bracket that opened one level too many.
+      return fail(stream_.Tell() - 1, "Nesting deeper than " + std::to_string(kMaxDepth) + " levels.");
     }
     containers_.push_back(object);
     return true;
@@ -101,6 +110,11 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
   bool close(Value container) {
     containers_.pop_back();
     return add(std::move(container));
+  }
+
+  bool fail(std::size_t offset, std::string problem) {
+    failure_ = Failure{offset, std::move(problem)};
+    return false;
   }
 
   bool add(Value v) {
@@ -128,7 +142,7 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
   std::vector<Dictionary::Entry> entries_;
   Value root_;
   const ViewStream& stream_;
-  std::optional<std::size_t> tooDeepAt_;
+  std::optional<Failure> failure_;
 };
 
 bool isJSONWhitespace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
@@ -148,9 +162,7 @@ Result<Value> parseReference(std::string_view text) {
   Builder builder(stream);
   rapidjson::Reader reader;
   const rapidjson::ParseResult result = reader.Parse<kFlags>(stream, builder);
-  if (auto offset = builder.tooDeepAt()) {
-    return parseError(*offset, "Nesting deeper than " + std::to_string(kMaxDepth) + " levels.");
-  }
+  if (const auto& failure = builder.failure()) return parseError(failure->offset, failure->problem);
   if (result.IsError()) return parseError(result.Offset(), rapidjson::GetParseError_En(result.Code()));
   // The reader stops after the root value; only whitespace may follow it.
   while (!stream.atEnd() && isJSONWhitespace(stream.Peek())) stream.Take();

@@ -133,6 +133,7 @@ TEST(JSON, InvalidTextGivesAnErrorWithItsOffset) {
   expectParseError("{\"a\":1,}", 7, "name");
   expectParseError("[01]", 2, "");
   expectParseError("1e400", 0, "too big");
+  expectParseError("[2e308]", 6, "too big");
   expectParseError(std::string(513, '[') + std::string(513, ']'), 512, "Nesting deeper than 512 levels.");
   expectParseError(std::string(100000, '{'), 1, "name");
 }
