@@ -59,6 +59,7 @@ void NavigationController::showTop(const std::shared_ptr<ViewController>& previo
   auto top = topViewController();
   bar_->setTopItem(top ? &top->navigationItem() : nullptr);
   if (!isViewLoaded() || previousTop == top) return;
+  if (top) top->view();  // loaded before anything moves, as its controller may look at the stack
   // Appearance follows the stack only while this stack itself is on screen.
   const bool onScreen = appearanceState() == AppearanceState::Appeared && view()->isInVisibleWindow();
   if (onScreen) {
