@@ -98,9 +98,16 @@ TEST(EventLoopThread, TimersFireInDeadlineOrderAndRepeatUntilCancelled) {
       fired.countDown();
     };
   };
-  Timer late = loop.scheduleTimer(40ms, false, record(3));
-  Timer early = loop.scheduleTimer(10ms, false, record(1));
-  Timer middle = loop.scheduleTimer(25ms, false, record(2));
+  // Scheduled from the loop thread so the three deadlines are taken at
+  // nearly the same instant however slow the machine is.
+  Timer late, early, middle;
+  loop.perform(
+      [&] {
+        late = loop.scheduleTimer(40ms, false, record(3));
+        early = loop.scheduleTimer(10ms, false, record(1));
+        middle = loop.scheduleTimer(25ms, false, record(2));
+      },
+      EventLoopThread::Wait::Yes);
   ASSERT_TRUE(fired.wait());
   EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
 

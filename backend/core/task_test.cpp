@@ -52,13 +52,15 @@ TEST(TaskCompletion, SettersOnACompletedTaskRaiseWithTheirMessages) {
 
 TEST(TaskContinuation, NeverRunsInTheCallersFrameEvenWhenAlreadyCompleted) {
   auto task = Task<int>::taskWithResult(5);
-  std::atomic<bool> inCallerFrame{true};
+  auto caller = std::this_thread::get_id();
+  std::thread::id ranOn;
   auto next = task.continueWith([&](const Task<int>& t) {
-    EXPECT_FALSE(inCallerFrame.load()) << "block ran before continueWith returned";
+    ranOn = std::this_thread::get_id();
     return t.result() * 2;
   });
-  inCallerFrame = false;
   EXPECT_EQ(next.waitForResult(), 10);
+  EXPECT_NE(ranOn, caller);
+  EXPECT_TRUE(platform::backgroundQueue().runsOnCurrentThread() == false);
 }
 
 TEST(TaskContinuation, AdoptsTheOutcomeOfAReturnedTask) {

@@ -375,7 +375,7 @@ namespace detail {
 // Completion-time bookkeeping (adoption, whenAll counting) runs inline; a
 // chain of tasks each completing the next would recurse once per link, so
 // past this depth the step hops to the background queue instead.
-inline constexpr int kMaxInlineCompletionDepth = 64;
+inline constexpr int kMaxInlineCompletionDepth = 16;
 inline thread_local int completionDepth = 0;
 
 template <class F>
