@@ -48,6 +48,11 @@ class TestCollector {
     std::lock_guard lock(mutex_);
     status_ = status;
   }
+  // Answers only after this long (a slow collector).
+  void setDelay(std::chrono::milliseconds delay) {
+    std::lock_guard lock(mutex_);
+    delay_ = delay;
+  }
   std::vector<RecordedRequest> requests() const {
     std::lock_guard lock(mutex_);
     return requests_;
@@ -67,10 +72,15 @@ class TestCollector {
       // The packaged server library may already have inflated the body.
       if (auto inflated = CompressionUtil::inflate(request.body, false)) recorded.body = std::move(*inflated);
     }
-    std::lock_guard lock(mutex_);
-    requests_.push_back(std::move(recorded));
-    response.status = status_;
+    std::chrono::milliseconds delay;
+    {
+      std::lock_guard lock(mutex_);
+      requests_.push_back(std::move(recorded));
+      response.status = status_;
+      delay = delay_;
+    }
     arrived_.notify_all();
+    std::this_thread::sleep_for(delay);
   }
 
   httplib::Server server_;
@@ -80,6 +90,7 @@ class TestCollector {
   std::condition_variable arrived_;
   std::vector<RecordedRequest> requests_;
   int status_ = 200;
+  std::chrono::milliseconds delay_{0};
 };
 
 }  // namespace analytics::testing
