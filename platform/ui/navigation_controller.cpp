@@ -7,13 +7,14 @@
 namespace platform::ui {
 
 // The controller's root view: lays out the bar and the top controller's view.
+// It may outlive its controller (others can hold views), so it reaches the
+// controller through the view's own link, which the controller clears.
 class NavigationController::ContainerView final : public View {
  public:
-  ContainerView(Rect frame, NavigationController& owner) : View(frame), owner_(owner) {}
-  void layoutSubviews() override { owner_.layoutTop(); }
-
- private:
-  NavigationController& owner_;
+  using View::View;
+  void layoutSubviews() override {
+    if (auto* owner = dynamic_cast<NavigationController*>(viewController())) owner->layoutTop();
+  }
 };
 
 NavigationController::NavigationController(std::shared_ptr<ViewController> root)
@@ -41,7 +42,7 @@ std::shared_ptr<ViewController> NavigationController::visibleViewController() co
 }
 
 void NavigationController::loadView() {
-  setView(std::make_shared<ContainerView>(Screen::main().bounds(), *this));
+  setView(std::make_shared<ContainerView>(Screen::main().bounds()));
   view()->addSubview(bar_);
   showTop(nullptr, false);
 }
