@@ -17,7 +17,7 @@ namespace platform::json::detail {
 // reads them as doubles).
 std::optional<Value> parseFast(std::string_view text);
 
-// RapidJSON SAX parse with UTF-8 validation, full-precision numbers, the
+// RapidJSON SAX parse with UTF-8 validation, correctly rounded numbers, the
 // nesting limit and an Error naming the offset of the first problem.
 Result<Value> parseReference(std::string_view text);
 

@@ -5,7 +5,8 @@
 #include <rapidjson/error/en.h>
 #include <rapidjson/reader.h>
 
-#include <cmath>
+#include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -15,6 +16,58 @@
 
 namespace platform::json::detail {
 namespace {
+
+// Whether a literal that does not fit a double is too large (rather than too
+// close to zero): its decimal magnitude, digits before the point plus exponent,
+// is positive.
+bool overflows(std::string_view literal) {
+  std::size_t i = literal.starts_with('-') ? 1 : 0;
+  long long magnitude = 0;
+  bool significant = false;
+  for (; i < literal.size() && literal[i] >= '0' && literal[i] <= '9'; ++i) {
+    significant = significant || literal[i] != '0';
+    if (significant) ++magnitude;
+  }
+  if (i < literal.size() && literal[i] == '.') {
+    for (++i; i < literal.size() && literal[i] >= '0' && literal[i] <= '9'; ++i) {
+      if (significant) continue;
+      if (literal[i] != '0') significant = true; else --magnitude;
+    }
+  }
+  if (!significant) return false;
+  if (i < literal.size() && (literal[i] == 'e' || literal[i] == 'E')) {
+    ++i;
+    const bool negative = i < literal.size() && literal[i] == '-';
+    if (i < literal.size() && (literal[i] == '-' || literal[i] == '+')) ++i;
+    long long exponent = 0;
+    for (; i < literal.size(); ++i) exponent = std::min(exponent * 10 + (literal[i] - '0'), 1'000'000'000LL);
+    magnitude += negative ? -exponent : exponent;
+  }
+  return magnitude > 0;
+}
+
+// The number a valid JSON literal stands for: integers as 'q', above the
+// signed range 'Q', everything else (fraction, exponent, beyond 64 bits) 'd';
+// nothing when it overflows a double. Values too close to zero read as zero.
+std::optional<Number> readNumber(std::string_view literal) {
+  const char* first = literal.data();
+  const char* last = first + literal.size();
+  const bool integral = literal.find_first_of(".eE") == std::string_view::npos;
+  if (integral && literal.starts_with('-')) {
+    long long i;
+    if (std::from_chars(first, last, i).ec == std::errc()) return Number::ofLongLong(i);
+  } else if (integral) {
+    unsigned long long u;
+    if (std::from_chars(first, last, u).ec == std::errc()) {
+      if (u > static_cast<unsigned long long>(std::numeric_limits<long long>::max())) return Number::ofULongLong(u);
+      return Number::ofLongLong(static_cast<long long>(u));
+    }
+  }
+  double d;
+  if (std::from_chars(first, last, d).ec == std::errc()) return Number::ofDouble(d);
+  if (overflows(literal)) return std::nullopt;
+  return Number::ofDouble(literal.starts_with('-') ? -0.0 : 0.0);
+}
 
 // A bounded input stream: the text need not be NUL-terminated, and a NUL byte
 // inside it is still just a byte whose offset we can report.
@@ -49,19 +102,13 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
 
   bool Null() { return add(Value::null()); }
   bool Bool(bool b) { return add(Value(Number::boolean(b))); }
-  bool Int(int i) { return add(Value(Number::ofLongLong(i))); }
-  bool Uint(unsigned u) { return add(Value(Number::ofLongLong(u))); }
-  bool Int64(std::int64_t i) { return add(Value(Number::ofLongLong(i))); }
-  bool Uint64(std::uint64_t u) {
-    if (u > static_cast<std::uint64_t>(std::numeric_limits<long long>::max())) {
-      return add(Value(Number::ofULongLong(u)));
-    }
-    return add(Value(Number::ofLongLong(static_cast<long long>(u))));
-  }
-  bool Double(double d) {
-    // The reader lets some overflowing literals ("2e308") through as infinity.
-    if (!std::isfinite(d)) return fail(stream_.Tell(), "Number too big to be stored in double.");
-    return add(Value(Number::ofDouble(d)));
+  // Numbers arrive as their literal (RapidJSON's own full-precision conversion
+  // has undefined behaviour on some long literals).
+  bool RawNumber(const char* s, rapidjson::SizeType length, bool) {
+    std::optional<Number> n = readNumber(std::string_view(s, length));
+    // The reader reports the literal's start as the offset of this stop.
+    if (!n) return fail(std::nullopt, "Number too big to be stored in double.");
+    return add(Value(*n));
   }
   bool String(const char* s, rapidjson::SizeType length, bool) { return add(Value(std::string(s, length))); }
 
@@ -90,7 +137,7 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
   }
 
   struct Failure {
-    std::size_t offset;
+    std::optional<std::size_t> offset;  // none: where the reader stopped
     std::string problem;
   };
   // Why the builder stopped the reader, if it did.
@@ -112,7 +159,7 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
     return add(std::move(container));
   }
 
-  bool fail(std::size_t offset, std::string problem) {
+  bool fail(std::optional<std::size_t> offset, std::string problem) {
     failure_ = Failure{offset, std::move(problem)};
     return false;
   }
@@ -156,13 +203,15 @@ Error parseError(std::size_t offset, const std::string& problem) {
 }  // namespace
 
 Result<Value> parseReference(std::string_view text) {
-  constexpr unsigned kFlags =
-      rapidjson::kParseValidateEncodingFlag | rapidjson::kParseFullPrecisionFlag | rapidjson::kParseStopWhenDoneFlag;
+  constexpr unsigned kFlags = rapidjson::kParseValidateEncodingFlag | rapidjson::kParseNumbersAsStringsFlag |
+                             rapidjson::kParseStopWhenDoneFlag;
   ViewStream stream(text);
   Builder builder(stream);
   rapidjson::Reader reader;
   const rapidjson::ParseResult result = reader.Parse<kFlags>(stream, builder);
-  if (const auto& failure = builder.failure()) return parseError(failure->offset, failure->problem);
+  if (const auto& failure = builder.failure()) {
+    return parseError(failure->offset.value_or(result.Offset()), failure->problem);
+  }
   if (result.IsError()) return parseError(result.Offset(), rapidjson::GetParseError_En(result.Code()));
   // The reader stops after the root value; only whitespace may follow it.
   while (!stream.atEnd() && isJSONWhitespace(stream.Peek())) stream.Take();
