@@ -1,0 +1,267 @@
+#pragma once
+// A data object: the client-side copy of one record of a backend class.
+//
+// The object keeps what the server last confirmed (server data) apart from
+// the changes not confirmed yet (a queue of operation sets, one per save in
+// flight plus one for new edits), and shows the application the estimate:
+// server data with every queued operation applied. A failed save folds its
+// operations back so no edit is lost; a server answer is merged without
+// overwriting edits made while the save was under way.
+//
+// Objects are always handled through std::shared_ptr; create them with the
+// static factories. Every operation takes the object's private recursive
+// lock; no other object's lock is taken while it is held (identity fields of
+// other objects are read through a separate leaf lock).
+
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "backend/field_operation.hpp"
+#include "backend/json_cache_item.hpp"
+#include "backend/object_hooks.hpp"
+#include "backend/task_queue.hpp"
+#include "platform/date.hpp"
+#include "platform/error.hpp"
+#include "platform/value.hpp"
+
+namespace backend {
+
+class Object;
+using ObjectPtr = std::shared_ptr<Object>;
+
+// Field name → value, in key order.
+using FieldMap = std::map<std::string, Value, std::less<>>;
+// Field name → the one pending operation for it.
+using OperationSet = std::map<std::string, FieldOperationPtr, std::less<>>;
+
+// How an object is made: as a new local object, or as a reference (pointer)
+// to a server record whose data is not here yet.
+enum class Creation { Local, Pointer };
+// Whether a server answer holds the complete record.
+enum class Completeness { Partial, Complete };
+// Whether isDirty looks at the data objects held in fields.
+enum class Children { Ignore, Consider };
+
+class Object : public platform::SharedObject {
+ public:
+  Object();
+  ~Object() override;
+  Object(const Object&) = delete;
+  Object& operator=(const Object&) = delete;
+
+  // ---- Creating -------------------------------------------------------------
+
+  // A new local object of the class registered for the name (see
+  // object_subclass.hpp), or of Object itself. Raises InvalidArgumentException
+  // "Invalid class name. Class names cannot start with an underscore." for a
+  // reserved name that no registered class accepts.
+  static ObjectPtr objectWithClassName(std::string_view className);
+  // A new local object with each entry set through setObject.
+  static ObjectPtr objectWithClassName(std::string_view className, const platform::Dictionary& fields);
+  // A local object or a reference. For a reference, raises
+  // InternalInconsistencyException "The init method of <class> set values on
+  // the object, which is not allowed." when construction left pending changes.
+  static ObjectPtr objectWithClassName(std::string_view className, Creation creation);
+  // A reference to the record with that id: not dirty, no data available.
+  static ObjectPtr objectWithoutData(std::string_view className, std::string_view objectId);
+  // A reference with no object id that carries a local id (decoded pointers).
+  static ObjectPtr objectWithoutDataWithLocalId(std::string_view className, std::string_view localId);
+
+  // Raises InvalidArgumentException "Invalid class name. Class names cannot
+  // start with an underscore." for a name starting with "_". Classes for the
+  // reserved names declare their own static validateClassName.
+  static void validateClassName(std::string_view className);
+
+  // ---- Reading --------------------------------------------------------------
+
+  // The estimated value of a field (nil when it has none). Raises
+  // InternalInconsistencyException "Key \"<key>\" has no data.  Call
+  // fetchIfNeeded before getting its value." when the field's data is not
+  // here. Reading "ACL" while it holds a shared list replaces it by a private
+  // copy (a pending change) and returns the copy; a relation is bound to
+  // this object and key.
+  Value objectForKey(std::string_view key);
+  Value operator[](std::string_view key) { return objectForKey(key); }
+  // The field names of the estimate, in key order.
+  std::vector<std::string> allKeys() const;
+  // A new relation for this object and key, taking the target class of a
+  // relation the field holds. Raises when the relation type is not installed.
+  std::shared_ptr<RelationBase> relationForKey(std::string_view key);
+
+  bool isDataAvailable() const;
+  bool isDataAvailableForKey(std::string_view key) const;
+  // True when the object was created locally and not saved yet, its id was
+  // set by hand, a field has a pending change (in-place container edits
+  // included), or, with Children::Consider, a data object held in a field is
+  // dirty. Terminates on cycles of objects.
+  bool isDirty(Children children = Children::Consider);
+  bool isDirtyForKey(std::string_view key);
+
+  std::optional<std::string> objectId() const;
+  std::optional<std::string> localId() const;
+  std::optional<platform::Date> createdAt() const;
+  std::optional<platform::Date> updatedAt() const;
+  // Fixed at creation.
+  const std::string& backendClassName() const noexcept { return className_; }
+  // The access list of the field "ACL" (nullptr when none or not a list).
+  std::shared_ptr<AccessListBase> ACL();
+
+  // ---- Changing -------------------------------------------------------------
+
+  // Sets a field. A field operation value is performed as it is; any other
+  // value must be of a valid field class. Raises InvalidArgumentException
+  // "Can't use nil for keys or values on BEObject. Use NSNull for values."
+  // for nil and "BEObject values may not have class: <class>" for other
+  // classes.
+  void setObject(const Value& value, std::string_view key);
+  // Records a delete only when the field currently has a value.
+  void removeObjectForKey(std::string_view key);
+  void addObject(const Value& object, std::string_view key);
+  void addObjectsFromArray(const platform::Array& objects, std::string_view key);
+  void addUniqueObject(const Value& object, std::string_view key);
+  void addUniqueObjectsFromArray(const platform::Array& objects, std::string_view key);
+  void removeObject(const Value& object, std::string_view key);
+  void removeObjectsInArray(const platform::Array& objects, std::string_view key);
+  // Increments by the int 1, or by the amount (the result keeps its type).
+  void incrementKey(std::string_view key);
+  void incrementKey(std::string_view key, platform::Number amount);
+  // Sets "ACL", or removes it for nullptr.
+  void setACL(const std::shared_ptr<AccessListBase>& acl);
+  // Sets the id by hand: the object becomes dirty, and a local id it had is
+  // handed to the local-id manager as meaning this id, then forgotten.
+  void setObjectId(std::optional<std::string> objectId);
+
+  // ---- State model (saving, fetching, the offline queue) --------------------
+
+  // Applies the operation to the estimate and folds it onto the pending
+  // operation of the field. When the fold raises, the estimate is restored
+  // and the object is unchanged.
+  void performOperation(const FieldOperationPtr& operation, std::string_view key);
+  // The newest operation set (the edits a save would send).
+  OperationSet unsavedChanges() const;
+  // Starts a new operation set: edits from now on stay apart from the ones
+  // being saved.
+  void startSave();
+  // Applies every operation of the set to the map (nil results remove keys).
+  static void applyOperations(const OperationSet& operations, FieldMap& fields,
+                              const std::shared_ptr<Object>& object = nullptr);
+  // The estimate recomputed from server data and every operation set.
+  void rebuildEstimatedData();
+  // Ends the oldest save: with an answer (a dictionary) its operations become
+  // server data and the answer is merged; with nil (the save failed) they are
+  // folded back under the newer edits, to be sent again.
+  void mergeAfterSave(const Value& result);
+  void mergeAfterFetch(const Value& result, Completeness completeness);
+  // Takes "id", "created_at", "updated_at", "pointers" and "data" of an answer
+  // (already decoded) into server data and the object's own fields.
+  void mergeFromServer(const Value& result, Completeness completeness);
+  // Drops the fields of server data that the answer's "data" lacks.
+  void removeOldKeysAfterFetch(const Value& result);
+  // Takes another object's id, timestamps and server data and drops the
+  // pending edits. Raises InternalInconsistencyException "Attempt to
+  // mergeFromObject during a save." while a save is in flight.
+  void mergeFromObject(const Object& other);
+
+  void checkpointMutableContainer(const Value& value);
+  void checkpointAllMutableContainers();
+  // Records a set operation when the container changed since its snapshot.
+  // Raises InternalInconsistencyException "BEObject contains container item
+  // that isn't cached." for a container without snapshot.
+  void checkForChangesToMutableContainer(const Value& value, std::string_view key);
+  void checkForChangesToMutableContainers();
+
+  // The local id, created with the local-id manager on first use. Raises
+  // InternalInconsistencyException "A localId should not be created for an
+  // object with an objectId." when the object has an id.
+  std::string getOrCreateLocalId();
+  // Replaces the local id by the object id the manager holds for it. Raises
+  // InternalInconsistencyException "Tried to resolve a localId for an object
+  // with no localId." / "Tried to save an object with a pointer to a new,
+  // unsaved object."
+  void resolveLocalId();
+
+  void setHasBeenFetched(bool fetched);
+  // Copies of the state for saving and the data file.
+  FieldMap estimatedDataSnapshot() const;
+  FieldMap serverDataSnapshot() const;
+  std::size_t operationSetCount() const;
+
+  // Checks run before saving and deleting; built-in subclasses override them
+  // to raise on misuse. The base does nothing.
+  virtual void checkSaveParams() {}
+  virtual void checkDeleteParams() {}
+
+  // Listeners told after a successful single save, with the object and no
+  // error. Registration answers a token for unregistering; listeners run on
+  // the thread that ends the save, without the object's lock.
+  using SaveListener = std::function<void(const ObjectPtr& object, const std::optional<platform::Error>& error)>;
+  std::size_t registerSaveListener(SaveListener listener);
+  void unregisterSaveListener(std::size_t token);
+  void notifySaveListeners(const std::optional<platform::Error>& error);
+
+  // Serialises this object's network operations.
+  TaskQueue& taskQueue() noexcept { return taskQueue_; }
+
+  // "<class:id-or-new:localId> {fields}", held data objects shown as
+  // "<class:id-or-new>".
+  std::string description() const override;
+
+ protected:
+  // Whether new local objects get the default access list. True here.
+  virtual bool needsDefaultACL() const { return true; }
+  // Gives a new local object its default values (the default access list).
+  virtual void setDefaultValues();
+
+ private:
+  friend class SubclassRegistry;
+
+  using Lock = std::unique_lock<std::recursive_mutex>;
+  struct Snapshot {
+    Value holder;  // keeps the container alive, so its identity stays unique
+    JSONCacheItem item;
+  };
+
+  static ObjectPtr instantiate(std::string_view className);
+  ObjectPtr selfPtr();
+  OperationSet& lastOperationSet() { return operationSetQueue_.back(); }
+  void setObjectIdLocked(std::optional<std::string> objectId);
+  bool isDirtyVisiting(Children children, std::unordered_set<const Object*>& visited);
+  void checkpointLocked(const Value& value);
+  static const void* identityOf(const Value& value);
+
+  std::string className_;
+  mutable std::recursive_mutex mutex_;
+  // Leaf lock for the identity fields, so that encoding another object never
+  // nests object locks.
+  mutable std::mutex identityMutex_;
+  std::optional<std::string> objectId_;
+  std::optional<std::string> localId_;
+
+  bool dirty_ = false;
+  bool hasBeenFetched_ = false;
+  bool createdAsPointer_ = false;
+  std::vector<OperationSet> operationSetQueue_;
+  FieldMap estimatedData_;
+  FieldMap serverData_;
+  std::map<std::string, bool, std::less<>> dataAvailability_;
+  std::unordered_map<const void*, Snapshot> hashedObjectsCache_;
+  std::optional<platform::Date> createdAt_;
+  std::optional<platform::Date> updatedAt_;
+  std::vector<std::pair<std::size_t, SaveListener>> saveListeners_;
+  std::size_t nextListenerToken_ = 1;
+  TaskQueue taskQueue_;
+
+  // Set by the factory before anyone else sees the object.
+  void initialise(std::string className, Creation creation);
+};
+
+}  // namespace backend

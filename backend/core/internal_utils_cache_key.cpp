@@ -1,0 +1,78 @@
+// Canonical cache-key text and MD5 digests.
+
+#include <openssl/evp.h>
+
+#include <algorithm>
+
+#include "backend/internal_utils.hpp"
+#include "platform/exceptions.hpp"
+
+namespace backend {
+namespace {
+
+void appendCacheKey(const Value& value, std::string& out) {
+  switch (value.kind()) {
+    case Value::Kind::Dictionary: {
+      const auto& dictionary = *value.dictionary();
+      std::vector<const platform::Dictionary::Entry*> entries;
+      entries.reserve(dictionary.size());
+      for (const auto& entry : dictionary) entries.push_back(&entry);
+      std::sort(entries.begin(), entries.end(), [](auto* a, auto* b) { return a->first < b->first; });
+      out += '{';
+      for (const auto* entry : entries) {
+        out += entry->first;
+        out += ':';
+        appendCacheKey(entry->second, out);
+        out += ',';
+      }
+      out += '}';
+      return;
+    }
+    case Value::Kind::Array:
+      out += '[';
+      for (const Value& element : *value.array()) {
+        appendCacheKey(element, out);
+        out += ',';
+      }
+      out += ']';
+      return;
+    case Value::Kind::String:
+      // Unescaped on purpose: the text only feeds a digest.
+      out += '"';
+      out += *value.string();
+      out += '"';
+      return;
+    case Value::Kind::Number:
+      out += value.number()->description();
+      return;
+    case Value::Kind::Null:
+      out += "null";
+      return;
+    default:
+      throw platform::InvalidArgumentException("Couldn't create cache key from " + value.description());
+  }
+}
+
+}  // namespace
+
+std::string InternalUtils::cacheKeyForObject(const Value& value) {
+  std::string out;
+  appendCacheKey(value, out);
+  return out;
+}
+
+std::string InternalUtils::calculateMD5(std::string_view text) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(text.data(), text.size(), digest, &length, EVP_md5(), nullptr);
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(length * 2);
+  for (unsigned i = 0; i < length; ++i) {
+    hex += kHex[digest[i] >> 4];
+    hex += kHex[digest[i] & 15];
+  }
+  return hex;
+}
+
+}  // namespace backend

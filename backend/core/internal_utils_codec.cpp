@@ -1,0 +1,243 @@
+// The typed JSON encoding of field values and its decoding.
+
+#include <cstdio>
+
+#include "backend/field_operation.hpp"
+#include "backend/internal_utils.hpp"
+#include "backend/object.hpp"
+#include "base64.hpp"
+#include "platform/exceptions.hpp"
+#include "platform/json.hpp"
+#include "platform/log.hpp"
+#include "typed_codec.hpp"
+
+namespace backend {
+namespace detail {
+namespace {
+
+using platform::Dictionary;
+
+std::string identityText(const Object& object) {
+  char text[32];
+  std::snprintf(text, sizeof text, "@%p", static_cast<const void*>(&object));
+  return text;
+}
+
+Value encodeDataObject(const Object& object, UnsavedChildren unsaved, DataObjects objects, UnsavedForm form) {
+  if (objects == DataObjects::Disallow)
+    throw platform::InternalInconsistencyException("BEObjects are not allowed here.");
+  if (auto id = object.objectId()) return pointerForm(object.backendClassName(), *id);
+  if (unsaved == UnsavedChildren::Disallow)
+    throw platform::InternalInconsistencyException("Tried to save an object with a new, unsaved child.");
+  std::string localId;
+  if (form == UnsavedForm::LocalId) {
+    localId = const_cast<Object&>(object).getOrCreateLocalId();
+  } else {
+    localId = object.localId().value_or(identityText(object));
+  }
+  Dictionary pointer;
+  pointer.reserve(3);
+  pointer.append("__type", Value("Pointer"));
+  pointer.append("localId", Value(std::move(localId)));
+  pointer.append("className", Value(object.backendClassName()));
+  return Value(std::move(pointer));
+}
+
+struct Encoder {
+  UnsavedChildren unsaved;
+  DataObjects objects;
+  UnsavedForm form;
+  std::shared_ptr<const TypedKindTable> kinds;
+
+  Value encodeShared(const Value& value) {
+    const auto& handle = *value.objectHandle();
+    if (auto* object = dynamic_cast<const Object*>(handle.get())) return encodeDataObject(*object, unsaved, objects, form);
+    // Operations always allow unsaved children: the save path deals with
+    // unsaved targets before it encodes.
+    if (auto* operation = dynamic_cast<const FieldOperation*>(handle.get()))
+      return operation->encode(UnsavedChildren::Allow, objects);
+    if (!kinds) kinds = typedKinds();
+    if (const TypedKind* kind = kinds->kindOf(*handle); kind && kind->encode) return kind->encode(*handle);
+    return value;
+  }
+
+  Value encode(const Value& value) {
+    switch (value.kind()) {
+      case Value::Kind::Object:
+        return encodeShared(value);
+      case Value::Kind::Bytes: {
+        Dictionary typed;
+        typed.append("__type", Value("Bytes"));
+        typed.append("base64", Value(base64Encode(*value.bytes())));
+        return Value(std::move(typed));
+      }
+      case Value::Kind::Date: {
+        Dictionary typed;
+        typed.append("__type", Value("Date"));
+        typed.append("iso", Value(InternalUtils::stringFromPreciseDate(*value.date())));
+        return Value(std::move(typed));
+      }
+      case Value::Kind::Array: {
+        platform::Array encoded;
+        encoded.reserve(value.array()->size());
+        for (const Value& element : *value.array()) encoded.push_back(encode(element));
+        return Value(std::move(encoded));
+      }
+      case Value::Kind::Dictionary: {
+        Dictionary encoded;
+        encoded.reserve(value.dictionary()->size());
+        for (const auto& [key, member] : *value.dictionary()) encoded.append(key, encode(member));
+        return Value(std::move(encoded));
+      }
+      default:
+        return value;
+    }
+  }
+};
+
+struct Decoder {
+  std::shared_ptr<const TypedKindTable> kinds = typedKinds();
+
+  Value decode(const Value& value) {
+    if (value.isDictionary()) return decodeDictionary(value);
+    if (value.isArray()) return decodeArray(*value.array());
+    return value;
+  }
+
+  Value decodeMembers(const Dictionary& dictionary) {
+    Dictionary decoded;
+    decoded.reserve(dictionary.size());
+    for (const auto& [key, member] : dictionary) {
+      Value value = decode(member);
+      if (!value.isNil()) decoded.append(key, std::move(value));
+    }
+    return Value(std::move(decoded));
+  }
+
+  Value decodeDictionary(const Value& value) {
+    const Dictionary& dictionary = *value.dictionary();
+    const Value* tag = dictionary.find("__type");
+    if (!tag) return decodeMembers(dictionary);
+    if (tag->isString()) {
+      if (const TypedKind* kind = kinds->decoderFor(*tag->string())) return kind->decode(dictionary);
+    }
+    return value;
+  }
+
+  Value decodeArray(const platform::Array& array) {
+    platform::Array decoded;
+    decoded.reserve(array.size());
+    // An element that decodes to nothing keeps its place as null, so
+    // positional answers (batch results) stay aligned.
+    for (const Value& element : array) {
+      Value value = decode(element);
+      decoded.push_back(value.isNil() ? Value::null() : std::move(value));
+    }
+    return Value(std::move(decoded));
+  }
+};
+
+const std::string* stringMember(const Dictionary& dictionary, std::string_view key) {
+  const Value* value = dictionary.find(key);
+  return value ? value->string() : nullptr;
+}
+
+Value decodeDate(const Dictionary& typed) {
+  const std::string* iso = stringMember(typed, "iso");
+  if (!iso) return Value();
+  auto date = InternalUtils::preciseDateFromString(*iso);
+  return date ? Value(*date) : Value();
+}
+
+Value decodeBytes(const Dictionary& typed) {
+  const std::string* text = stringMember(typed, "base64");
+  if (!text) return Value();
+  auto bytes = base64Decode(*text);
+  return bytes ? Value(std::move(*bytes)) : Value();
+}
+
+Value decodePointer(const Dictionary& typed) {
+  const std::string* className = stringMember(typed, "className");
+  if (!className) return Value();
+  if (typed.contains("localId")) {
+    const std::string* localId = stringMember(typed, "localId");
+    return localId ? Value(Object::objectWithoutDataWithLocalId(*className, *localId)) : Value();
+  }
+  const std::string* objectId = stringMember(typed, "objectId");
+  return objectId ? Value(Object::objectWithoutData(*className, *objectId)) : Value();
+}
+
+Value decodeEmbeddedObject(const Dictionary& typed) {
+  const std::string* className = stringMember(typed, "className");
+  if (!className) return Value();
+  Dictionary rest;
+  rest.reserve(typed.size());
+  for (const auto& [key, member] : typed) {
+    if (key != "__type" && key != "className") rest.append(key, member);
+  }
+  Value data = Decoder{}.decodeMembers(rest);
+  auto object = Object::objectWithClassName(*className, Creation::Pointer);
+  object->mergeAfterFetch(Value::dictionary({{"data", data}}), Completeness::Complete);
+  return Value(object);
+}
+
+TypedKind decodeOnly(std::string tag, Value (*decode)(const Dictionary&)) {
+  TypedKind kind;
+  kind.name = tag;
+  kind.typeTag = std::move(tag);
+  kind.decode = decode;
+  return kind;
+}
+
+}  // namespace
+
+Value encodeValue(const Value& value, UnsavedChildren unsaved, DataObjects objects, UnsavedForm form) {
+  return Encoder{unsaved, objects, form, nullptr}.encode(value);
+}
+
+Value pointerForm(const std::string& className, const std::string& objectId) {
+  Dictionary pointer;
+  pointer.reserve(3);
+  pointer.append("__type", Value("Pointer"));
+  pointer.append("objectId", Value(objectId));
+  pointer.append("className", Value(className));
+  return Value(std::move(pointer));
+}
+
+std::vector<TypedKind> builtinTypedKinds() {
+  return {decodeOnly("Date", &decodeDate), decodeOnly("Bytes", &decodeBytes), decodeOnly("Pointer", &decodePointer),
+          decodeOnly("Object", &decodeEmbeddedObject)};
+}
+
+}  // namespace detail
+
+Value InternalUtils::encodeObject(const Value& value, UnsavedChildren unsaved, DataObjects objects) {
+  return detail::encodeValue(value, unsaved, objects, detail::UnsavedForm::LocalId);
+}
+
+Value InternalUtils::decodeObject(const Value& value) { return detail::Decoder{}.decode(value); }
+
+Value InternalUtils::decodeDictionary(const platform::Dictionary& dictionary) {
+  return detail::Decoder{}.decodeDictionary(Value(dictionary));
+}
+
+Value InternalUtils::decodeArray(const platform::Array& array) { return detail::Decoder{}.decodeArray(array); }
+
+std::string InternalUtils::serializeToJSON(const Value& typedValue) {
+  try {
+    return platform::json::write(typedValue);
+  } catch (const platform::InvalidArgumentException&) {
+    throw platform::InvalidArgumentException("BEObject values must be serializable to JSON");
+  }
+}
+
+Value InternalUtils::parseJSON(std::string_view text) {
+  auto parsed = platform::json::parse(text);
+  if (!parsed) {
+    platform::log("JSON deserialization failed. Error trace is: " + parsed.error().description());
+    return Value();
+  }
+  return std::move(parsed).value();
+}
+
+}  // namespace backend

@@ -1,0 +1,124 @@
+// The two UTC timestamp formats. Pure functions, so safe on any thread.
+
+#include <cmath>
+#include <cstdio>
+
+#include "backend/internal_utils.hpp"
+
+namespace backend {
+namespace {
+
+// Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's algorithm).
+long long daysFromCivil(long long y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+struct Civil {
+  long long year;
+  unsigned month, day;
+};
+
+Civil civilFromDays(long long z) {
+  z += 719468;
+  const long long era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const long long y = static_cast<long long>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+  const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+  return {y + (m <= 2), m, d};
+}
+
+unsigned daysInMonth(long long year, unsigned month) {
+  static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+std::string format(long long totalMilliseconds, bool withMilliseconds) {
+  long long days = totalMilliseconds / 86400000;
+  long long rest = totalMilliseconds % 86400000;
+  if (rest < 0) {
+    rest += 86400000;
+    --days;
+  }
+  const Civil date = civilFromDays(days);
+  const int hour = static_cast<int>(rest / 3600000);
+  const int minute = static_cast<int>(rest / 60000 % 60);
+  const int second = static_cast<int>(rest / 1000 % 60);
+  const int millisecond = static_cast<int>(rest % 1000);
+  char text[64];
+  if (withMilliseconds) {
+    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02d:%02d:%02d.%03dZ", date.year, date.month, date.day, hour,
+                  minute, second, millisecond);
+  } else {
+    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02d:%02d:%02dZ", date.year, date.month, date.day, hour, minute,
+                  second);
+  }
+  return text;
+}
+
+// Reads `count` decimal digits at `pos`; -1 when any is not a digit.
+long long digits(std::string_view text, std::size_t pos, std::size_t count) {
+  long long value = 0;
+  for (std::size_t i = pos; i < pos + count; ++i) {
+    if (text[i] < '0' || text[i] > '9') return -1;
+    value = value * 10 + (text[i] - '0');
+  }
+  return value;
+}
+
+std::optional<platform::Date> parse(std::string_view text, bool withMilliseconds) {
+  const std::size_t length = withMilliseconds ? 24 : 20;
+  if (text.size() != length) return std::nullopt;
+  if (text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' || text[16] != ':') return std::nullopt;
+  if (withMilliseconds && text[19] != '.') return std::nullopt;
+  if (text[length - 1] != 'Z') return std::nullopt;
+  const long long year = digits(text, 0, 4), month = digits(text, 5, 2), day = digits(text, 8, 2);
+  const long long hour = digits(text, 11, 2), minute = digits(text, 14, 2), second = digits(text, 17, 2);
+  const long long millisecond = withMilliseconds ? digits(text, 20, 3) : 0;
+  if (year < 0 || month < 1 || month > 12 || day < 1 || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
+      second < 0 || second > 59 || millisecond < 0)
+    return std::nullopt;
+  if (day > daysInMonth(year, static_cast<unsigned>(month))) return std::nullopt;
+  const long long days = daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
+  const long long seconds = days * 86400 + hour * 3600 + minute * 60 + second;
+  // One correctly rounded division, so the result is the double nearest to
+  // the decimal text.
+  return platform::Date(static_cast<double>(seconds * 1000 + millisecond) / 1000.0);
+}
+
+// Whole milliseconds of a date; dates beyond any calendar use clamp, so a
+// corrupt value never overflows.
+long long millisecondsOf(platform::Date date, bool roundToNearest) {
+  const double ms = date.timeIntervalSince1970() * 1000.0;
+  if (!std::isfinite(ms)) return 0;
+  constexpr double kLimit = 253402300799999.0;  // 9999-12-31T23:59:59.999Z
+  const double clamped = std::fmax(-62167219200000.0, std::fmin(kLimit, ms));
+  return static_cast<long long>(roundToNearest ? std::llround(clamped) : std::floor(clamped));
+}
+
+}  // namespace
+
+std::string InternalUtils::stringFromPreciseDate(platform::Date date) {
+  return format(millisecondsOf(date, true), true);
+}
+
+std::optional<platform::Date> InternalUtils::preciseDateFromString(std::string_view text) { return parse(text, true); }
+
+std::string InternalUtils::stringFromImpreciseDate(platform::Date date) {
+  return format(millisecondsOf(date, false), false);
+}
+
+std::optional<platform::Date> InternalUtils::impreciseDateFromString(std::string_view text) {
+  return parse(text, false);
+}
+
+}  // namespace backend

@@ -1,0 +1,99 @@
+// The installation id and UUIDs.
+
+#include <cstdio>
+#include <mutex>
+#include <random>
+
+#include "backend/internal_utils.hpp"
+#include "platform/log.hpp"
+#include "platform/sandbox.hpp"
+
+namespace backend {
+namespace {
+
+struct InstallationIdState {
+  std::mutex mutex;
+  std::optional<std::string> id;
+};
+
+InstallationIdState& installationState() {
+  static InstallationIdState state;
+  return state;
+}
+
+bool isValidUTF8(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    std::size_t extra;
+    if (c < 0x80) {
+      extra = 0;
+    } else if ((c >> 5) == 6) {
+      extra = 1;
+    } else if ((c >> 4) == 14) {
+      extra = 2;
+    } else if ((c >> 3) == 30) {
+      extra = 3;
+    } else {
+      return false;
+    }
+    if (extra > text.size() - i - 1) return false;
+    for (std::size_t k = 1; k <= extra; ++k) {
+      if ((static_cast<unsigned char>(text[i + k]) >> 6) != 2) return false;
+    }
+    i += extra + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string InternalUtils::installationId() {
+  auto& state = installationState();
+  std::lock_guard lock(state.mutex);
+  if (state.id) return *state.id;
+  const auto path = dataFilePath("installationId");
+  std::error_code error;
+  if (std::filesystem::exists(path, error)) {
+    auto text = platform::readFile(path);
+    // An undecodable file leaves the id empty for this process.
+    state.id = text && isValidUTF8(*text) ? *text : std::string();
+    return *state.id;
+  }
+  state.id = createUUID();
+  if (auto writeError = platform::writeFileAtomically(path, *state.id)) {
+    platform::log("Unable to write installationId file: " + writeError.message());
+  } else {
+    skipBackupOnPath(path);
+  }
+  return *state.id;
+}
+
+void InternalUtils::clearCachedInstallationId() {
+  auto& state = installationState();
+  std::lock_guard lock(state.mutex);
+  state.id.reset();
+}
+
+void InternalUtils::clearInstallationId() {
+  auto& state = installationState();
+  std::lock_guard lock(state.mutex);
+  std::error_code error;
+  std::filesystem::remove(dataFilePath("installationId"), error);
+  state.id.reset();
+}
+
+std::string InternalUtils::createUUID() {
+  thread_local std::mt19937_64 generator{std::random_device{}()};
+  std::uint64_t high = generator(), low = generator();
+  high = (high & ~0xF000ull) | 0x4000ull;                       // version 4
+  low = (low & 0x3FFFFFFFFFFFFFFFull) | 0x8000000000000000ull;  // RFC 4122 variant
+  char text[37];
+  std::snprintf(text, sizeof text, "%08llX-%04llX-%04llX-%04llX-%012llX",
+                static_cast<unsigned long long>(high >> 32), static_cast<unsigned long long>((high >> 16) & 0xFFFF),
+                static_cast<unsigned long long>(high & 0xFFFF), static_cast<unsigned long long>(low >> 48),
+                static_cast<unsigned long long>(low & 0xFFFFFFFFFFFFull));
+  return text;
+}
+
+}  // namespace backend

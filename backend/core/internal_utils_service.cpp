@@ -1,0 +1,64 @@
+// The service address, reachability of the backend host and the shared
+// background queue.
+
+#include <mutex>
+
+#include "backend/internal_utils.hpp"
+
+namespace backend {
+namespace {
+
+struct ServerState {
+  std::mutex mutex;
+  std::string address = kDefaultServer;
+};
+
+ServerState& serverState() {
+  static ServerState state;
+  return state;
+}
+
+// "https://api.backend.test:443/2/" → "api.backend.test".
+std::string hostOf(const std::string& url) {
+  std::size_t start = url.find("://");
+  start = start == std::string::npos ? 0 : start + 3;
+  const std::size_t end = url.find_first_of(":/", start);
+  return url.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+}  // namespace
+
+void InternalUtils::setServer(std::string_view address) {
+  auto& state = serverState();
+  std::lock_guard lock(state.mutex);
+  state.address = std::string(address);
+}
+
+std::string InternalUtils::serverAddress() {
+  auto& state = serverState();
+  std::lock_guard lock(state.mutex);
+  return state.address;
+}
+
+std::string InternalUtils::baseURL() { return serverAddress() + "/" + std::to_string(kAPIVersion) + "/"; }
+
+bool InternalUtils::isNetworkAvailable(platform::ReachabilityFlags flags) {
+  using platform::ReachabilityFlag;
+  if (!flags.contains(ReachabilityFlag::ConnectionRequired)) return true;
+  const bool automatic =
+      flags.contains(ReachabilityFlag::ConnectionOnTraffic) || flags.contains(ReachabilityFlag::ConnectionOnDemand);
+  if (automatic && !flags.contains(ReachabilityFlag::InterventionRequired)) return true;
+  return flags.contains(ReachabilityFlag::IsWWAN);
+}
+
+bool InternalUtils::isBackendReachable() {
+  auto watcher = platform::reachabilitySource().createWatcher(
+      platform::ReachabilityTarget::host(hostOf(baseURL())));
+  if (!watcher) return false;
+  auto flags = watcher->flags();
+  return flags && isNetworkAvailable(*flags);
+}
+
+platform::Executor& InternalUtils::backgroundQueue() { return platform::lowPriorityQueue(); }
+
+}  // namespace backend

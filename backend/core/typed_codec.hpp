@@ -1,0 +1,25 @@
+#pragma once
+// Internals of the typed encoder shared with the snapshot code.
+
+#include <vector>
+
+#include "backend/internal_utils.hpp"
+#include "backend/typed_kind.hpp"
+
+namespace backend::detail {
+
+// How an unsaved data object is written.
+enum class UnsavedForm {
+  LocalId,   // its local id, created on first use (wire and disk forms)
+  Identity,  // its local id when it has one, else its identity (snapshots)
+};
+
+Value encodeValue(const Value& value, UnsavedChildren unsaved, DataObjects objects, UnsavedForm form);
+
+// {"__type": "Pointer", "className": ..., "objectId": ...}
+Value pointerForm(const std::string& className, const std::string& objectId);
+
+// The kinds the registry starts with: "Date", "Bytes", "Pointer", "Object".
+std::vector<TypedKind> builtinTypedKinds();
+
+}  // namespace backend::detail
