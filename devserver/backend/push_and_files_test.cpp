@@ -105,7 +105,8 @@ TEST_F(FileTest, UploadSlotFormPostAndDownload) {
   EXPECT_EQ(slot["url"], "http://files.backend.test/files/" + name);
   EXPECT_EQ(slot["post_url"], "http://files.backend.test/files/upload");
 
-  std::string bytes("\x89PNG\r\n\x1a\n\0\x01binary", 18);
+  static constexpr char kPng[] = "\x89PNG\r\n\x1a\n\0\x01binary";
+  std::string bytes(kPng, sizeof kPng - 1);
   httplib::Request post;
   post.method = "POST";
   post.path = "/files/upload";
