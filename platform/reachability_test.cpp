@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -179,6 +181,31 @@ TEST(SystemReachability, LoopbackIsReachableAndAWatcherStartsAndStopsCleanly) {
   queue.runFor(std::chrono::milliseconds(50));
   EXPECT_EQ(calls, 0);  // loopback does not change
   watcher->stop();
+}
+
+TEST(SystemReachability, PollingReportsRouteChangesInOrderOnTheWatchersQueue) {
+  // The default route comes and goes between polls; the change counter makes
+  // every poll see a new table.
+  std::mutex mutex;
+  std::vector<bool> tables = {false, true, true, false, true};  // with default route?
+  std::size_t reads = 0;
+  auto reader = [&]() -> std::optional<SystemReachabilitySource::RouteText> {
+    std::lock_guard lock(mutex);
+    bool withDefault = tables[std::min(reads, tables.size() - 1)];
+    ++reads;
+    std::string ipv4 = "Iface\tDestination\tGateway\tFlags\tRefCnt\tUse\tMetric\tMask\n";
+    if (withDefault) ipv4 += "eth0\t00000000\t010200C0\t0003\t0\t0\t0\t00000000\n";
+    return SystemReachabilitySource::RouteText{ipv4, ""};
+  };
+  SystemReachabilitySource source(std::chrono::milliseconds(1), reader);
+  auto watcher = source.createWatcher(ReachabilityTarget::internet());
+  RunLoop queue;
+  std::vector<std::uint32_t> seen;
+  ASSERT_TRUE(watcher->start([&](ReachabilityFlags f) { seen.push_back(f.bits()); }, queue));
+  ASSERT_TRUE(queue.runUntil([&] { return seen.size() >= 3; }, std::chrono::seconds(20)));
+  watcher->stop();
+  // Baseline at start: no route. Then route, (same: dropped), none, route.
+  EXPECT_EQ(seen, (std::vector<std::uint32_t>{0x2, 0x4, 0x2}));
 }
 
 TEST(SystemReachability, AWatcherMayOutliveItsSource) {

@@ -153,11 +153,11 @@ RouteTable RouteTable::parse(std::string_view ipv4Text, std::string_view ipv6Tex
   return table;
 }
 
-std::optional<RouteTable> RouteTable::readSystem() {
+std::optional<SystemReachabilitySource::RouteText> RouteTable::readSystemText() {
   auto ipv4 = readFile("/proc/net/route");
   auto ipv6 = readFile("/proc/net/ipv6_route");
   if (!ipv4 && !ipv6) return std::nullopt;
-  return parse(ipv4.value_or(""), ipv6.value_or(""));
+  return SystemReachabilitySource::RouteText{ipv4.value_or(""), ipv6.value_or("")};
 }
 
 std::optional<Route> RouteTable::lookup(const IpAddress& address) const {

@@ -39,8 +39,8 @@ class RouteTable {
   // Parses the text of /proc/net/route and /proc/net/ipv6_route. Lines that
   // are not usable routes (down, reject, unreadable) are skipped.
   static RouteTable parse(std::string_view ipv4Text, std::string_view ipv6Text);
-  // The current table; nullopt when neither file can be read.
-  static std::optional<RouteTable> readSystem();
+  // The current table's text; nullopt when neither file can be read.
+  static std::optional<SystemReachabilitySource::RouteText> readSystemText();
 
   // The most specific route to the address.
   std::optional<Route> lookup(const IpAddress& address) const;

@@ -14,21 +14,28 @@ struct SystemWatch {
   detail::ReachabilityReporter reporter;
 };
 
-std::optional<ReachabilityFlags> readFlags(const ReachabilityTarget& target) {
-  std::optional<detail::RouteTable> table = detail::RouteTable::readSystem();
-  if (!table) return std::nullopt;
-  return detail::flagsFor(target, *table);
-}
-
 }  // namespace
 
 struct SystemReachabilitySource::State {
   Duration pollInterval;
+  RouteReader readRoutes;
   std::mutex mutex;
   std::vector<std::weak_ptr<SystemWatch>> watches;
   std::unique_ptr<EventLoopThread> thread;
   Timer timer;
   bool closed = false;  // the source is gone: watchers left over no longer poll
+
+  std::optional<detail::RouteTable> readTable() const {
+    std::optional<RouteText> text = readRoutes();
+    if (!text) return std::nullopt;
+    return detail::RouteTable::parse(text->ipv4, text->ipv6);
+  }
+
+  std::optional<ReachabilityFlags> readFlags(const ReachabilityTarget& target) const {
+    std::optional<detail::RouteTable> table = readTable();
+    if (!table) return std::nullopt;
+    return detail::flagsFor(target, *table);
+  }
 
   // On the poll thread: one table read for every watch.
   void poll() {
@@ -41,7 +48,7 @@ struct SystemReachabilitySource::State {
       }
     }
     if (live.empty()) return;
-    std::optional<detail::RouteTable> table = detail::RouteTable::readSystem();
+    std::optional<detail::RouteTable> table = readTable();
     for (const auto& watch : live) {
       watch->reporter.report(table ? detail::flagsFor(watch->target, *table) : std::nullopt);
     }
@@ -65,10 +72,10 @@ class SystemWatcher final : public ReachabilityWatcher {
       : source_(std::move(source)), watch_(std::move(watch)) {}
   ~SystemWatcher() override { stop(); }
 
-  std::optional<ReachabilityFlags> flags() override { return readFlags(watch_->target); }
+  std::optional<ReachabilityFlags> flags() override { return source_->readFlags(watch_->target); }
 
   bool start(ReachabilityCallback onChange, Executor& executor) override {
-    if (!watch_->reporter.start(std::move(onChange), executor, readFlags(watch_->target))) return false;
+    if (!watch_->reporter.start(std::move(onChange), executor, source_->readFlags(watch_->target))) return false;
     source_->ensurePolling();
     return true;
   }
@@ -82,8 +89,10 @@ class SystemWatcher final : public ReachabilityWatcher {
 
 }  // namespace
 
-SystemReachabilitySource::SystemReachabilitySource(Duration pollInterval) : state_(std::make_shared<State>()) {
+SystemReachabilitySource::SystemReachabilitySource(Duration pollInterval, RouteReader readRoutes)
+    : state_(std::make_shared<State>()) {
   state_->pollInterval = pollInterval;
+  state_->readRoutes = readRoutes ? std::move(readRoutes) : RouteReader(&detail::RouteTable::readSystemText);
 }
 
 SystemReachabilitySource::~SystemReachabilitySource() {

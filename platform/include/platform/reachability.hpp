@@ -116,7 +116,18 @@ void setReachabilitySource(ReachabilitySource* source) noexcept;
 // watch and joined when the source is destroyed.
 class SystemReachabilitySource final : public ReachabilitySource {
  public:
-  explicit SystemReachabilitySource(Duration pollInterval = std::chrono::seconds(2));
+  // The kernel's routing tables as text: /proc/net/route and
+  // /proc/net/ipv6_route. nullopt when neither can be read.
+  struct RouteText {
+    std::string ipv4;
+    std::string ipv6;
+  };
+  using RouteReader = std::function<std::optional<RouteText>()>;
+
+  // Polls the routing table every `pollInterval`. `readRoutes` replaces the
+  // reading of /proc (tests); it is called on the polling thread and on the
+  // threads that ask for flags.
+  explicit SystemReachabilitySource(Duration pollInterval = std::chrono::seconds(2), RouteReader readRoutes = {});
   ~SystemReachabilitySource() override;
 
   std::unique_ptr<ReachabilityWatcher> createWatcher(const ReachabilityTarget& target) override;

@@ -36,7 +36,8 @@ class Sandbox {
 // same directory (created with `mode`, subject to the umask), fsyncs it,
 // renames it over `path` and fsyncs the directory. The directory must exist.
 // Returns an empty error_code on success; on failure the old file is intact
-// and the temporary file is removed.
+// and the temporary file is removed, except when only the final directory
+// sync fails: the new content is then in place but may not survive a crash.
 std::error_code writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                                     unsigned mode = 0644);
 
