@@ -1,25 +1,25 @@
 #include "backend_bridge.hpp"
 
-#include "http/answers.hpp"
+#include "backend/backend_service.hpp"
 
 namespace devserver {
 
-// Filled in once the backend service is built in.
-struct BackendBridge::Service {};
-
-BackendBridge::BackendBridge(const std::filesystem::path& dataDir, PushGateway& push) {}
+BackendBridge::BackendBridge(const std::filesystem::path& dataDir, PushGateway& push)
+    : service_(std::make_unique<backend::BackendService>(dataDir, push)) {}
 
 BackendBridge::~BackendBridge() = default;
 
-bool BackendBridge::available() const { return service_ != nullptr; }
-
 void BackendBridge::handle(const httplib::Request& request, httplib::Response& response,
                            const std::string& signedUrlBase) {
-  answerError(response, 503, "backend service not built");
+  service_->handle(request, response, signedUrlBase);
 }
 
-std::optional<nlohmann::json> BackendBridge::objectsOfClass(const std::string& className) { return std::nullopt; }
+nlohmann::json BackendBridge::objectsOfClass(const std::string& className) {
+  return service_->objectsOfClass(className);
+}
 
-void BackendBridge::addApplication(const std::string& applicationId, const std::string& clientKey) {}
+void BackendBridge::addApplication(const std::string& applicationId, const std::string& clientKey) {
+  service_->addApplication(applicationId, clientKey);
+}
 
 }  // namespace devserver

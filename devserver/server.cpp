@@ -266,18 +266,32 @@ struct Server::Impl {
     } else if (isCollectorHost(host)) {
       collector.handle(request, target, response);
     } else if (isBackendHost(host)) {
-      backend.handle(request, response, signedUrlBase(request, target));
+      handleBackend(request, target, response);
     } else if (host == kPushGatewayHost) {
       pushEndpoints.handle(request, target, response);
     } else if (isOwnHost(host)) {
       if (target.path.rfind("/2/", 0) == 0) {
-        backend.handle(request, response, signedUrlBase(request, target));
+        handleBackend(request, target, response);
       } else {
         answerJson(response, serverIndex());
       }
     } else {
       answerError(response, 404, "unknown host \"" + host + "\"; GET /_admin/sites lists the hosts served here");
     }
+  }
+
+  // The backend reads the path from the request; a proxy-form request gets
+  // the origin form it would have had without the proxy.
+  void handleBackend(const httplib::Request& request, const RequestTarget& target, httplib::Response& response) {
+    if (!target.absoluteForm) {
+      backend.handle(request, response, signedUrlBase(request, target));
+      return;
+    }
+    httplib::Request originForm = request;
+    originForm.path = target.path;
+    auto authorityEnd = request.target.find('/', request.target.find("://") + 3);
+    originForm.target = authorityEnd == std::string::npos ? "/" : request.target.substr(authorityEnd);
+    backend.handle(originForm, response, signedUrlBase(request, target));
   }
 
   bool isOwnHost(const std::string& host) const { return isLoopbackHost(host) || host == options.host; }

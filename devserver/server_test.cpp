@@ -8,6 +8,8 @@
 
 #include <chrono>
 
+#include "backend_bridge.hpp"
+#include "test_support/oauth_signer.hpp"
 #include "test_support/running_server.hpp"
 
 namespace devserver {
@@ -141,16 +143,49 @@ TEST(Server, RequestLogShowsMethodHostPathHeadersAndBody) {
   EXPECT_EQ(running.admin("/_admin/nothing")["error"].is_string(), true);
 }
 
-TEST(Server, BackendHostsAnswerEvenWithoutTheBackendService) {
+TEST(Server, BackendRequestsAreVerifiedAgainstTheUrlTheClientSigned) {
   test::RunningServer running;
-  for (const char* host : {"api.backend.test", "files.backend.test", "127.0.0.1"}) {
-    auto result = running.post(host, "/2/find", "{}");
-    ASSERT_TRUE(result) << host;
-    EXPECT_NE(result->status, 404) << host;
-    EXPECT_TRUE(nlohmann::json::parse(result->body, nullptr, false).is_object()) << host;
-  }
-  // Other paths on the server's own address show what it serves.
-  EXPECT_TRUE(running.admin("/").contains("admin"));
+  const std::string body = R"({"classname":"Note"})";
+  auto signedFor = [](const std::string& url) {
+    return httplib::Headers{{"Authorization", test::oauthHeader(url, kReaderApplicationId, kReaderClientKey)}};
+  };
+  // Routed by Host: the client signed https although it arrives over plain HTTP.
+  auto routed = running.post("api.backend.test", "/2/find", body, signedFor("https://api.backend.test/2/find"));
+  ASSERT_TRUE(routed);
+  EXPECT_EQ(routed->status, 200) << routed->body;
+  EXPECT_TRUE(nlohmann::json::parse(routed->body).contains("result"));
+  EXPECT_EQ(running.post("api.backend.test", "/2/find", body, signedFor("http://api.backend.test/2/find"))->status,
+            401);
+  EXPECT_EQ(running.post("api.backend.test", "/2/find", body)->status, 401);
+
+  // On the server's own address, as backendctl --server http://127.0.0.1:PORT sends it.
+  std::string own = "127.0.0.1:" + std::to_string(running.port());
+  EXPECT_EQ(running.post(own, "/2/find", body, signedFor("http://" + own + "/2/find"))->status, 200);
+
+  // Through the proxy form, the URL as written on the request line.
+  std::string request = "POST http://api.backend.test/2/find HTTP/1.1\r\nHost: api.backend.test\r\n"
+                        "Authorization: " + test::oauthHeader("http://api.backend.test/2/find", kReaderApplicationId,
+                                                              kReaderClientKey) +
+                        "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+                        "\r\nConnection: close\r\n\r\n" + body;
+  EXPECT_EQ(rawExchange(running.port(), request).rfind("HTTP/1.1 200", 0), 0u);
+}
+
+TEST(Server, AppOptionAddsApplicationsAndAdminListsObjects) {
+  Server::Options options;
+  options.applications.emplace_back("ToolApp", "tool-key");
+  Server server(options);
+  server.start();
+  httplib::Client client("127.0.0.1", server.port());
+  std::string url = "https://api.backend.test/2/create";
+  auto created = client.Post("/2/create",
+                             {{"Host", "api.backend.test"}, {"Authorization", test::oauthHeader(url, "ToolApp", "tool-key")}},
+                             R"({"classname":"Note","data":{"text":"hei"}})", "application/json");
+  ASSERT_TRUE(created);
+  EXPECT_EQ(created->status, 200) << created->body;
+  auto listed = nlohmann::json::parse(client.Get("/_admin/objects/Note")->body);
+  ASSERT_EQ(listed["results"].size(), 1u) << listed.dump();
+  EXPECT_EQ(listed["results"][0]["text"], "hei");
 }
 
 TEST(Server, ReportsItsPortAndRefusesATakenOneOrASecondStart) {

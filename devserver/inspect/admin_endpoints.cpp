@@ -203,12 +203,11 @@ void AdminEndpoints::faults(const httplib::Request& request, httplib::Response& 
 }
 
 void AdminEndpoints::objects(const std::string& className, httplib::Response& response) {
-  auto objects = services_.backend.objectsOfClass(className);
-  if (!objects) {
-    answerError(response, 503, "backend service not built");
-    return;
+  try {
+    answerJson(response, {{"className", className}, {"results", services_.backend.objectsOfClass(className)}});
+  } catch (const std::exception& error) {
+    answerError(response, 500, std::string("cannot list the objects: ") + error.what());
   }
-  answerJson(response, {{"className", className}, {"results", *objects}});
 }
 
 }  // namespace devserver
