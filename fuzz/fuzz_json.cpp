@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "json_parsers.hpp"
@@ -39,6 +40,22 @@ bool sameTree(const Value& a, const Value& b) {
   return a == b;
 }
 
+// RapidJSON refuses a zero with a huge exponent ("0e721") as too big, which
+// the fast reader rightly reads as 0: the one refusal the readers may differ on.
+bool isZeroWithHugeExponent(std::string_view text, const platform::Error& error) {
+  const long long offset = error.userInfo["offset"].longLongValue();
+  if (error.message().find("Number too big") == std::string::npos || offset < 0 ||
+      static_cast<std::size_t>(offset) >= text.size()) {
+    return false;
+  }
+  std::size_t i = static_cast<std::size_t>(offset);
+  if (text[i] == '-') ++i;
+  for (; i < text.size() && text[i] != 'e' && text[i] != 'E'; ++i) {
+    if (text[i] != '0' && text[i] != '.') return false;
+  }
+  return i < text.size();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -46,12 +63,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text(reinterpret_cast<const char*>(data), size);
 
   auto reference = detail::parseReference(text);
-  if (auto fast = detail::parseFast(text)) {
-    if (!reference.ok() || !sameTree(*fast, reference.value())) std::abort();
-  }
+  auto fast = detail::parseFast(text);
+  if (fast && reference.ok() && !sameTree(*fast, reference.value())) std::abort();
+  if (fast && !reference.ok() && !isZeroWithHugeExponent(text, reference.error())) std::abort();
 
   auto first = parse(text);
-  if (first.ok() != reference.ok()) std::abort();
+  if (first.ok() != (fast || reference.ok())) std::abort();
   if (!first.ok()) {
     const long long offset = first.error().userInfo["offset"].longLongValue();
     if (offset < 0 || static_cast<std::size_t>(offset) > size) std::abort();
