@@ -13,6 +13,8 @@ namespace {
 
 constexpr std::int64_t kDefaultLimit = 100;
 constexpr std::int64_t kMaxLimit = 1000;
+constexpr std::size_t kMaxIncludeDepth = 8;
+constexpr std::size_t kMaxIncludes = 32;
 
 Json evaluationView(const StoredObject& object) {
   Json view = object.fields;
@@ -232,7 +234,9 @@ void sortObjects(std::vector<StoredObject>& objects, const std::string& order, c
       return false;
     });
   } else if (where.is_object()) {
-    for (const auto& [key, constraint] : where.items()) {
+    for (auto entry = where.begin(); entry != where.end(); ++entry) {
+      const std::string& key = entry.key();
+      const Json& constraint = entry.value();
       if (!constraint.is_object() || !constraint.contains("$nearSphere")) continue;
       auto center = asGeo(constraint["$nearSphere"]);
       if (!center) break;
@@ -332,6 +336,11 @@ Json QueryEngine::find(const Json& params) {
     std::stringstream stream(path);
     std::string segment;
     while (std::getline(stream, segment, '.')) segments.push_back(segment);
+    // Objects may point at each other, so an include path is what bounds the
+    // expansion.
+    if (segments.size() > kMaxIncludeDepth || includes.size() >= kMaxIncludes) {
+      throw BackendError(code::kInvalidQuery, "\"include\" names too many or too deep paths");
+    }
     includes.push_back(std::move(segments));
   }
 

@@ -160,6 +160,9 @@ TEST_F(QueryTest, IncludeFieldsRedirectAndTrace) {
   EXPECT_EQ(trip["to"]["capital"]["__type"], "Object");
   EXPECT_EQ(trip["to"]["capital"]["name"], "Oslo");
   EXPECT_EQ(trip["stops"][0]["name"], "Bergen");
+  std::string deep = "to";
+  for (int i = 0; i < 20; ++i) deep += ".capital";
+  EXPECT_EQ(errorCode("find", {{"classname", "Trip"}, {"include", deep}}), 102);
   Json plain = find({{"classname", "Trip"}})["results"][0]["data"];
   EXPECT_EQ(plain["to"]["__type"], "Pointer");
 
