@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,18 @@ constexpr std::array<std::uint8_t, 256> makeByteClasses() {
   return classes;
 }
 constexpr std::array<std::uint8_t, 256> kByteClasses = makeByteClasses();
+
+// Whether any of eight bytes needs a look: a control character, '"', '\\',
+// or a byte of a multi-byte sequence. Lets plain text go eight bytes a step.
+inline bool anyNeedsCare(std::uint64_t v) noexcept {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+  const std::uint64_t quote = v ^ (kOnes * '"');
+  const std::uint64_t backslash = v ^ (kOnes * '\\');
+  const std::uint64_t control = (v - kOnes * 0x20) & ~v;
+  const std::uint64_t isQuote = (quote - kOnes) & ~quote;
+  const std::uint64_t isBackslash = (backslash - kOnes) & ~backslash;
+  return ((control | isQuote | isBackslash | v) & kHighs) != 0;
+}
 
 // Length of the valid UTF-8 sequence at s (of n bytes), or 0 when invalid.
 std::size_t validUTF8Length(const unsigned char* s, std::size_t n) noexcept {
@@ -95,6 +108,10 @@ class Writer {
     const auto* const end = p + s.size();
     while (p < end) {
       const auto* run = p;
+      for (std::uint64_t word; end - p >= 8; p += 8) {
+        std::memcpy(&word, p, 8);
+        if (anyNeedsCare(word)) break;
+      }
       while (p < end && kByteClasses[*p] == 0) ++p;
       out_.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
       if (p == end) break;
