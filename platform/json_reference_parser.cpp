@@ -31,7 +31,11 @@ bool overflows(std::string_view literal) {
   if (i < literal.size() && literal[i] == '.') {
     for (++i; i < literal.size() && literal[i] >= '0' && literal[i] <= '9'; ++i) {
       if (significant) continue;
-      if (literal[i] != '0') significant = true; else --magnitude;
+      if (literal[i] == '0') {
+        --magnitude;  // leading zeros after the point
+      } else {
+        significant = true;
+      }
     }
   }
   if (!significant) return false;
