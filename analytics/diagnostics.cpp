@@ -54,18 +54,18 @@ bool logEnabled(LogLevel level) {
   return static_cast<unsigned>(sharedLogger()->logLevel()) >= static_cast<unsigned>(level);
 }
 
-std::string messagePrefix(const std::source_location& location) {
+std::string messagePrefix(const SourcePlace& place) {
   std::string prefix = std::string(kProductName) + " " + kClientVersion + " ";
-  prefix += operationName(location.function_name());
+  prefix += operationName(place.function);
   prefix += " (";
-  prefix += unitName(location.file_name());
-  prefix += ":" + std::to_string(location.line()) + "): ";
+  prefix += unitName(place.file);
+  prefix += ":" + std::to_string(place.line) + "): ";
   return prefix;
 }
 
-void logAt(LogLevel level, const std::string& message, const std::source_location& location) {
+void logAt(LogLevel level, const std::string& message, const SourcePlace& place) {
   auto logger = sharedLogger();
-  std::string line = messagePrefix(location) + message;
+  std::string line = messagePrefix(place) + message;
   switch (level) {
     case LogLevel::Error: logger->error(line); break;
     case LogLevel::Warning: logger->warning(line); break;

@@ -3,7 +3,6 @@
 // followed by the message, sent to the shared logger at the given level.
 
 #include <memory>
-#include <source_location>
 #include <string>
 
 #include "analytics/logger.hpp"
@@ -18,10 +17,18 @@ bool setSharedLogger(std::shared_ptr<Logger> logger);
 // True when a message of this level would be written (saves formatting).
 bool logEnabled(LogLevel level);
 
-// "Analytics 2.01b analytics::Dispatcher::dispatch (dispatcher:42): "
-std::string messagePrefix(const std::source_location& location);
+// Where a message comes from: the enclosing function's signature as the
+// compiler spells it, the source file and the line.
+struct SourcePlace {
+  const char* function;
+  const char* file;
+  int line;
+};
 
-void logAt(LogLevel level, const std::string& message, const std::source_location& location);
+// "Analytics 2.01b analytics::Dispatcher::dispatch (dispatcher:42): "
+std::string messagePrefix(const SourcePlace& place);
+
+void logAt(LogLevel level, const std::string& message, const SourcePlace& place);
 
 }  // namespace analytics::detail
 
@@ -29,7 +36,7 @@ void logAt(LogLevel level, const std::string& message, const std::source_locatio
 #define AN_LOG(level, message)                                                          \
   do {                                                                                 \
     if (::analytics::detail::logEnabled(level))                                        \
-      ::analytics::detail::logAt(level, (message), std::source_location::current());   \
+      ::analytics::detail::logAt(level, (message), {__PRETTY_FUNCTION__, __FILE__, __LINE__}); \
   } while (false)
 #define AN_ERROR(message) AN_LOG(::analytics::LogLevel::Error, message)
 #define AN_WARNING(message) AN_LOG(::analytics::LogLevel::Warning, message)

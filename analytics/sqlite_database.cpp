@@ -46,8 +46,8 @@ bool SqliteDatabase::open(const std::filesystem::path& path, const Schema& schem
     // operation later.
     sqlite3_stmt* check = nullptr;
     ok = sqlite3_prepare_v2(db_, "PRAGMA quick_check", -1, &check, nullptr) == SQLITE_OK &&
-         sqlite3_step(check) == SQLITE_ROW &&
-         std::string(reinterpret_cast<const char*>(sqlite3_column_text(check, 0)) ?: "") == "ok";
+         sqlite3_step(check) == SQLITE_ROW && sqlite3_column_text(check, 0) != nullptr &&
+         std::string(reinterpret_cast<const char*>(sqlite3_column_text(check, 0))) == "ok";
     sqlite3_finalize(check);
     if (!ok) error = makeSqliteError(SQLITE_CORRUPT, "integrity check failed");
   }
