@@ -1,6 +1,7 @@
 #include "platform/ui/geometry.hpp"
 
 #include <algorithm>
+#include <ostream>
 
 namespace platform::ui {
 
@@ -18,6 +19,15 @@ Rect Rect::intersection(const Rect& other) const {
 Rect Rect::inset(const EdgeInsets& insets) const {
   return Rect(origin.x + insets.left, origin.y + insets.top, size.width - insets.left - insets.right,
               size.height - insets.top - insets.bottom);
+}
+
+std::ostream& operator<<(std::ostream& out, const Point& p) { return out << "(" << p.x << ", " << p.y << ")"; }
+
+std::ostream& operator<<(std::ostream& out, const Size& s) { return out << "(" << s.width << " x " << s.height << ")"; }
+
+std::ostream& operator<<(std::ostream& out, const Rect& r) {
+  if (r.isNull()) return out << "(null)";
+  return out << "(" << r.x() << ", " << r.y() << ", " << r.width() << ", " << r.height() << ")";
 }
 
 }  // namespace platform::ui

@@ -4,6 +4,7 @@
 // top left, y grows downwards).
 
 #include <cmath>
+#include <iosfwd>
 #include <limits>
 
 namespace platform::ui {
@@ -65,5 +66,10 @@ struct Rect {
 
   bool operator==(const Rect&) const = default;
 };
+
+// Readable forms for logs and test failures: "(x, y)", "(w x h)", "(x, y, w, h)".
+std::ostream& operator<<(std::ostream& out, const Point& p);
+std::ostream& operator<<(std::ostream& out, const Size& s);
+std::ostream& operator<<(std::ostream& out, const Rect& r);
 
 }  // namespace platform::ui
