@@ -1,5 +1,6 @@
 // analyticsctl: sends analytics hits to a collector from the command line.
 //   analyticsctl send --collector http://127.0.0.1:8080/collect --count 3
+//   analyticsctl send --route-to http://127.0.0.1:8080   (the built-in endpoint, routed)
 
 #include <CLI/CLI.hpp>
 
@@ -13,6 +14,7 @@
 
 #include "analytics/analytics.hpp"
 #include "platform/run_loop.hpp"
+#include "platform/service_routing.hpp"
 
 namespace {
 
@@ -49,6 +51,7 @@ class ToolLogger final : public analytics::Logger {
 
 struct SendOptions {
   std::string collector;
+  std::string routeTo;
   std::string trackingId = "AN-318264-9";
   std::string hitType = "appview";
   std::string screen = "Frontpage";
@@ -128,8 +131,10 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   SendOptions options;
   auto* sendCommand = app.add_subcommand("send", "Queue hits and deliver them to a collector");
-  sendCommand->add_option("--collector", options.collector, "Collection endpoint URL, e.g. http://127.0.0.1:8080/collect")
-      ->required();
+  sendCommand->add_option("--collector", options.collector,
+                          "Collection endpoint URL, e.g. http://127.0.0.1:8080/collect");
+  sendCommand->add_option("--route-to", options.routeTo,
+                          "Send the built-in endpoints' requests to this local server (keeping their Host header)");
   sendCommand->add_option("--tid", options.trackingId, "Tracking id");
   sendCommand->add_option("--type", options.hitType, "Hit type (&t)");
   sendCommand->add_option("--screen", options.screen, "Screen name (&cd)");
@@ -142,6 +147,19 @@ int main(int argc, char** argv) {
   sendCommand->add_flag("--dry-run", options.dryRun, "Answer 200 without sending");
   sendCommand->add_flag("-v,--verbose", options.verbose, "Print the client's messages");
   CLI11_PARSE(app, argc, argv);
+  if (!options.routeTo.empty()) {
+    try {
+      platform::ServiceRouting::shared().routeTo(options.routeTo);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "analyticsctl: --route-to: %s\n", e.what());
+      return 2;
+    }
+    if (options.collector.empty()) options.collector = analytics::kSecureCollectURL;
+  }
+  if (options.collector.empty()) {
+    std::fprintf(stderr, "analyticsctl: send needs --collector URL (or --route-to URL)\n");
+    return 2;
+  }
   if (options.collector.rfind("http://", 0) != 0 && options.collector.rfind("https://", 0) != 0) {
     std::fprintf(stderr, "analyticsctl: --collector must be an http:// or https:// URL\n");
     return 2;
