@@ -73,6 +73,19 @@ std::optional<Number> readNumber(std::string_view literal) {
   return Number::ofDouble(literal.starts_with('-') ? -0.0 : 0.0);
 }
 
+constexpr const char* kLoneSurrogate = "The surrogate pair in string is invalid.";
+
+// The reader turns an escaped low surrogate with no high one before it
+// ("\\ude00") into the bytes of a UTF-16 surrogate, which is not UTF-8. Raw
+// input cannot hold them (its encoding is validated), so any found came from
+// such an escape.
+bool hasEncodedSurrogate(const char* s, std::size_t n) {
+  for (std::size_t i = 0; i + 1 < n; ++i) {
+    if (static_cast<unsigned char>(s[i]) == 0xED && static_cast<unsigned char>(s[i + 1]) >= 0xA0) return true;
+  }
+  return false;
+}
+
 // A bounded input stream: the text need not be NUL-terminated, and a NUL byte
 // inside it is still just a byte whose offset we can report.
 class ViewStream {
@@ -114,10 +127,14 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
     if (!n) return fail(std::nullopt, "Number too big to be stored in double.");
     return add(Value(*n));
   }
-  bool String(const char* s, rapidjson::SizeType length, bool) { return add(Value(std::string(s, length))); }
+  bool String(const char* s, rapidjson::SizeType length, bool) {
+    if (hasEncodedSurrogate(s, length)) return fail(std::nullopt, kLoneSurrogate);
+    return add(Value(std::string(s, length)));
+  }
 
   bool StartObject() { return open(true); }
   bool Key(const char* s, rapidjson::SizeType length, bool) {
+    if (hasEncodedSurrogate(s, length)) return fail(std::nullopt, kLoneSurrogate);
     entries_.emplace_back(std::string(s, length), Value());
     return true;
   }

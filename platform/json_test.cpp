@@ -152,6 +152,9 @@ TEST(JSON, InvalidTextGivesAnErrorWithItsOffset) {
   expectParseError("\"abc", 4, "quotation mark");
   expectParseError(R"(["\x"])", 2, "escape");
   expectParseError(R"("\ud800")", 1, "surrogate");
+  // A low surrogate with no high one: caught when the string ends.
+  expectParseError(R"({"k":"\ud3d8\ude00"})", 19, "surrogate");
+  expectParseError(R"({"\udfff":1})", 9, "surrogate");
   expectParseError("\"a\xff\"", 2, "encoding");
   expectParseError("\"\xed\xa0\x80\"", 1, "encoding");
   expectParseError("[1] x", 4, "Unexpected text after the document");
