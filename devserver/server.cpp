@@ -155,7 +155,11 @@ struct Server::Impl {
   void stop() {
     std::lock_guard stopLock(stopMutex);
     if (!listener.joinable()) return;
-    stopping = true;
+    {
+      // Under the delay lock, so a handler about to wait cannot miss the wake-up.
+      std::lock_guard delayLock(delayMutex);
+      stopping = true;
+    }
     gateway.close();
     wakeDelays.notify_all();
     http.stop();

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <thread>
 
 #include "backend_bridge.hpp"
 #include "test_support/oauth_signer.hpp"
@@ -113,6 +114,16 @@ TEST(Server, ADelayFaultHoldsTheAnswerBack) {
   ASSERT_TRUE(result);
   EXPECT_EQ(result->status, 500);
   EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(300));
+}
+
+TEST(Server, StoppingWakesAnAnswerHeldByADelayFault) {
+  test::RunningServer running;
+  addFault(running, {{"host", "*"}, {"delayMs", 300000}, {"status", 500}});
+  std::thread client([&] { running.get("www.vestavind.test", "/"); });
+  while (running.admin("/_admin/requests")["requests"].empty()) std::this_thread::yield();
+  running.server().stop();  // would wait out the five minutes if the delay missed the wake-up
+  client.join();
+  SUCCEED();
 }
 
 TEST(Server, FaultRulesAreValidated) {
