@@ -1,0 +1,257 @@
+#include "backend/http/url_connection_operation.hpp"
+
+#include "connection.hpp"
+#include "platform/notification_center.hpp"
+
+namespace backend::http {
+
+// Forwards the connection's events to the operation; holds the operation
+// alive while its transfer runs.
+class ConnectionDelegateAdapter final : public ConnectionDelegate {
+ public:
+  explicit ConnectionDelegateAdapter(std::shared_ptr<URLConnectionOperation> operation)
+      : operation_(std::move(operation)) {}
+  void connectionDidReceiveResponse(URLResponse response) override { operation_->onResponse(std::move(response)); }
+  void connectionDidReceiveData(std::string_view bytes) override { operation_->onData(bytes); }
+  void connectionDidSendBodyData(long long written, long long totalWritten, long long expected) override {
+    operation_->onUploadProgress(written, totalWritten, expected);
+  }
+  void connectionDidFinishLoading() override { operation_->onFinished(); }
+  void connectionDidFail(platform::Error error) override { operation_->onFailed(std::move(error)); }
+
+ private:
+  std::shared_ptr<URLConnectionOperation> operation_;
+};
+
+namespace {
+
+bool transitionAllowed(OperationState from, OperationState to, bool cancelled) {
+  switch (from) {
+    case OperationState::Ready:
+      return to == OperationState::Executing || to == OperationState::Paused ||
+             (to == OperationState::Finished && cancelled);
+    case OperationState::Executing:
+      return to == OperationState::Paused || to == OperationState::Finished;
+    case OperationState::Paused:
+      return to == OperationState::Ready;
+    case OperationState::Finished:
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::shared_ptr<URLConnectionOperation> URLConnectionOperation::create(URLRequest request) {
+  return std::make_shared<URLConnectionOperation>(std::move(request));
+}
+
+URLConnectionOperation::URLConnectionOperation(URLRequest request) : request_(std::move(request)) {}
+
+URLConnectionOperation::~URLConnectionOperation() = default;
+
+void URLConnectionOperation::setState(OperationState state) {
+  bool finished = false;
+  {
+    std::lock_guard lock(mutex_);
+    if (!transitionAllowed(state_, state, isCancelled())) return;
+    state_ = state;
+    auto self = std::static_pointer_cast<URLConnectionOperation>(shared_from_this());
+    if (state == OperationState::Executing) {
+      platform::NotificationCenter::defaultCenter().post(kOperationDidStartNotification, self);
+    } else if (state == OperationState::Finished) {
+      platform::NotificationCenter::defaultCenter().post(kOperationDidFinishNotification, self);
+      finished = true;
+    }
+  }
+  if (finished) markFinished();
+}
+
+void URLConnectionOperation::start() {
+  std::lock_guard lock(mutex_);
+  if (state_ != OperationState::Ready) return;
+  setState(OperationState::Executing);
+  auto self = std::static_pointer_cast<URLConnectionOperation>(shared_from_this());
+  performOnNetworkThread([self] { self->operationDidStart(); });
+}
+
+void URLConnectionOperation::operationDidStart() {
+  std::unique_lock lock(mutex_);
+  if (isCancelled()) {
+    lock.unlock();
+    setState(OperationState::Finished);
+    return;
+  }
+  auto self = std::static_pointer_cast<URLConnectionOperation>(shared_from_this());
+  connection_ = std::make_shared<Connection>(request_, std::make_shared<ConnectionDelegateAdapter>(self));
+  connection_->start();
+}
+
+void URLConnectionOperation::cancel() {
+  std::lock_guard lock(mutex_);
+  if (state_ == OperationState::Finished || isCancelled()) return;
+  setCancelledFlag();
+  auto self = std::static_pointer_cast<URLConnectionOperation>(shared_from_this());
+  performOnNetworkThread([self] { self->cancelConnection(true); });
+}
+
+void URLConnectionOperation::cancelConnection(bool deliverCancellationError) {
+  std::shared_ptr<Connection> connection;
+  {
+    std::lock_guard lock(mutex_);
+    connection = std::move(connection_);
+  }
+  if (connection) connection->cancel();
+  if (!deliverCancellationError) return;
+  platform::Dictionary info;
+  info.set(kLocalizedDescriptionKey, "cancelled");
+  info.set(kURLErrorFailingURLStringKey, request().url);
+  onFailed(platform::Error(kURLErrorDomain, kURLErrorCancelled, platform::Value(std::move(info))));
+}
+
+void URLConnectionOperation::pause() {
+  std::lock_guard lock(mutex_);
+  if (state_ == OperationState::Paused || state_ == OperationState::Finished || isCancelled()) return;
+  auto previous = state_;
+  setState(OperationState::Paused);
+  if (state_ != OperationState::Paused) return;
+  auto self = std::static_pointer_cast<URLConnectionOperation>(shared_from_this());
+  performOnNetworkThread([self] { self->cancelConnection(false); });
+  // The activity count dropped with the transfer.
+  if (previous == OperationState::Executing) {
+    platform::NotificationCenter::defaultCenter().post(kOperationDidFinishNotification, self);
+  }
+}
+
+void URLConnectionOperation::resume() {
+  std::lock_guard lock(mutex_);
+  if (state_ != OperationState::Paused) return;
+  setState(OperationState::Ready);
+  start();
+}
+
+OperationState URLConnectionOperation::state() const {
+  std::lock_guard lock(mutex_);
+  return state_;
+}
+bool URLConnectionOperation::isReady() const { return state() == OperationState::Ready; }
+bool URLConnectionOperation::isExecuting() const { return state() == OperationState::Executing; }
+bool URLConnectionOperation::isFinished() const { return state() == OperationState::Finished; }
+bool URLConnectionOperation::isPaused() const { return state() == OperationState::Paused; }
+
+URLRequest URLConnectionOperation::request() const {
+  std::lock_guard lock(mutex_);
+  return request_;
+}
+
+void URLConnectionOperation::setRequest(URLRequest request) {
+  std::lock_guard lock(mutex_);
+  request_ = std::move(request);
+}
+
+std::optional<URLResponse> URLConnectionOperation::response() const {
+  std::lock_guard lock(mutex_);
+  return response_;
+}
+
+std::optional<platform::Error> URLConnectionOperation::error() const {
+  std::lock_guard lock(mutex_);
+  return error_;
+}
+
+std::string URLConnectionOperation::responseData() const {
+  std::lock_guard lock(mutex_);
+  return responseData_;
+}
+
+std::string URLConnectionOperation::responseString() const {
+  std::lock_guard lock(mutex_);
+  if (!responseString_) {
+    // Bodies are kept as bytes; every charset we meet on this road is UTF-8
+    // or ASCII, which need no conversion.
+    if (!response_ || responseData_.empty()) return std::string();
+    responseString_ = responseData_;
+  }
+  return *responseString_;
+}
+
+long long URLConnectionOperation::totalBytesRead() const {
+  std::lock_guard lock(mutex_);
+  return totalBytesRead_;
+}
+
+void URLConnectionOperation::setDownloadProgressBlock(ProgressBlock block) {
+  std::lock_guard lock(mutex_);
+  downloadProgress_ = std::move(block);
+}
+
+void URLConnectionOperation::setUploadProgressBlock(ProgressBlock block) {
+  std::lock_guard lock(mutex_);
+  uploadProgress_ = std::move(block);
+}
+
+std::uint64_t URLConnectionOperation::bytesWritten() const {
+  std::lock_guard lock(mutex_);
+  return buffer_.size();
+}
+
+void URLConnectionOperation::discardWrittenBytes() {
+  std::lock_guard lock(mutex_);
+  buffer_.clear();
+}
+
+void URLConnectionOperation::didReceiveResponse(const URLResponse&) {
+  // A fresh answer replaces whatever an earlier attempt wrote.
+  buffer_.clear();
+}
+
+void URLConnectionOperation::onResponse(URLResponse response) {
+  std::lock_guard lock(mutex_);
+  didReceiveResponse(response);
+  response_ = std::move(response);
+}
+
+void URLConnectionOperation::onData(std::string_view bytes) {
+  ProgressBlock progress;
+  long long total = 0, expected = -1;
+  {
+    std::lock_guard lock(mutex_);
+    totalBytesRead_ += static_cast<long long>(bytes.size());
+    buffer_.append(bytes);
+    progress = downloadProgress_;
+    total = totalBytesRead_;
+    expected = response_ ? response_->expectedContentLength : -1;
+  }
+  if (progress) progress(bytes.size(), total, expected);
+}
+
+void URLConnectionOperation::onUploadProgress(long long written, long long totalWritten, long long expected) {
+  ProgressBlock progress;
+  {
+    std::lock_guard lock(mutex_);
+    progress = uploadProgress_;
+  }
+  if (progress) progress(static_cast<std::uint64_t>(written), totalWritten, expected);
+}
+
+void URLConnectionOperation::onFinished() {
+  {
+    std::lock_guard lock(mutex_);
+    responseData_ = buffer_;
+    connection_.reset();
+  }
+  setState(OperationState::Finished);
+}
+
+void URLConnectionOperation::onFailed(platform::Error error) {
+  {
+    std::lock_guard lock(mutex_);
+    if (state_ == OperationState::Finished) return;
+    error_ = std::move(error);
+    responseData_ = buffer_;
+    connection_.reset();
+  }
+  setState(OperationState::Finished);
+}
+
+}  // namespace backend::http
