@@ -20,7 +20,6 @@ Object::~Object() = default;
 
 void Object::initialise(std::string className, Creation creation) {
   className_ = std::move(className);
-  createdAsPointer_ = creation == Creation::Pointer;
   dirty_ = creation == Creation::Local;
   hasBeenFetched_ = creation == Creation::Local;
 }

@@ -64,8 +64,10 @@ TEST_F(ObjectConcurrencyTest, ObjectsThatHoldEachOtherCanBeCheckedFromBothSidesA
   }
   for (auto& thread : threads) thread.join();
   EXPECT_TRUE(a->isDirty());
+  // Break the cycle (fields and the snapshot of the old array) so both are freed.
   a->removeObjectForKey("next");
   a->removeObjectForKey("peers");
+  a->checkForChangesToMutableContainers();
 }
 
 }  // namespace

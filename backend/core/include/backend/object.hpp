@@ -248,7 +248,6 @@ class Object : public platform::SharedObject {
 
   bool dirty_ = false;
   bool hasBeenFetched_ = false;
-  bool createdAsPointer_ = false;
   std::vector<OperationSet> operationSetQueue_;
   FieldMap estimatedData_;
   FieldMap serverData_;
