@@ -11,3 +11,14 @@ std::optional<DeviceKind> parseDeviceKind(std::string_view text) {
 std::string_view deviceKindName(DeviceKind kind) { return kind == DeviceKind::Phone ? "phone" : "tablet"; }
 
 }  // namespace app
+
+#include "platform/ui/window.hpp"
+
+namespace app {
+
+DeviceKind currentDeviceKind() {
+  return platform::ui::Screen::main().idiom() == platform::ui::UserInterfaceIdiom::Pad ? DeviceKind::Tablet
+                                                                                        : DeviceKind::Phone;
+}
+
+}  // namespace app

@@ -13,3 +13,8 @@ std::optional<DeviceKind> parseDeviceKind(std::string_view text);
 std::string_view deviceKindName(DeviceKind kind);
 
 }  // namespace app
+
+namespace app {
+// The kind of the main screen (a tablet idiom gives Tablet).
+DeviceKind currentDeviceKind();
+}  // namespace app

@@ -1,0 +1,173 @@
+// newsreader: the news reader. Until a graphical front end is built in, and
+// wherever there is no display, it runs in the terminal: the real
+// application on the headless UI, driven by one command per line on stdin.
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/device_kind.hpp"
+#include "app/local_installation.hpp"
+#include "app/services.hpp"
+#include "app/terminal.hpp"
+#include "devserver/server.hpp"
+#include "platform/exceptions.hpp"
+#include "platform/reachability.hpp"
+#include "platform/run_loop.hpp"
+#include "platform/sandbox.hpp"
+#include "platform/service_routing.hpp"
+#include "platform/ui/window.hpp"
+
+namespace {
+
+struct Options {
+  bool headless = false;
+  std::string device = "phone";
+  std::string services;
+  std::string dataDir;
+};
+
+// With every service host routed to one server, "the internet" the reader
+// needs is that server: the internet route is answered with the flags of the
+// routed host, so a machine without a default route still runs against
+// local services.
+class RoutedReachabilitySource final : public platform::ReachabilitySource {
+ public:
+  RoutedReachabilitySource(platform::ReachabilitySource& system, std::string routedHost)
+      : system_(system), routedHost_(std::move(routedHost)) {}
+
+  std::unique_ptr<platform::ReachabilityWatcher> createWatcher(const platform::ReachabilityTarget& target) override {
+    if (target == platform::ReachabilityTarget::internet()) {
+      return system_.createWatcher(platform::ReachabilityTarget::host(routedHost_));
+    }
+    return system_.createWatcher(target);
+  }
+
+ private:
+  platform::ReachabilitySource& system_;
+  std::string routedHost_;
+};
+
+// "http://127.0.0.1:8080/x" -> "127.0.0.1".
+std::string hostOf(const std::string& url) {
+  std::string rest = url.substr(url.find("://") == std::string::npos ? 0 : url.find("://") + 3);
+  rest = rest.substr(0, rest.find_first_of("/?#"));
+  if (!rest.empty() && rest.front() == '[') return rest.substr(1, rest.find(']') - 1);
+  return rest.substr(0, rest.rfind(':'));
+}
+
+void configureAnalytics() {
+  analytics::Analytics::Configuration configuration;
+  configuration.router = [](const std::string& url) {
+    analytics::Route route{url, {}};
+    if (auto routed = platform::ServiceRouting::shared().route(url)) {
+      route.url = routed->url;
+      route.extraHeaders.push_back("Host: " + routed->hostHeader);
+    }
+    return route;
+  };
+  analytics::Analytics::configureSharedInstance(std::move(configuration));
+}
+
+// Reads whole lines from stdin without blocking the main queue.
+class LineReader {
+ public:
+  // The next complete line if one is ready within `waitMs`; nullopt otherwise.
+  std::optional<std::string> next(int waitMs) {
+    if (auto line = takeLine()) return line;
+    if (eof_) {
+      if (buffer_.empty()) return std::nullopt;
+      return std::exchange(buffer_, {});
+    }
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    if (::poll(&input, 1, waitMs) <= 0) return std::nullopt;
+    char chunk[4096];
+    const ssize_t count = ::read(STDIN_FILENO, chunk, sizeof chunk);
+    if (count <= 0) {
+      eof_ = true;
+    } else {
+      buffer_.append(chunk, static_cast<std::size_t>(count));
+    }
+    return takeLine();
+  }
+  bool finished() const { return eof_ && buffer_.empty(); }
+
+ private:
+  std::optional<std::string> takeLine() {
+    const auto end = buffer_.find('\n');
+    if (end == std::string::npos) return std::nullopt;
+    std::string line = buffer_.substr(0, end);
+    buffer_.erase(0, end + 1);
+    return line;
+  }
+
+  std::string buffer_;
+  bool eof_ = false;
+};
+
+int runTerminal() {
+  app::terminal::Terminal terminal(std::cout);
+  terminal.launch();
+  std::cout << "ready (type help for the commands)" << std::endl;
+  LineReader input;
+  while (true) {
+    if (auto line = input.next(50)) {
+      if (!terminal.executeLine(*line)) break;
+      continue;
+    }
+    if (input.finished()) {
+      terminal.execute(app::terminal::Quit{});
+      break;
+    }
+    platform::RunLoop::main().runFor(std::chrono::milliseconds(20));
+  }
+  return terminal.exitStatus();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  CLI::App cli{"newsreader: the Vestavind news reader (terminal mode)"};
+  cli.add_flag("--headless", options.headless, "run in the terminal (the only mode of this build)");
+  cli.add_option("--device", options.device, "phone or tablet")->check(CLI::IsMember({"phone", "tablet"}));
+  cli.add_option("--services", options.services,
+                 "send every request for the reader's hosts to this base URL (default: start the local services)");
+  cli.add_option("--data-dir", options.dataDir, "the sandbox directory");
+  CLI11_PARSE(cli, argc, argv);
+
+  if (!options.dataDir.empty()) platform::Sandbox::setRoot(options.dataDir);
+  platform::ui::Screen::main().setIdiom(app::parseDeviceKind(options.device) == app::DeviceKind::Tablet
+                                            ? platform::ui::UserInterfaceIdiom::Pad
+                                            : platform::ui::UserInterfaceIdiom::Phone);
+
+  std::unique_ptr<devserver::Server> server;
+  std::string baseURL = options.services;
+  try {
+    if (baseURL.empty()) {
+      server = std::make_unique<devserver::Server>(devserver::Server::Options{});
+      server->start();
+      baseURL = server->baseUrl();
+      std::cout << "local services at " << baseURL << std::endl;
+    }
+    platform::ServiceRouting::shared().routeTo(baseURL);
+  } catch (const std::exception& error) {
+    std::cerr << "newsreader: cannot use the services at \"" << baseURL << "\": " << error.what() << std::endl;
+    return 2;
+  }
+
+  RoutedReachabilitySource reachability(platform::reachabilitySource(), hostOf(baseURL));
+  platform::setReachabilitySource(&reachability);
+  configureAnalytics();
+  app::Services::shared().backend = std::make_shared<app::LocalInstallation>();
+
+  const int status = runTerminal();
+  platform::setReachabilitySource(nullptr);
+  if (server) server->stop();
+  return status;
+}
