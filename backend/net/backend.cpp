@@ -1,0 +1,47 @@
+#include "backend/net/backend.hpp"
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "backend/client_configuration.hpp"
+#include "backend/field_operation.hpp"
+#include "backend/internal_utils.hpp"
+#include "backend/net/key_value_cache.hpp"
+
+namespace backend::net {
+namespace {
+
+std::atomic<bool> offlineMessages{false};
+std::atomic<bool> errorMessages{false};
+std::mutex hooksMutex;
+std::vector<std::function<void()>> configurationHooks;
+
+}  // namespace
+
+void Backend::setApplicationId(std::string_view applicationId, std::string_view clientKey) {
+  ClientConfiguration::store(applicationId, clientKey);
+  InternalUtils::setMainCacheClearer([] { KeyValueCache::mainCache().removeAllObjects(); });
+  InternalUtils::checkCacheApplicationId();
+  FieldOperation::registerDefaultDecoders();
+  std::vector<std::function<void()>> hooks;
+  {
+    std::lock_guard lock(hooksMutex);
+    hooks = configurationHooks;
+  }
+  for (auto& hook : hooks) hook();
+}
+
+std::string Backend::getApplicationId() { return ClientConfiguration::applicationId(); }
+std::string Backend::getClientKey() { return ClientConfiguration::clientKey(); }
+void Backend::offlineMessagesEnabled(bool enabled) { offlineMessages = enabled; }
+void Backend::errorMessagesEnabled(bool enabled) { errorMessages = enabled; }
+bool Backend::usesOfflineMessages() { return offlineMessages; }
+bool Backend::usesErrorMessages() { return errorMessages; }
+
+void Backend::addConfigurationHook(std::function<void()> hook) {
+  std::lock_guard lock(hooksMutex);
+  configurationHooks.push_back(std::move(hook));
+}
+
+}  // namespace backend::net

@@ -1,0 +1,97 @@
+#include <mutex>
+
+#include "backend/client_configuration.hpp"
+#include "backend/http/oauth.hpp"
+#include "backend/internal_utils.hpp"
+#include "backend/net/command_runners.hpp"
+
+namespace backend::net {
+namespace {
+
+// Transport and HTTP failures read as the backend's connection failure.
+platform::Value transportFailureAnswer(const platform::Error& error, long status) {
+  platform::Dictionary answer;
+  answer.set("code", static_cast<long long>(kErrorConnectionFailed));
+  answer.set("error", error.message());
+  answer.set("temporary", status != 401 && status != 500);
+  return platform::Value(std::move(answer));
+}
+
+}  // namespace
+
+Task<CommandResult> commandOutcome(const http::HTTPRequestOperation& operation) {
+  platform::Value answer;
+  if (auto error = operation.error()) {
+    auto response = operation.response();
+    answer = transportFailureAnswer(*error, response ? response->statusCode : 0);
+  } else {
+    answer = InternalUtils::decodeObject(InternalUtils::parseJSON(operation.responseString()));
+  }
+  if (answer.isDictionary() && !answer.dictionary()->contains("error") && answer.dictionary()->contains("result")) {
+    return Task<CommandResult>::taskWithResult(CommandResult{answer["result"], operation.responseString()});
+  }
+  if (!answer.isDictionary()) answer = platform::Value::emptyDictionary();
+  return Task<CommandResult>::taskWithError(InternalUtils::errorFromResult(answer));
+}
+
+std::shared_ptr<http::HTTPClient> NetworkCommandRunner::sharedClient() {
+  static std::mutex mutex;
+  static std::shared_ptr<http::HTTPClient> client;
+  std::lock_guard lock(mutex);
+  auto base = InternalUtils::baseURL();
+  if (!client || client->baseURL() != base) {
+    client = http::HTTPClient::clientWithBaseURL(base);
+    client->setParameterEncoding(http::ParameterEncoding::JSON);
+  }
+  return client;
+}
+
+http::OperationQueue& NetworkCommandRunner::queue() {
+  static http::OperationQueue instance(3);
+  return instance;
+}
+
+void NetworkCommandRunner::enqueue(std::shared_ptr<http::Operation> operation) {
+  queue().addOperation(std::move(operation));
+}
+
+void NetworkCommandRunner::signURLRequest(http::URLRequest& request) {
+  std::optional<std::string> body;
+  auto type = request.headers.get("Content-Type");
+  if (type && type->rfind("application/x-www-form-urlencoded", 0) == 0) body = request.body;
+  request.headers.set("Authorization",
+                      http::OAuth::createAuthorizationHeader(request.url, "POST", body, ClientConfiguration::applicationId(),
+                                                             ClientConfiguration::clientKey()));
+}
+
+std::shared_ptr<http::JSONRequestOperation> NetworkCommandRunner::createRequest(const CommandPtr& command) {
+  command->resolveLocalIds();
+  auto encoded = InternalUtils::encodeObject(command->paramsValue(), UnsavedChildren::Disallow, DataObjects::Allow);
+  platform::Dictionary body = encoded.isDictionary() ? *encoded.dictionary() : platform::Dictionary();
+  body.set("v", std::string("i") + kClientVersion);
+  body.set("iid", InternalUtils::installationId());
+  auto request = sharedClient()->requestWithMethod("POST", command->serverOperation(), platform::Value(std::move(body)));
+  request.timeoutInterval = 60.0;
+  signURLRequest(request);
+  return http::JSONRequestOperation::create(std::move(request));
+}
+
+Task<CommandResult> NetworkCommandRunner::runCommandAsync(const CommandPtr& command,
+                                                          const CancellationOperation& cancellation) {
+  if (cancellation && cancellation->isCancelled()) return Task<CommandResult>::cancelledTask();
+  auto request = createRequest(command);
+  TaskCompletionSource<CommandResult> source;
+  auto completion = http::BlockOperation::create([request, cancellation, source] {
+    if (cancellation && cancellation->isCancelled()) {
+      source.trySetCancelled();
+      return;
+    }
+    commandOutcome(*request).forwardTo(source.task());
+  });
+  completion->addDependency(request);
+  enqueue(request);
+  enqueue(completion);
+  return source.task();
+}
+
+}  // namespace backend::net
