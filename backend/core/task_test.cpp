@@ -191,7 +191,7 @@ TEST(TaskMainThreadCallback, DeliversOnTheMainQueue) {
         EXPECT_FALSE(error);
         called = true;
       });
-  ASSERT_TRUE(RunLoop::main().runUntil([&] { return done.isCompleted(); }, 5s));
+  ASSERT_TRUE(RunLoop::main().runUntil([&] { return done.isCompleted(); }, 30s));
   EXPECT_TRUE(called);
 }
 
@@ -199,7 +199,7 @@ TEST(TaskMainThreadCallback, CancelledSkipsTheBlockButCompletes) {
   bool called = false;
   auto done = Task<int>::cancelledTask().thenCallBackOnMainThreadAsync(
       [&](const int&, const std::optional<Error>&) { called = true; });
-  ASSERT_TRUE(RunLoop::main().runUntil([&] { return done.isCompleted(); }, 5s));
+  ASSERT_TRUE(RunLoop::main().runUntil([&] { return done.isCompleted(); }, 30s));
   EXPECT_FALSE(called);
 }
 
@@ -208,7 +208,7 @@ TEST(TaskMainThreadCallback, ExceptionIsRaisedOnTheMainThread) {
   auto done = failed.thenCallBackOnMainThreadAsync([](const int&, const std::optional<Error>&) {
     ADD_FAILURE() << "block must not run";
   });
-  EXPECT_THROW(RunLoop::main().runUntil([&] { return done.isCompleted(); }, 5s), std::runtime_error);
+  EXPECT_THROW(RunLoop::main().runUntil([&] { return done.isCompleted(); }, 30s), std::runtime_error);
   EXPECT_TRUE(done.isCompleted());
 }
 
@@ -216,7 +216,7 @@ TEST(TaskMainThreadCallback, BoolFormConvertsNothingToFalse) {
   std::optional<bool> seen;
   auto done = Task<Value>::taskWithResult(Value()).thenCallBackOnMainThreadWithBoolValueAsync(
       [&](bool value, const std::optional<Error>&) { seen = value; });
-  ASSERT_TRUE(RunLoop::main().runUntil([&] { return done.isCompleted(); }, 5s));
+  ASSERT_TRUE(RunLoop::main().runUntil([&] { return done.isCompleted(); }, 30s));
   EXPECT_EQ(seen, false);
 }
 
