@@ -1,5 +1,6 @@
 #include "app/app_delegate.hpp"
 
+#include "backend/net/backend.hpp"
 #include "shell_test_fixture.hpp"
 
 namespace app {
@@ -34,7 +35,8 @@ TEST_F(ShellTest, OnlineLaunchBuildsTheScreenTreeAndSetsUpTheServices) {
 
   EXPECT_EQ(ui::Application::shared().registrationRequestCount(), 2);
   EXPECT_EQ(ui::Application::shared().registeredNotificationTypes(), 7u);
-  EXPECT_EQ(installation->applicationId(), kBackendApplicationId);
+  EXPECT_EQ(backend::net::Backend::getApplicationId(), kBackendApplicationId);
+  EXPECT_EQ(backend::net::Backend::getClientKey(), kBackendClientKey);
   EXPECT_EQ(installation->channels(), std::vector<std::string>{"newsUpdates"});
   ASSERT_TRUE(tracker);
   EXPECT_EQ(tracker->get("&tid"), "AN-318264-9");

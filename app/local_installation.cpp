@@ -2,12 +2,14 @@
 
 #include <algorithm>
 
+#include "backend/net/backend.hpp"
 #include "platform/log.hpp"
 
 namespace app {
 
-void LocalInstallation::setApplicationId(const std::string& applicationId, const std::string&) {
+void LocalInstallation::setApplicationId(const std::string& applicationId, const std::string& clientKey) {
   applicationId_ = applicationId;
+  backend::net::Backend::setApplicationId(applicationId, clientKey);
 }
 
 void LocalInstallation::subscribeCurrentInstallation(const std::string& channel) {

@@ -1,8 +1,9 @@
 #pragma once
-// The shell's stand-in for the backend client's current installation until
-// the installation and push client exists: it keeps the application id, the
-// channels (each once) and the device token in memory and logs each change.
-// Nothing reaches the backend service.
+// The backend client as far as it exists: the application id and client key
+// configure the real client; the current installation is a stand-in until
+// the installation and push client exists — it keeps the channels (each
+// once) and the device token in memory and logs each change, and nothing of
+// it reaches the backend service.
 
 #include <string>
 #include <vector>
