@@ -20,15 +20,20 @@ platform::Value transportFailureAnswer(const platform::Error& error, long status
 }  // namespace
 
 Task<CommandResult> commandOutcome(const http::HTTPRequestOperation& operation) {
+  auto response = operation.response();
+  return commandOutcome(operation.error(), response ? response->statusCode : 0, operation.responseString());
+}
+
+Task<CommandResult> commandOutcome(const std::optional<platform::Error>& transferError, long statusCode,
+                                   const std::string& responseText) {
   platform::Value answer;
-  if (auto error = operation.error()) {
-    auto response = operation.response();
-    answer = transportFailureAnswer(*error, response ? response->statusCode : 0);
+  if (transferError) {
+    answer = transportFailureAnswer(*transferError, statusCode);
   } else {
-    answer = InternalUtils::decodeObject(InternalUtils::parseJSON(operation.responseString()));
+    answer = InternalUtils::decodeObject(InternalUtils::parseJSON(responseText));
   }
   if (answer.isDictionary() && !answer.dictionary()->contains("error") && answer.dictionary()->contains("result")) {
-    return Task<CommandResult>::taskWithResult(CommandResult{answer["result"], operation.responseString()});
+    return Task<CommandResult>::taskWithResult(CommandResult{answer["result"], responseText});
   }
   if (!answer.isDictionary()) answer = platform::Value::emptyDictionary();
   return Task<CommandResult>::taskWithError(InternalUtils::errorFromResult(answer));

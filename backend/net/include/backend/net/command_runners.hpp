@@ -54,6 +54,12 @@ class NetworkCommandRunner {
 
 // How a finished request operation reads as a command outcome.
 Task<CommandResult> commandOutcome(const http::HTTPRequestOperation& operation);
+// The same from its parts: the operation's error (transfer or judgement),
+// the status code (0 without a response) and the body text. Completed
+// before it returns. Never raises for any text; may raise the typed
+// decoder's exceptions for mistyped values of registered kinds.
+Task<CommandResult> commandOutcome(const std::optional<platform::Error>& transferError, long statusCode,
+                                   const std::string& responseText);
 
 class RetryingCommandRunner {
  public:
