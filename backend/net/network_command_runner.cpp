@@ -1,6 +1,7 @@
 #include <mutex>
 
 #include "backend/client_configuration.hpp"
+#include "backend/http/network_activity_indicator_manager.hpp"
 #include "backend/http/oauth.hpp"
 #include "backend/internal_utils.hpp"
 #include "backend/net/command_runners.hpp"
@@ -44,6 +45,7 @@ std::shared_ptr<http::HTTPClient> NetworkCommandRunner::sharedClient() {
   static std::shared_ptr<http::HTTPClient> client;
   std::lock_guard lock(mutex);
   auto base = InternalUtils::baseURL();
+  if (!client) http::NetworkActivityIndicatorManager::sharedManager().setEnabled(true);
   if (!client || client->baseURL() != base) {
     client = http::HTTPClient::clientWithBaseURL(base);
     client->setParameterEncoding(http::ParameterEncoding::JSON);
