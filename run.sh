@@ -4,6 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps.sh
+export CCACHE_BASEDIR="$PWD"
+export CCACHE_NOHASHDIR=1
 cmake -S . -B build -G Ninja >/dev/null
 cmake --build build
 if [ -x build/bin/newsreader ]; then

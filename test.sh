@@ -30,6 +30,11 @@ done
 
 ./scripts/install-deps.sh
 
+# Compiler cache keys independent of where the tree is checked out, so a fresh
+# clone on the same machine reuses earlier builds.
+export CCACHE_BASEDIR="$PWD"
+export CCACHE_NOHASHDIR=1
+
 build=build
 cmake_args=(-G Ninja)
 case "$mode" in
