@@ -15,6 +15,8 @@ platform::EventLoopThread& timerThread() {
 }  // namespace
 
 NetworkActivityIndicatorManager::NetworkActivityIndicatorManager() {
+  // Created first so that it is destroyed after any manager kept in a static.
+  timerThread();
   auto& center = platform::NotificationCenter::defaultCenter();
   startObserver_ = platform::ScopedObserver(
       center, center.addObserver(kOperationDidStartNotification, [this](const auto&) { incrementActivityCount(); }));
