@@ -110,11 +110,13 @@ TEST(URLConnectionOperation, CancelBeforeStartSendsNothingAndCallsNoBlock) {
 
 TEST(URLConnectionOperation, CancelInFlightFinishesWithMinus999) {
   LoopbackServer server;
-  std::promise<void> arrived;
+  // Shared with the server thread, which may outlive this frame's locals.
+  auto arrived = std::make_shared<std::promise<void>>();
+  auto arrivedFuture = arrived->get_future();
   std::promise<void> release;
   auto released = release.get_future().share();
-  server.setHandler([&](const httplib::Request&, httplib::Response& response) {
-    arrived.set_value();
+  server.setHandler([arrived, released](const httplib::Request&, httplib::Response& response) {
+    arrived->set_value();
     released.wait();
     response.set_content("late", "text/plain");
   });
@@ -122,7 +124,7 @@ TEST(URLConnectionOperation, CancelInFlightFinishesWithMinus999) {
   std::promise<void> done;
   operation->whenFinished([&] { done.set_value(); });
   operation->start();
-  arrived.get_future().wait();
+  arrivedFuture.wait();
   operation->cancel();
   done.get_future().wait();
   release.set_value();

@@ -212,17 +212,19 @@ TEST_F(RunnerTest, CancellationBeforeAndDuringARun) {
   EXPECT_TRUE(wait(RetryingCommandRunner::runCommandAsync(find(), cancelled)).isCancelled());
   EXPECT_EQ(server_.requestCount(), 0u);
 
-  std::promise<void> arrived;
+  // Shared with the server thread, which may outlive this frame's locals.
+  auto arrived = std::make_shared<std::promise<void>>();
+  auto arrivedFuture = arrived->get_future();
   std::promise<void> release;
   auto released = release.get_future().share();
-  server_.setHandler([&](const httplib::Request&, httplib::Response& response) {
-    arrived.set_value();
+  server_.setHandler([arrived, released](const httplib::Request&, httplib::Response& response) {
+    arrived->set_value();
     released.wait();
     response.set_content("{\"result\":1}", "application/json");
   });
   auto flag = http::BlockOperation::create([] {});
   auto task = NetworkCommandRunner::runCommandAsync(find(), flag);
-  arrived.get_future().wait();
+  arrivedFuture.wait();
   flag->cancel();
   release.set_value();
   EXPECT_TRUE(wait(task).isCancelled());
