@@ -119,6 +119,7 @@ struct Server::Impl {
     // empty body (what "curl -X POST" sends); answer those before it reads.
     http.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
       stashContentEncoding(request);
+      exposeRawFormData(request);
       if (!hasNoBody(request)) return httplib::Server::HandlerResponse::Unhandled;
       dispatch(request, response);
       return httplib::Server::HandlerResponse::Handled;
@@ -177,6 +178,19 @@ struct Server::Impl {
     std::string value = encoding->second;
     headers.erase("Content-Encoding");
     headers.emplace(kStashedEncoding, value);
+  }
+
+  // The library parses form posts itself and refuses the file clients' form
+  // (it opens with CR LF before the first boundary, as the format allows).
+  // Renaming the type hands the raw body to the storage host, which parses it.
+  static void exposeRawFormData(const httplib::Request& request) {
+    auto& headers = const_cast<httplib::Headers&>(request.headers);
+    auto type = headers.find("Content-Type");
+    constexpr std::string_view kForm = "multipart/form-data";
+    if (type == headers.end() || type->second.rfind(kForm, 0) != 0) return;
+    std::string renamed = "application/x-raw-form-data" + type->second.substr(kForm.size());
+    headers.erase("Content-Type");
+    headers.emplace("Content-Type", renamed);
   }
 
   // The request with its body decoded and its Content-Encoding header back;
@@ -274,7 +288,7 @@ struct Server::Impl {
     } else if (host == kPushGatewayHost) {
       pushEndpoints.handle(request, target, response);
     } else if (isOwnHost(host)) {
-      if (target.path.rfind("/2/", 0) == 0) {
+      if (target.path.rfind("/2/", 0) == 0 || target.path.rfind("/files/", 0) == 0) {
         handleBackend(request, target, response);
       } else {
         answerJson(response, serverIndex());

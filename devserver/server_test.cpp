@@ -232,3 +232,37 @@ TEST(Server, KeepsAGivenDataFolderAndRemovesItsOwnTemporaryOne) {
 
 }  // namespace
 }  // namespace devserver
+
+namespace devserver {
+namespace {
+
+TEST(Server, FileFormPostThroughTheStorageHostRoundTrips) {
+  test::RunningServer running;
+  const std::string url = "https://api.backend.test/2/upload_file";
+  auto slot = running.post("api.backend.test", "/2/upload_file", R"({"name":"notes.txt"})",
+                           {{"Authorization", test::oauthHeader(url, kReaderApplicationId, kReaderClientKey)}});
+  ASSERT_TRUE(slot);
+  auto result = nlohmann::json::parse(slot->body)["result"];
+  ASSERT_TRUE(result.is_object()) << slot->body;
+  // The form as the file transfer writes it: CR LF before the first boundary.
+  const std::string boundary = "Boundary5+0xDeadBEEF15BAADF00D";
+  std::string form;
+  auto part = [&](const std::string& name, const std::string& content) {
+    form += "\r\n--" + boundary + "\r\ncontent-disposition: form-data; name=\"" + name + "\"\r\n\r\n" + content;
+  };
+  for (const auto& [name, value] : result["post_params"].items()) part(name, value.get<std::string>());
+  part("Content-Type", "text/plain");
+  part("file", "hello file");
+  form += "\r\n--" + boundary + "--";
+  httplib::Client client("127.0.0.1", running.port());
+  auto posted = client.Post("/files/upload", {{"Host", "files.backend.test"}}, form,
+                            ("multipart/form-data; boundary=" + boundary).c_str());
+  ASSERT_TRUE(posted);
+  EXPECT_EQ(posted->status, 201) << posted->body;
+  auto fetched = client.Get(("/files/" + result["name"].get<std::string>()).c_str(), {{"Host", "files.backend.test"}});
+  ASSERT_TRUE(fetched);
+  EXPECT_EQ(fetched->body, "hello file");
+}
+
+}  // namespace
+}  // namespace devserver
