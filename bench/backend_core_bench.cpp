@@ -16,6 +16,7 @@
 #include "backend/internal_utils.hpp"
 #include "backend/object.hpp"
 #include "platform/json.hpp"
+#include "ratio_reporter.hpp"
 
 namespace {
 
@@ -127,22 +128,6 @@ BENCHMARK(performAndRebuild)->ArgName("savesInFlight")->Arg(3)->Arg(0)->Unit(ben
 
 // Passes every run on to the console and keeps each benchmark's CPU time
 // per iteration (the machine is shared, so wall time counts others' work).
-class RecordingReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred) times[run.benchmark_name()] = run.GetAdjustedCPUTime();
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> times;
-};
-
-void printRatio(const RecordingReporter& r, const char* ours, const char* peer, const char* what) {
-  auto a = r.times.find(ours), b = r.times.find(peer);
-  if (a == r.times.end() || b == r.times.end()) return;
-  std::printf("%-40s %s / %s time = %.2fx\n", what, ours, peer, a->second / b->second);
-}
 
 }  // namespace
 
@@ -150,12 +135,12 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   std::printf("answer: %zu bytes\n", answerText().size());
-  RecordingReporter reporter;
+  bench::RecordingReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf("\nratios (CPU time over the peer's CPU time)\n");
-  printRatio(reporter, "decodeTyped", "decodePlain", "typed decode, target <= 2.0:");
-  printRatio(reporter, "encodeTyped", "encodePlain", "typed encode, target <= 2.0:");
-  printRatio(reporter, "performAndRebuild/savesInFlight:3", "performAndRebuild/savesInFlight:0",
+  bench::printRatio(reporter, "decodeTyped", "decodePlain", "typed decode, target <= 2.0:");
+  bench::printRatio(reporter, "encodeTyped", "encodePlain", "typed encode, target <= 2.0:");
+  bench::printRatio(reporter, "performAndRebuild/savesInFlight:3", "performAndRebuild/savesInFlight:0",
              "3 saves in flight vs none:");
   auto rebuild = reporter.times.find("performAndRebuild/savesInFlight:3");
   if (rebuild != reporter.times.end()) {

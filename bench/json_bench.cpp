@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/json.hpp"
+#include "ratio_reporter.hpp"
 
 namespace {
 
@@ -131,25 +132,6 @@ BENCHMARK(writeNlohmann)->Unit(benchmark::kMicrosecond);
 
 // Passes every run on to the console and keeps each benchmark's time per
 // iteration for the summary.
-class RecordingReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-        // CPU time: the machine is shared, so wall time also counts other people's work.
-        times[run.benchmark_name()] = run.GetAdjustedCPUTime();
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> times;
-};
-
-void printRatio(const RecordingReporter& r, const char* ours, const char* peer, const char* what) {
-  auto a = r.times.find(ours), b = r.times.find(peer);
-  if (a == r.times.end() || b == r.times.end()) return;
-  std::printf("%-44s %s / %s time = %.2fx\n", what, ours, peer, a->second / b->second);
-}
 
 }  // namespace
 
@@ -157,14 +139,14 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   std::printf("answer: %zu bytes\n", answerText().size());
-  RecordingReporter reporter;
+  bench::RecordingReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf("\nratios (CPU time over the peer's CPU time; < 1 is faster than the peer)\n");
-  printRatio(reporter, "parseValue", "parseRapidJSON", "parse, target <= 1.3:");
-  printRatio(reporter, "parseValue", "parseRapidJSONValidatingFullPrecision", "parse, peer with the same checks:");
-  printRatio(reporter, "parseValue", "parseNlohmann", "parse:");
-  printRatio(reporter, "writeValue", "writeRapidJSON", "write, target <= 1.43 (speed >= 0.7x):");
-  printRatio(reporter, "writeValue", "writeNlohmann", "write:");
+  bench::printRatio(reporter, "parseValue", "parseRapidJSON", "parse, target <= 1.3:");
+  bench::printRatio(reporter, "parseValue", "parseRapidJSONValidatingFullPrecision", "parse, peer with the same checks:");
+  bench::printRatio(reporter, "parseValue", "parseNlohmann", "parse:");
+  bench::printRatio(reporter, "writeValue", "writeRapidJSON", "write, target <= 1.43 (speed >= 0.7x):");
+  bench::printRatio(reporter, "writeValue", "writeNlohmann", "write:");
   benchmark::Shutdown();
   return 0;
 }
