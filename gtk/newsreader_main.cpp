@@ -1,29 +1,40 @@
-// newsreader: the news reader. Until a graphical front end is built in, and
-// wherever there is no display, it runs in the terminal: the real
-// application on the headless UI, driven by one command per line on stdin.
+// newsreader: the news reader. With a display it opens a window (GTK 4 and
+// WebKitGTK); with --headless, or where there is no display, it runs in the
+// terminal: the real application on the headless UI, driven by one command
+// per line on stdin. Both modes read the same commands from stdin.
 
+#include <gtk/gtk.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "app/app_delegate.hpp"
 #include "app/device_kind.hpp"
 #include "app/local_installation.hpp"
 #include "app/services.hpp"
 #include "app/terminal.hpp"
+#include "control_channel.hpp"
 #include "devserver/server.hpp"
-#include "platform/exceptions.hpp"
+#include "front_end.hpp"
+#include "glib_main_queue.hpp"
+#include "platform/executor.hpp"
 #include "platform/reachability.hpp"
 #include "platform/run_loop.hpp"
 #include "platform/sandbox.hpp"
 #include "platform/service_routing.hpp"
+#include "platform/ui/application.hpp"
+#include "platform/ui/toolkit.hpp"
 #include "platform/ui/window.hpp"
 
 namespace {
+
+namespace ui = platform::ui;
 
 struct Options {
   bool headless = false;
@@ -31,6 +42,10 @@ struct Options {
   std::string services;
   std::string dataDir;
 };
+
+// The window sizes of the two layouts, in points.
+constexpr ui::Size kPhoneWindow{390, 844};
+constexpr ui::Size kTabletWindow{1024, 768};
 
 // With every service host routed to one server, "the internet" the reader
 // needs is that server: the internet route is answered with the flags of the
@@ -129,22 +144,81 @@ int runTerminal() {
   return terminal.exitStatus();
 }
 
+// The window mode: the GLib main loop is the main queue, the front end the
+// toolkit; the application launches once the loop runs.
+int runWindow(ui::Size windowSize) {
+  gtk::GlibMainQueue queue;
+  platform::setMainQueue(&queue);
+  int status = 0;
+  GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+  {
+    gtk::FrontEnd frontEnd(windowSize);
+    ui::setToolkit(&frontEnd);
+    ui::Application& application = ui::Application::shared();
+    auto delegate = std::make_shared<app::AppDelegate>([&](int exitStatus) {
+      status = exitStatus;
+      g_main_loop_quit(loop);
+    });
+    application.setDelegate(delegate);
+    gtk::ControlChannel control(frontEnd, delegate, std::cout, [&](int exitStatus) {
+      status = exitStatus;
+      g_main_loop_quit(loop);
+    });
+    frontEnd.setCloseHandler([&] {
+      application.terminate();
+      g_main_loop_quit(loop);
+    });
+    platform::mainQueue().post([&] {
+      application.launch();
+      control.start();
+    });
+    g_main_loop_run(loop);
+    // The screens (and their web views) go before the window that shows them.
+    control.stop();
+    application.setDelegate(nullptr);
+    delegate.reset();
+    ui::setToolkit(nullptr);
+  }
+  g_main_loop_unref(loop);
+  platform::setMainQueue(nullptr);
+  return status;
+}
+
+bool haveDisplay() {
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  const char* x11 = std::getenv("DISPLAY");
+  const bool named = (wayland && *wayland) || (x11 && *x11);
+  return named && gtk_init_check();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The shared pools first, so they outlive every static that still posts to
+  // them while the process ends (statics end in the reverse order of their making).
+  platform::backgroundQueue();
+  platform::lowPriorityQueue();
   Options options;
-  CLI::App cli{"newsreader: the Vestavind news reader (terminal mode)"};
-  cli.add_flag("--headless", options.headless, "run in the terminal (the only mode of this build)");
-  cli.add_option("--device", options.device, "phone or tablet")->check(CLI::IsMember({"phone", "tablet"}));
+  CLI::App cli{"newsreader: the Vestavind news reader (a window, or the terminal where there is no display)"};
+  cli.add_flag("--headless", options.headless, "run in the terminal even where a display exists");
+  cli.add_option("--device", options.device, "phone (a 390 x 844 window) or tablet (1024 x 768)")
+      ->check(CLI::IsMember({"phone", "tablet"}));
   cli.add_option("--services", options.services,
                  "send every request for the reader's hosts to this base URL (default: start the local services)");
   cli.add_option("--data-dir", options.dataDir, "the sandbox directory");
   CLI11_PARSE(cli, argc, argv);
 
+  const bool tablet = app::parseDeviceKind(options.device) == app::DeviceKind::Tablet;
+  bool window = false;
+  if (!options.headless) {
+    window = haveDisplay();
+    if (!window) std::cerr << "newsreader: no display found; running in the terminal" << std::endl;
+  }
+
   if (!options.dataDir.empty()) platform::Sandbox::setRoot(options.dataDir);
-  platform::ui::Screen::main().setIdiom(app::parseDeviceKind(options.device) == app::DeviceKind::Tablet
-                                            ? platform::ui::UserInterfaceIdiom::Pad
-                                            : platform::ui::UserInterfaceIdiom::Phone);
+  ui::Screen::main().setIdiom(tablet ? ui::UserInterfaceIdiom::Pad : ui::UserInterfaceIdiom::Phone);
+  const ui::Size windowSize = tablet ? kTabletWindow : kPhoneWindow;
+  if (window) ui::Screen::main().setBounds(ui::Rect(ui::Point{}, windowSize));
 
   std::unique_ptr<devserver::Server> server;
   std::string baseURL = options.services;
@@ -166,7 +240,7 @@ int main(int argc, char** argv) {
   configureAnalytics();
   app::Services::shared().backend = std::make_shared<app::LocalInstallation>();
 
-  const int status = runTerminal();
+  const int status = window ? runWindow(windowSize) : runTerminal();
   platform::setReachabilitySource(nullptr);
   if (server) server->stop();
   return status;

@@ -1,0 +1,56 @@
+#pragma once
+// The widget that shows a model window: it lays the model's view tree out
+// as a display list every frame, draws it, places the native widgets (web
+// views, search fields) where their model views are, and turns clicks,
+// drags and scrolls into the model's taps, gestures and scrolling.
+// Main thread only.
+
+#include <memory>
+#include <vector>
+
+#include "display_list.hpp"
+#include "frame_animator.hpp"
+
+typedef struct _GtkWidget GtkWidget;
+
+namespace gtk {
+
+class Canvas {
+ public:
+  // Draws moving views where `animator` says (not owned, must outlive this).
+  explicit Canvas(FrameAnimator& animator);
+  ~Canvas();
+  Canvas(const Canvas&) = delete;
+  Canvas& operator=(const Canvas&) = delete;
+
+  // The widget (owned by this canvas; put it into a window).
+  GtkWidget* widget() const;
+
+  // The model view to show, normally a window; it is resized to the canvas.
+  void setRoot(std::weak_ptr<ui::View> root);
+  std::shared_ptr<ui::View> root() const;
+
+  // Something in the model changed: lay out and draw again.
+  void modelChanged();
+
+  // The items of the last layout.
+  const std::vector<DisplayItem>& items() const;
+
+  // A tap at a canvas point (the click handler's path; tests and the
+  // control channel use it too). Answers whether anything took it.
+  bool tapAt(ui::Point point);
+
+  // A horizontal drag from `from` by `dx` points ending at `velocity`
+  // points per second, fed through the same path as a pointer drag.
+  void dragFrom(ui::Point from, double dx, double velocity);
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// The current time of the canvas clocks, in seconds.
+double canvasClock();
+
+}  // namespace gtk

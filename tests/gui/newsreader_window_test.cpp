@@ -1,0 +1,271 @@
+// The reader's window end to end under a virtual display: the real program
+// against the local services, driven through its command channel; each step
+// is saved as a screenshot and checked for what it must show.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <string>
+
+#include "devserver/server.hpp"
+#include "gtk/png_image.hpp"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class Newsreader {
+ public:
+  Newsreader(const std::string& servicesURL, const fs::path& dataDir) {
+    int input[2];
+    int output[2];
+    if (::pipe(input) != 0 || ::pipe(output) != 0) throw std::runtime_error("pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, input[1]);
+    posix_spawn_file_actions_addclose(&actions, output[0]);
+    std::string program = NEWSREADER_PATH;
+    std::string dir = dataDir.string();
+    std::string services = servicesURL;
+    std::vector<char*> argv = {program.data(), const_cast<char*>("--services"), services.data(),
+                               const_cast<char*>("--data-dir"), dir.data(), nullptr};
+    const int spawned = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(input[0]);
+    ::close(output[1]);
+    toChild_ = input[1];
+    fromChild_ = output[0];
+    if (spawned != 0) throw std::runtime_error("cannot start " + program);
+  }
+
+  ~Newsreader() {
+    if (toChild_ >= 0) ::close(toChild_);
+    if (pid_ > 0 && !exited_) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    ::close(fromChild_);
+  }
+
+  void send(const std::string& line) {
+    const std::string text = line + "\n";
+    ASSERT_EQ(::write(toChild_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  }
+
+  // Reads output until a line holding `text` arrives; the rest of that line
+  // is answered. nullopt on timeout or end of output.
+  std::optional<std::string> waitFor(const std::string& text, std::chrono::seconds timeout = std::chrono::seconds(60)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (true) {
+      const auto found = output_.find(text, searchedUpTo_);
+      if (found != std::string::npos) {
+        const auto end = output_.find('\n', found);
+        if (end != std::string::npos) {
+          searchedUpTo_ = end + 1;
+          return output_.substr(found + text.size(), end - found - text.size());
+        }
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return std::nullopt;
+      pollfd fd{fromChild_, POLLIN, 0};
+      if (::poll(&fd, 1, static_cast<int>(left.count())) <= 0) return std::nullopt;
+      char chunk[4096];
+      const ssize_t count = ::read(fromChild_, chunk, sizeof chunk);
+      if (count <= 0) return std::nullopt;
+      output_.append(chunk, static_cast<std::size_t>(count));
+    }
+  }
+
+  // Sends a command and waits for its answer.
+  bool run(const std::string& command) {
+    send(command);
+    return waitFor("done " + command).has_value();
+  }
+
+  int finish() {
+    ::close(toChild_);
+    toChild_ = -1;
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    exited_ = true;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  const std::string& output() const { return output_; }
+
+ private:
+  pid_t pid_ = -1;
+  int toChild_ = -1;
+  int fromChild_ = -1;
+  bool exited_ = false;
+  std::string output_;
+  std::size_t searchedUpTo_ = 0;
+};
+
+// --- what a screenshot shows ---
+
+struct Region {
+  int x0, y0, x1, y1;
+};
+
+bool near(const gtk::Rgba& p, int r, int g, int b, int tolerance = 6) {
+  return std::abs(p.red - r) <= tolerance && std::abs(p.green - g) <= tolerance && std::abs(p.blue - b) <= tolerance;
+}
+
+// Not one flat colour: many distinct colours.
+std::size_t distinctColours(const gtk::RgbaImage& image) {
+  std::set<std::uint32_t> colours;
+  for (const auto& p : image.pixels) colours.insert((p.red >> 3) << 10 | (p.green >> 3) << 5 | (p.blue >> 3));
+  return colours.size();
+}
+
+// Pixel rows in the region that are a line of the given colour across at least 90% of it.
+int linesOf(const gtk::RgbaImage& image, Region region, int r, int g, int b) {
+  int lines = 0;
+  for (int y = region.y0; y < region.y1; ++y) {
+    int matching = 0;
+    for (int x = region.x0; x < region.x1; ++x) matching += near(image.at(x, y), r, g, b);
+    if (matching * 10 >= (region.x1 - region.x0) * 9) ++lines;
+  }
+  return lines;
+}
+
+double brightness(const gtk::RgbaImage& image, Region region) {
+  double sum = 0;
+  int count = 0;
+  for (int y = region.y0; y < region.y1; ++y) {
+    for (int x = region.x0; x < region.x1; ++x) {
+      const auto p = image.at(x, y);
+      sum += (p.red + p.green + p.blue) / 3.0;
+      ++count;
+    }
+  }
+  return count ? sum / count : 0;
+}
+
+// Share of pixels that differ between two images in a region.
+double changed(const gtk::RgbaImage& a, const gtk::RgbaImage& b, Region region) {
+  int differing = 0;
+  int count = 0;
+  for (int y = region.y0; y < region.y1; ++y) {
+    for (int x = region.x0; x < region.x1; ++x) {
+      const auto p = a.at(x, y);
+      const auto q = b.at(x, y);
+      differing += std::abs(p.red - q.red) + std::abs(p.green - q.green) + std::abs(p.blue - q.blue) > 30;
+      ++count;
+    }
+  }
+  return count ? double(differing) / count : 0;
+}
+
+// The separator lines between sidebar rows and the toolbar's top border.
+constexpr int kSeparator[3] = {200, 199, 204};
+constexpr int kToolbarBorder[3] = {179, 179, 184};
+
+class NewsreaderWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* dir = std::getenv("GUI_SCREENSHOT_DIR");
+    screenshots_ = dir ? fs::path(dir) : fs::temp_directory_path() / "vv-gui-screenshots";
+    fs::create_directories(screenshots_);
+    dataDir_ = fs::temp_directory_path() / ("vv-gui-" + std::to_string(::getpid()));
+    server_.start();
+  }
+  void TearDown() override {
+    server_.stop();
+    fs::remove_all(dataDir_);
+  }
+
+  // Saves the window as step `name` and reads it back.
+  gtk::RgbaImage shoot(Newsreader& reader, const std::string& name) {
+    const fs::path path = screenshots_ / (name + ".png");
+    fs::remove(path);
+    EXPECT_TRUE(reader.run("screenshot " + path.string())) << reader.output();
+    auto image = gtk::readPng(path.string());
+    EXPECT_TRUE(image) << "no screenshot " << path;
+    if (!image) return {};
+    EXPECT_EQ(image->width, 390);
+    EXPECT_EQ(image->height, 844);
+    // Not blank: a page, bars and text give many colours.
+    EXPECT_GT(distinctColours(*image), 20u) << name;
+    return *image;
+  }
+
+  devserver::Server server_{devserver::Server::Options{}};
+  fs::path screenshots_;
+  fs::path dataDir_;
+};
+
+TEST_F(NewsreaderWindow, BrowsesMenuSectionAndArticleAndShowsAPush) {
+  Newsreader reader(server_.baseUrl(), dataDir_);
+  ASSERT_TRUE(reader.waitFor("ready", std::chrono::seconds(120))) << reader.output();
+
+  const Region sidebar{130, 50, 380, 400};
+  const Region bottomBar{0, 844 - 44, 390, 844 - 43};
+  const Region page{10, 60, 380, 700};
+
+  const auto home = shoot(reader, "01-home");
+  EXPECT_EQ(linesOf(home, sidebar, kSeparator[0], kSeparator[1], kSeparator[2]), 0);
+  EXPECT_EQ(linesOf(home, bottomBar, kToolbarBorder[0], kToolbarBorder[1], kToolbarBorder[2]), 0);
+
+  ASSERT_TRUE(reader.run("open")) << reader.output();
+  const auto menu = shoot(reader, "02-menu-open");
+  // The sidebar's rows, one separator each, where the page was.
+  EXPECT_GE(linesOf(menu, sidebar, kSeparator[0], kSeparator[1], kSeparator[2]), 3) << reader.output();
+  EXPECT_GT(changed(home, menu, sidebar), 0.1);
+
+  ASSERT_TRUE(reader.run("select 0")) << reader.output();
+  ASSERT_NE(reader.output().find("screen pushed: kNavBarVestavindSection"), std::string::npos) << reader.output();
+  const auto section = shoot(reader, "03-section");
+  EXPECT_EQ(linesOf(section, sidebar, kSeparator[0], kSeparator[1], kSeparator[2]), 0) << "the sidebar closed";
+  EXPECT_EQ(linesOf(section, bottomBar, kToolbarBorder[0], kToolbarBorder[1], kToolbarBorder[2]), 1)
+      << "a section screen has the toolbar";
+
+  reader.send("links");
+  const auto links = reader.waitFor("links ");
+  ASSERT_TRUE(links) << reader.output();
+  std::smatch article;
+  ASSERT_TRUE(std::regex_search(*links, article, std::regex(R"(http://\S+/[a-z-]+/[0-9]+-\S+)"))) << *links;
+  const std::string articleURL = article.str();
+  ASSERT_TRUE(reader.run("tap " + articleURL)) << reader.output();
+  const auto followed = shoot(reader, "04-article");
+  // The tapped publisher link loads in place on the section screen.
+  EXPECT_NE(reader.output().find("page " + articleURL), std::string::npos) << reader.output();
+  EXPECT_GT(changed(section, followed, page), 0.01);
+
+  ASSERT_TRUE(reader.run("back")) << reader.output();
+  const auto back = shoot(reader, "05-back");
+  EXPECT_LT(changed(section, back, page), 0.01) << "back shows the section page again";
+
+  ASSERT_TRUE(reader.run("push {\"aps\": {\"alert\": \"Ny sak\"}, \"url\": \"http://www.vestavind.test/\"}"))
+      << reader.output();
+  ASSERT_NE(reader.output().find("alert shown: tag 0 \"Vestavind\" \"Ny sak\""), std::string::npos) << reader.output();
+  const auto pushed = shoot(reader, "06-push-alert");
+  // The veil darkens the window around the alert's light box.
+  EXPECT_LT(brightness(pushed, {0, 60, 60, 200}), brightness(back, {0, 60, 60, 200}) - 40);
+  EXPECT_GT(brightness(pushed, {64, 372, 80, 470}), 200);
+
+  ASSERT_TRUE(reader.run("answer 1")) << reader.output();
+  EXPECT_NE(reader.output().find("screen pushed: kNavBarArticle"), std::string::npos) << reader.output();
+  shoot(reader, "07-pushed-article");
+
+  reader.send("quit");
+  EXPECT_EQ(reader.finish(), 0) << reader.output();
+}
+
+}  // namespace
