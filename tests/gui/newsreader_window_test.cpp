@@ -18,8 +18,10 @@
 #include <set>
 #include <string>
 
+#include "app/http_get.hpp"
 #include "devserver/server.hpp"
 #include "gtk/png_image.hpp"
+#include "platform/json.hpp"
 
 extern char** environ;
 
@@ -116,6 +118,25 @@ class Newsreader {
   std::string output_;
   std::size_t searchedUpTo_ = 0;
 };
+
+// The app header the local services saw on a request for host and path;
+// nullopt when no such request arrived.
+std::optional<std::string> appHeaderSeen(const devserver::Server& server, const std::string& host,
+                                         const std::string& path) {
+  const auto answer = app::httpGet(server.baseUrl() + "/_admin/requests?host=" + host);
+  if (!answer) return std::nullopt;
+  auto parsed = platform::json::parse(answer->body);
+  if (!parsed) return std::nullopt;
+  const platform::Array* list = parsed.value()["requests"].array();
+  if (!list) return std::nullopt;
+  std::optional<std::string> seen;
+  for (const platform::Value& request : *list) {
+    if (request["path"] != platform::Value(path)) continue;
+    const platform::Value header = request["headers"]["vestavind_mobile_app"];
+    seen = header.isString() ? header.asString() : "";
+  }
+  return seen;
+}
 
 // --- what a screenshot shows ---
 
@@ -214,6 +235,10 @@ class NewsreaderWindow : public ::testing::Test {
 TEST_F(NewsreaderWindow, BrowsesMenuSectionAndArticleAndShowsAPush) {
   Newsreader reader(server_.baseUrl(), dataDir_);
   ASSERT_TRUE(reader.waitFor("ready", std::chrono::seconds(120))) << reader.output();
+  // The home page came through the services with the app's own header.
+  const auto homeHeader = appHeaderSeen(server_, "m.vestavind.test", "/");
+  ASSERT_TRUE(homeHeader);
+  EXPECT_FALSE(homeHeader->empty());
 
   const Region sidebar{130, 50, 380, 400};
   const Region bottomBar{0, 844 - 44, 390, 844 - 43};
@@ -247,6 +272,10 @@ TEST_F(NewsreaderWindow, BrowsesMenuSectionAndArticleAndShowsAPush) {
   // The tapped publisher link loads in place on the section screen.
   EXPECT_NE(reader.output().find("page " + articleURL), std::string::npos) << reader.output();
   EXPECT_GT(changed(section, followed, page), 0.01);
+  // Refused once, then loaded again by the app with its header.
+  std::smatch parts;
+  ASSERT_TRUE(std::regex_match(articleURL, parts, std::regex(R"(http://([^/]+)(/.*))")));
+  EXPECT_EQ(appHeaderSeen(server_, parts[1], parts[2]), std::optional<std::string>("whatever")) << articleURL;
 
   ASSERT_TRUE(reader.run("back")) << reader.output();
   const auto back = shoot(reader, "05-back");
