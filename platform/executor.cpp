@@ -1,10 +1,12 @@
 #include "platform/executor.hpp"
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 #include "platform/event_loop_thread.hpp"
 #include "platform/run_loop.hpp"
+#include "runnable_handler.hpp"
 #include "thread_pool.hpp"
 
 namespace platform {
@@ -29,6 +31,12 @@ unsigned backgroundThreadCount() {
 
 void Executor::postDelayed(Duration delay, Work work) {
   timerThread().postDelayed(delay, [this, work = std::move(work)]() mutable { post(std::move(work)); });
+}
+
+void Executor::postRunnable(Runnable& runnable) {
+  // Work must be copyable; the shared handler still runs or discards once.
+  auto handler = std::make_shared<detail::RunnableHandler>(runnable);
+  post([handler] { (*handler)(); });
 }
 
 bool isMainThread() noexcept { return std::this_thread::get_id() == kMainThreadId; }

@@ -11,6 +11,7 @@
 
 #include "platform/event_loop_thread.hpp"
 #include "platform/serial_queue.hpp"
+#include "thread_pool.hpp"
 
 namespace platform {
 namespace {
@@ -98,14 +99,15 @@ TEST(EventLoopThread, TimersFireInDeadlineOrderAndRepeatUntilCancelled) {
       fired.countDown();
     };
   };
-  // Scheduled from the loop thread so the three deadlines are taken at
-  // nearly the same instant however slow the machine is.
+  // Scheduled from the loop thread so the three deadlines are taken close
+  // together; the gaps still allow a slow (sanitised, loaded) machine to
+  // spend a while between two calls.
   Timer late, early, middle;
   loop.perform(
       [&] {
-        late = loop.scheduleTimer(40ms, false, record(3));
+        late = loop.scheduleTimer(400ms, false, record(3));
         early = loop.scheduleTimer(10ms, false, record(1));
-        middle = loop.scheduleTimer(25ms, false, record(2));
+        middle = loop.scheduleTimer(200ms, false, record(2));
       },
       EventLoopThread::Wait::Yes);
   ASSERT_TRUE(fired.wait());
@@ -143,6 +145,59 @@ TEST(Executor, PostDelayedOnThePoolWaitsAtLeastTheDelay) {
   });
   ASSERT_TRUE(done.wait());
   EXPECT_GE(waited, 20ms);
+}
+
+// Counts how a posted Runnable ended.
+class CountingRunnable final : public Runnable {
+ public:
+  explicit CountingRunnable(Latch* ran = nullptr) : ran_(ran) {}
+  void run() override {
+    ++runs;
+    if (ran_) ran_->countDown();
+  }
+  void discard() noexcept override { ++discards; }
+  std::atomic<int> runs{0};
+  std::atomic<int> discards{0};
+
+ private:
+  Latch* ran_;
+};
+
+TEST(Runnable, RunsOnceOnThePoolAndThroughTheDefaultWrapper) {
+  Latch ran(2);
+  CountingRunnable onPool(&ran);
+  CountingRunnable onLoop(&ran);
+  backgroundQueue().postRunnable(onPool);
+  EventLoopThread loop("vv-test-loop");
+  loop.postRunnable(onLoop);
+  ASSERT_TRUE(ran.wait());
+  EXPECT_EQ(onPool.runs.load() + onPool.discards.load(), 1);
+  EXPECT_EQ(onLoop.runs.load() + onLoop.discards.load(), 1);
+}
+
+TEST(Runnable, QueuedWorkDroppedAtShutdownIsDiscardedNotLost) {
+  std::vector<std::unique_ptr<CountingRunnable>> pieces;
+  for (int i = 0; i < 4; ++i) pieces.push_back(std::make_unique<CountingRunnable>());
+  Latch release(1);
+  std::thread releaser;
+  {
+    ThreadPool pool("vv-test-pool", 1, ThreadPool::Priority::Default);
+    Latch blocking(1);
+    // Holds the pool's only thread so the pieces stay queued until the pool
+    // is being destroyed (or, on a slow machine, just before: then they run).
+    pool.post([&] {
+      blocking.countDown();
+      release.wait();
+    });
+    ASSERT_TRUE(blocking.wait());
+    for (auto& piece : pieces) pool.postRunnable(*piece);
+    releaser = std::thread([&] {
+      std::this_thread::sleep_for(20ms);
+      release.countDown();
+    });
+  }
+  releaser.join();
+  for (auto& piece : pieces) EXPECT_EQ(piece->runs.load() + piece->discards.load(), 1);
 }
 
 }  // namespace

@@ -10,7 +10,10 @@
 #include <asio/io_context.hpp>
 #include <asio/post.hpp>
 #include <thread>
+#include <utility>
 #include <vector>
+
+#include "runnable_handler.hpp"
 
 namespace platform {
 
@@ -49,15 +52,24 @@ ThreadPool::~ThreadPool() {
   for (auto& thread : state_->threads) thread.join();
 }
 
-void ThreadPool::post(Work work) {
-  // From a pool thread, defer keeps the work on this thread's private queue:
-  // a chain of continuations then never pays for waking an idle thread.
-  if (state_->context.get_executor().running_in_this_thread()) {
-    asio::defer(state_->context, std::move(work));
+namespace {
+
+// From a pool thread, defer keeps the work on this thread's private queue:
+// a chain of continuations then never pays for waking an idle thread.
+template <class Handler>
+void enqueue(asio::io_context& context, Handler&& handler) {
+  if (context.get_executor().running_in_this_thread()) {
+    asio::defer(context, std::forward<Handler>(handler));
   } else {
-    asio::post(state_->context, std::move(work));
+    asio::post(context, std::forward<Handler>(handler));
   }
 }
+
+}  // namespace
+
+void ThreadPool::post(Work work) { enqueue(state_->context, std::move(work)); }
+
+void ThreadPool::postRunnable(Runnable& runnable) { enqueue(state_->context, detail::RunnableHandler(runnable)); }
 
 bool ThreadPool::runsOnCurrentThread() const { return state_->context.get_executor().running_in_this_thread(); }
 

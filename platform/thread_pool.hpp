@@ -17,6 +17,7 @@ class ThreadPool final : public Executor {
   ~ThreadPool() override;
 
   void post(Work work) override;
+  void postRunnable(Runnable& runnable) override;
   bool runsOnCurrentThread() const override;
 
  private:

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "platform/log.hpp"
 #include "platform/run_loop.hpp"
@@ -221,6 +224,43 @@ TEST(TaskMainThreadCallback, BoolFormConvertsNothingToFalse) {
       [&](bool value, const std::optional<Error>&) { seen = value; });
   ASSERT_TRUE(RunLoop::main().runUntil([&] { return done.isCompleted(); }, 30s));
   EXPECT_EQ(seen, false);
+}
+
+TEST(TaskLifetime, ABlocksCapturesGoOnceItRanOrCanNeverRun) {
+  auto held = std::make_shared<int>(0);
+  // Ran: the continuation's task is still held, its block's captures are not
+  // (a block may hold the very task it produces).
+  auto ran = Task<int>::taskWithResult(1).continueWith([held](const Task<int>& t) { return t.result(); });
+  EXPECT_EQ(ran.waitForResult(), 1);
+  // Never to run: the antecedent is dropped while pending.
+  auto orphan = TaskCompletionSource<int>().task().continueWith([held](const Task<int>&) {});
+  EXPECT_EQ(held.use_count(), 1);
+  EXPECT_FALSE(orphan.isCompleted());
+}
+
+TEST(TaskLifetime, DroppingALongPendingChainDoesNotOverflowTheStack) {
+  std::optional<TaskCompletionSource<int>> source(std::in_place);
+  auto task = source->task();
+  for (int i = 0; i < 200000; ++i) task = task.continueWith([](const Task<int>& t) { return t.result(); });
+  task = Task<int>();
+  // The head holds the whole chain through its list; dropping it unwinds
+  // 200,000 states.
+  source.reset();
+  SUCCEED();
+}
+
+TEST(TaskWaiting, ManyWaitersOnSeveralThreadsAllWake) {
+  TaskCompletionSource<int> source;
+  std::atomic<int> woken{0};
+  std::vector<std::thread> waiters;
+  for (int i = 0; i < 6; ++i) {
+    waiters.emplace_back([&] {
+      if (source.task().waitForResult() == 7) ++woken;
+    });
+  }
+  source.setResult(7);
+  for (auto& waiter : waiters) waiter.join();
+  EXPECT_EQ(woken.load(), 6);
 }
 
 TEST(TaskChains, LongChainsNeitherRecurseNorLoseHops) {

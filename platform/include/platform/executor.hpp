@@ -10,11 +10,26 @@ namespace platform {
 using Work = std::function<void()>;
 using Duration = std::chrono::steady_clock::duration;
 
+// Work that owns itself and is posted as it is, so a hot path (a task's
+// continuation) posts without allocating a Work around it. The executor calls
+// exactly one of run() or, when it drops the work unrun at shutdown, discard().
+class Runnable {
+ public:
+  virtual void run() = 0;
+  virtual void discard() noexcept = 0;
+
+ protected:
+  ~Runnable() = default;
+};
+
 class Executor {
  public:
   virtual ~Executor() = default;
   // Runs work later, never in the caller's frame. Thread-safe.
   virtual void post(Work work) = 0;
+  // Runs `runnable` later as post does. The default wraps it in a Work; the
+  // pools queue it without allocating.
+  virtual void postRunnable(Runnable& runnable);
   // Runs work after at least `delay`. The default hands the wait to the
   // process timer thread, which then posts the work here.
   virtual void postDelayed(Duration delay, Work work);

@@ -37,32 +37,60 @@ class TaskCompletionSource;
 
 namespace detail {
 
-// Everything of a task except its typed result.
+class TaskStateBase;
+
+// A party told once when a task completes. While it waits it sits in the
+// task's list, which holds it (one reference, for parties that count them).
+class Completion {
+ public:
+  // Called once, when the task completes, under its lock (or at once when it
+  // had already completed): must only schedule work or copy state. Takes over
+  // the list's hold.
+  virtual void taskCompleted(TaskStateBase& task) = 0;
+  // Called instead when the task is destroyed while still pending.
+  virtual void taskDropped() noexcept = 0;
+
+  Completion* nextCompletion = nullptr;
+
+ protected:
+  ~Completion() = default;
+};
+
+// Everything of a task except its typed result. Reference counted: task
+// handles and the parties that wait on it share one allocation.
+//
+// The outcome is written once, under the lock, before `completed_` is set
+// (release); readers that see it set (acquire) read the outcome without the
+// lock, and readers that do not see it report a pending task.
 class TaskStateBase {
  public:
-  bool isCompleted() const {
-    std::lock_guard lock(mutex_);
-    return completed_;
-  }
-  bool isCancelled() const {
-    std::lock_guard lock(mutex_);
-    return cancelled_;
-  }
-  std::optional<Error> error() const {
-    std::lock_guard lock(mutex_);
-    return error_;
-  }
-  std::exception_ptr exception() const {
-    std::lock_guard lock(mutex_);
-    return exception_;
-  }
-  bool isFaulted() const {
-    std::lock_guard lock(mutex_);
-    return error_.has_value() || exception_ != nullptr;
+  TaskStateBase() = default;
+  TaskStateBase(const TaskStateBase&) = delete;
+  TaskStateBase& operator=(const TaskStateBase&) = delete;
+  virtual ~TaskStateBase() {
+    for (Completion* completion = head_; completion;) {
+      Completion* next = completion->nextCompletion;
+      completion->taskDropped();
+      completion = next;
+    }
   }
 
+  void retain() noexcept { references_.fetch_add(1, std::memory_order_relaxed); }
+  void release() noexcept {
+    if (references_.fetch_sub(1, std::memory_order_acq_rel) == 1) destroy(this);
+  }
+
+  bool isCompleted() const { return completed_.load(std::memory_order_acquire); }
+  bool isCancelled() const { return isCompleted() && cancelled_; }
+  std::optional<Error> error() const {
+    if (!isCompleted() || !error_) return std::nullopt;
+    return *error_;
+  }
+  std::exception_ptr exception() const { return isCompleted() ? exception_ : nullptr; }
+  bool isFaulted() const { return isCompleted() && (error_ || exception_); }
+
   bool trySetError(Error error) {
-    return complete([&] { error_ = std::move(error); });
+    return complete([&] { error_ = std::make_unique<Error>(std::move(error)); });
   }
   bool trySetException(std::exception_ptr exception) {
     return complete([&] { exception_ = std::move(exception); });
@@ -71,69 +99,101 @@ class TaskStateBase {
     return complete([&] { cancelled_ = true; });
   }
 
-  // Runs `callback` at completion (under the task's lock, so it must only
-  // schedule or copy state), or at once when already completed.
-  void whenCompleted(platform::Work callback) {
+  // Tells `completion` at completion, in registration order, or at once when
+  // already completed.
+  void whenCompleted(Completion& completion) {
     {
       std::lock_guard lock(mutex_);
-      if (!completed_) {
-        callbacks_.push_back(std::move(callback));
+      if (!completed_.load(std::memory_order_relaxed)) {
+        completion.nextCompletion = nullptr;
+        (tail_ ? tail_->nextCompletion : head_) = &completion;
+        tail_ = &completion;
         return;
       }
     }
-    callback();
+    completion.taskCompleted(*this);
   }
 
-  // The outcome without taking the lock: only for callbacks registered with
-  // whenCompleted, which run while the completing thread holds it.
+  // The outcome of a task known to be completed.
   bool cancelledUnlocked() const { return cancelled_; }
   const std::exception_ptr& exceptionUnlocked() const { return exception_; }
-  const std::optional<Error>& errorUnlocked() const { return error_; }
+  const Error* errorUnlocked() const { return error_.get(); }
 
   void wait() const {
     if (platform::isMainThread()) warnBackendOperationOnMainThread();
+    if (isCompleted()) return;
     std::unique_lock lock(mutex_);
-    if (completed_) return;
-    ++waiters_;
-    finished_.wait(lock, [this] { return completed_; });
-    --waiters_;
+    // Registered under the lock that completion takes to wake the waiters,
+    // so the wake-up cannot be lost; it lives on this stack, so a task that
+    // nobody waits for owns no condition variable at all.
+    if (completed_.load(std::memory_order_relaxed)) return;
+    Waiter waiter{{}, waiters_};
+    waiters_ = &waiter;
+    waiter.woken.wait(lock, [this] { return completed_.load(std::memory_order_relaxed); });
   }
 
  protected:
   template <class Store>
   bool complete(Store&& store) {
     std::lock_guard lock(mutex_);
-    if (completed_) return false;
-    completed_ = true;
+    if (completed_.load(std::memory_order_relaxed)) return false;
     store();
-    // Nobody waiting: no wake-up call at all.
-    if (waiters_ > 0) finished_.notify_all();
-    for (auto& callback : callbacks_) callback();
-    callbacks_.clear();
-    callbacks_.shrink_to_fit();
+    completed_.store(true, std::memory_order_release);
+    for (Waiter* waiter = std::exchange(waiters_, nullptr); waiter; waiter = waiter->next) waiter->woken.notify_one();
+    Completion* completion = std::exchange(head_, nullptr);
+    tail_ = nullptr;
+    while (completion) {
+      Completion* next = std::exchange(completion->nextCompletion, nullptr);
+      completion->taskCompleted(*this);
+      completion = next;
+    }
     return true;
   }
 
+ private:
+  struct Waiter {
+    std::condition_variable woken;
+    Waiter* next;
+  };
+
+  // Deletes states one after another rather than inside each other, so a
+  // long chain of pending continuations dropped at once cannot overflow the
+  // stack.
+  static void destroy(TaskStateBase* state) noexcept {
+    thread_local TaskStateBase* doomed = nullptr;
+    thread_local bool destroying = false;
+    state->nextDoomed_ = doomed;
+    doomed = state;
+    if (destroying) return;
+    destroying = true;
+    while (doomed) {
+      TaskStateBase* next = doomed;
+      doomed = next->nextDoomed_;
+      delete next;
+    }
+    destroying = false;
+  }
+
   mutable std::mutex mutex_;
-  mutable std::condition_variable finished_;
-  mutable int waiters_ = 0;
-  bool completed_ = false;
+  std::atomic<int> references_{1};
+  std::atomic<bool> completed_{false};
   bool cancelled_ = false;
-  std::optional<Error> error_;
+  std::unique_ptr<Error> error_;
   std::exception_ptr exception_;
-  std::vector<platform::Work> callbacks_;
+  mutable Waiter* waiters_ = nullptr;
+  Completion* head_ = nullptr;
+  Completion* tail_ = nullptr;
+  TaskStateBase* nextDoomed_ = nullptr;
 };
 
 template <class T>
-class TaskState final : public TaskStateBase {
+class TaskState : public TaskStateBase {
  public:
   bool trySetResult(T result) {
     return complete([&] { result_ = std::move(result); });
   }
-  T result() const {
-    std::lock_guard lock(mutex_);
-    return result_;
-  }
+  // The result; a default T while pending.
+  T result() const { return isCompleted() ? result_ : T{}; }
   const T& resultUnlocked() const { return result_; }
 
  private:
@@ -141,11 +201,54 @@ class TaskState final : public TaskStateBase {
 };
 
 template <>
-class TaskState<void> final : public TaskStateBase {
+class TaskState<void> : public TaskStateBase {
  public:
   bool trySetResult() {
     return complete([] {});
   }
+};
+
+// An owning pointer to a task state (one reference).
+template <class S>
+class StateRef {
+ public:
+  StateRef() = default;
+  // Takes over a reference the caller already holds.
+  static StateRef adopt(S* state) noexcept {
+    StateRef ref;
+    ref.state_ = state;
+    return ref;
+  }
+  // Adds a reference of its own.
+  static StateRef share(S& state) noexcept {
+    state.retain();
+    return adopt(&state);
+  }
+  StateRef(const StateRef& other) noexcept : state_(other.state_) {
+    if (state_) state_->retain();
+  }
+  template <class D, class = std::enable_if_t<std::is_convertible_v<D*, S*>>>
+  StateRef(const StateRef<D>& other) noexcept : state_(other.get()) {
+    if (state_) state_->retain();
+  }
+  StateRef(StateRef&& other) noexcept : state_(std::exchange(other.state_, nullptr)) {}
+  StateRef& operator=(StateRef other) noexcept {
+    std::swap(state_, other.state_);
+    return *this;
+  }
+  ~StateRef() {
+    if (state_) state_->release();
+  }
+
+  // Gives up the reference without releasing it.
+  S* detach() noexcept { return std::exchange(state_, nullptr); }
+  S* get() const noexcept { return state_; }
+  S* operator->() const noexcept { return state_; }
+  S& operator*() const noexcept { return *state_; }
+  explicit operator bool() const noexcept { return state_ != nullptr; }
+
+ private:
+  S* state_ = nullptr;
 };
 
 template <class R>
@@ -166,6 +269,23 @@ inline constexpr bool isTask = false;
 template <class U>
 inline constexpr bool isTask<Task<U>> = true;
 
+// Runs a Work at completion (under the task's lock: it must only schedule).
+class WorkCompletion final : public Completion {
+ public:
+  explicit WorkCompletion(platform::Work work) : work_(std::move(work)) {}
+  void taskCompleted(TaskStateBase&) override {
+    work_();
+    delete this;
+  }
+  void taskDropped() noexcept override { delete this; }
+
+ private:
+  platform::Work work_;
+};
+
+template <class T, class R, class F>
+class ContinuationState;
+
 }  // namespace detail
 
 // A task of any result type, for operations that only look at completion.
@@ -179,10 +299,16 @@ class AnyTask {
   std::optional<Error> error() const { return state_->error(); }
   std::exception_ptr exception() const { return state_->exception(); }
   void waitUntilFinished() const { state_->wait(); }
-  void whenCompleted(platform::Work callback) const { state_->whenCompleted(std::move(callback)); }
+  // Runs `callback` at completion under the task's lock (it must only
+  // schedule or copy state), or at once when already completed.
+  void whenCompleted(platform::Work callback) const {
+    state_->whenCompleted(*new detail::WorkCompletion(std::move(callback)));
+  }
 
  private:
-  std::shared_ptr<detail::TaskStateBase> state_;
+  friend Task<void> whenAll(const std::vector<AnyTask>& tasks);
+
+  detail::StateRef<detail::TaskStateBase> state_;
 };
 
 template <class T>
@@ -194,7 +320,7 @@ class Task {
                                                                const std::optional<Error>&)>>;
 
   // A pending task; complete it through a TaskCompletionSource.
-  Task() : state_(std::make_shared<detail::TaskState<T>>()) {}
+  Task() : state_(detail::StateRef<detail::TaskState<T>>::adopt(new detail::TaskState<T>())) {}
 
   template <class U = T, class = std::enable_if_t<!std::is_void_v<U>>>
   static Task taskWithResult(U result) {
@@ -272,7 +398,7 @@ class Task {
   void forwardTo(const Task& target) const;
 
   // Identity of the shared state: copies of one task compare equal.
-  bool operator==(const Task& other) const noexcept { return state_ == other.state_; }
+  bool operator==(const Task& other) const noexcept { return state_.get() == other.state_.get(); }
 
  private:
   template <class U>
@@ -280,14 +406,17 @@ class Task {
   template <class U>
   friend class TaskCompletionSource;
   friend class AnyTask;
+  template <class, class, class>
+  friend class detail::ContinuationState;
+  friend Task<void> whenAll(const std::vector<AnyTask>& tasks);
 
-  explicit Task(std::shared_ptr<detail::TaskState<T>> state) : state_(std::move(state)) {}
+  explicit Task(detail::StateRef<detail::TaskState<T>> state) : state_(std::move(state)) {}
 
   // For a completed, failed or cancelled task: ends `target` the same way.
   template <class U>
   void forwardFailureTo(const TaskCompletionSource<U>& target) const;
 
-  std::shared_ptr<detail::TaskState<T>> state_;
+  detail::StateRef<detail::TaskState<T>> state_;
 };
 
 // The producer side of a task.
@@ -350,44 +479,28 @@ Task<void> delay(long long milliseconds);
 
 namespace detail {
 
-// Completes `source` from the value a continuation block returned.
-template <class R, class Block, class Arg>
-void runBlockInto(Block& block, const Arg& argument, const TaskCompletionSource<ContinuationResult<R>>& source) {
-  try {
-    if constexpr (std::is_void_v<R>) {
-      block(argument);
-      source.trySetResult();
-    } else if constexpr (isTask<std::decay_t<R>>) {
-      auto returned = block(argument);
-      returned.forwardTo(source.task());
-    } else {
-      source.trySetResult(block(argument));
-    }
-  } catch (...) {
-    source.trySetException(std::current_exception());
-  }
-}
-
-}  // namespace detail
-
-namespace detail {
-
-// Completion-time bookkeeping (adoption, whenAll counting) runs inline; a
-// chain of tasks each completing the next would recurse once per link, so
-// past this depth the step hops to the background queue instead.
+// Copying an adopted outcome runs inline at completion; a chain of tasks each
+// completing the next would recurse once per link, so past this depth the
+// copy hops to the background queue instead.
 inline constexpr int kMaxInlineCompletionDepth = 16;
 inline thread_local int completionDepth = 0;
 
-template <class F>
-void runCompletionStep(F&& step) {
-  if (completionDepth < kMaxInlineCompletionDepth) {
-    ++completionDepth;
-    step();
-    --completionDepth;
-  } else {
-    platform::backgroundQueue().post(std::forward<F>(step));
+// Counts one level of inline completion while alive, when one is allowed.
+class InlineCompletionStep {
+ public:
+  InlineCompletionStep() noexcept : allowed_(completionDepth < kMaxInlineCompletionDepth) {
+    if (allowed_) ++completionDepth;
   }
-}
+  ~InlineCompletionStep() {
+    if (allowed_) --completionDepth;
+  }
+  InlineCompletionStep(const InlineCompletionStep&) = delete;
+  InlineCompletionStep& operator=(const InlineCompletionStep&) = delete;
+  bool allowed() const noexcept { return allowed_; }
+
+ private:
+  bool allowed_;
+};
 
 template <class T>
 void copyOutcome(const TaskState<T>& from, TaskState<T>& to) {
@@ -404,19 +517,129 @@ void copyOutcome(const TaskState<T>& from, TaskState<T>& to) {
   }
 }
 
+// Makes a pending task end as another task ends: waits in the other task's
+// list and copies its outcome at completion.
+template <class T>
+class OutcomeForwarder final : public Completion, public platform::Runnable {
+ public:
+  explicit OutcomeForwarder(StateRef<TaskState<T>> target) : target_(std::move(target)) {}
+
+  void taskCompleted(TaskStateBase& from) override {
+    InlineCompletionStep step;
+    if (step.allowed()) {
+      copyOutcome(static_cast<const TaskState<T>&>(from), *target_);
+      delete this;
+    } else {
+      from_ = StateRef<TaskStateBase>::share(from);
+      platform::backgroundQueue().postRunnable(*this);
+    }
+  }
+  void taskDropped() noexcept override { delete this; }
+  void run() override {
+    copyOutcome(static_cast<const TaskState<T>&>(*from_), *target_);
+    delete this;
+  }
+  void discard() noexcept override { delete this; }
+
+ private:
+  StateRef<TaskState<T>> target_;
+  StateRef<TaskStateBase> from_;
+};
+
+// The task of a continuation, and the continuation itself, in one
+// allocation: it waits in its antecedent's list, is posted to its executor as
+// it is, runs the block, and, when the block returns a task, waits in that
+// task's list to adopt its outcome. Each list and each queue it sits in holds
+// one reference.
+template <class T, class R, class F>
+class ContinuationState final : public TaskState<ContinuationResult<R>>,
+                                public Completion,
+                                public platform::Runnable {
+  using U = ContinuationResult<R>;
+
+ public:
+  template <class Block>
+  ContinuationState(platform::Executor& executor, Block&& block)
+      : executor_(executor), block_(std::in_place, std::forward<Block>(block)) {}
+
+  void taskCompleted(TaskStateBase& from) override {
+    if (step_ == Step::awaitAntecedent) {
+      input_ = StateRef<TaskStateBase>::share(from);
+      executor_.postRunnable(*this);
+      return;
+    }
+    InlineCompletionStep step;
+    if (step.allowed()) {
+      copyOutcome(static_cast<const TaskState<U>&>(from), *this);
+      this->release();
+    } else {
+      input_ = StateRef<TaskStateBase>::share(from);
+      platform::backgroundQueue().postRunnable(*this);
+    }
+  }
+
+  void taskDropped() noexcept override {
+    // The antecedent died pending: the block can never run.
+    block_.reset();
+    this->release();
+  }
+
+  void run() override {
+    StateRef<TaskStateBase> input = std::move(input_);
+    if (step_ == Step::awaitAntecedent) {
+      runBlock(Task<T>(StateRef<TaskState<T>>::adopt(static_cast<TaskState<T>*>(input.detach()))));
+    } else {
+      copyOutcome(static_cast<const TaskState<U>&>(*input), *this);
+    }
+    this->release();
+  }
+
+  void discard() noexcept override {
+    input_ = {};
+    block_.reset();
+    this->release();
+  }
+
+ private:
+  enum class Step : unsigned char { awaitAntecedent, adoptReturnedTask };
+
+  void runBlock(const Task<T>& antecedent) {
+    try {
+      if constexpr (std::is_void_v<R>) {
+        (*block_)(antecedent);
+        block_.reset();
+        this->trySetResult();
+      } else if constexpr (isTask<std::decay_t<R>>) {
+        auto returned = (*block_)(antecedent);
+        block_.reset();
+        step_ = Step::adoptReturnedTask;
+        this->retain();
+        returned.state_->whenCompleted(*this);
+      } else {
+        auto result = (*block_)(antecedent);
+        block_.reset();
+        this->trySetResult(std::move(result));
+      }
+    } catch (...) {
+      block_.reset();
+      this->trySetException(std::current_exception());
+    }
+  }
+
+  platform::Executor& executor_;
+  // Gone once run: what the block holds must not live as long as its task.
+  std::optional<F> block_;
+  // The completed antecedent while the block is queued; the completed
+  // returned task while a deferred adoption is queued.
+  StateRef<TaskStateBase> input_;
+  Step step_ = Step::awaitAntecedent;
+};
+
 }  // namespace detail
 
 template <class T>
 void Task<T>::forwardTo(const Task& target) const {
-  std::weak_ptr<detail::TaskState<T>> weakFrom = state_;
-  auto to = target.state_;
-  // Runs at completion, under `from`'s lock: it only copies state, and `to`
-  // schedules its own continuations.
-  state_->whenCompleted([weakFrom, to] {
-    // `from` is completed, so its fields no longer change: a deferred copy may
-    // read them without its lock.
-    detail::runCompletionStep([from = weakFrom.lock(), to] { detail::copyOutcome(*from, *to); });
-  });
+  state_->whenCompleted(*new detail::OutcomeForwarder<T>(target.state_));
 }
 
 template <class T>
@@ -437,16 +660,13 @@ auto Task<T>::continueWith(platform::Executor& executor, F&& block) const
     -> Task<detail::ContinuationResult<std::invoke_result_t<F, Task>>> {
   using R = std::invoke_result_t<F, Task>;
   using U = detail::ContinuationResult<R>;
-  TaskCompletionSource<U> source;
-  // Weak: a pending task must not own itself through its own callback list.
-  std::weak_ptr<detail::TaskState<T>> weakSelf = state_;
-  state_->whenCompleted([&executor, weakSelf, source, block = std::forward<F>(block)]() mutable {
-    Task self(weakSelf.lock());
-    executor.post([self = std::move(self), source, block = std::move(block)]() mutable {
-      detail::runBlockInto<R>(block, self, source);
-    });
-  });
-  return source.task();
+  auto* continuation = new detail::ContinuationState<T, R, std::decay_t<F>>(executor, std::forward<F>(block));
+  Task<U> next(detail::StateRef<detail::TaskState<U>>::adopt(continuation));
+  // The antecedent's list holds the second reference; the antecedent itself
+  // is not held, so a pending task never owns itself through its list.
+  continuation->retain();
+  state_->whenCompleted(*continuation);
+  return next;
 }
 
 template <class T>
