@@ -4,6 +4,7 @@
 #include <cctype>
 #include <map>
 
+#include "platform/executor.hpp"
 #include "platform/service_routing.hpp"
 
 namespace backend::http {
@@ -21,10 +22,20 @@ std::string lower(std::string text) {
   return text;
 }
 
+// Completions hop from the network thread to these queues. Creating them
+// before the thread makes them outlive it at exit (statics die in reverse).
+void touchCompletionQueues() {
+  platform::backgroundQueue();
+  platform::mainQueue();
+}
+
 // The multi handle and the pump that drives it on the network thread.
 class Multi {
  public:
-  Multi() : global_(curl_global_init(CURL_GLOBAL_DEFAULT)), multi_(curl_multi_init()), thread_(std::make_unique<platform::EventLoopThread>("BENetworking")) {}
+  Multi()
+      : global_(curl_global_init(CURL_GLOBAL_DEFAULT)),
+        multi_(curl_multi_init()),
+        thread_((touchCompletionQueues(), std::make_unique<platform::EventLoopThread>("BENetworking"))) {}
   ~Multi() {
     // Stop the loop first so that nothing touches the handle while it goes.
     thread_->perform([this] { connections_.clear(); }, platform::EventLoopThread::Wait::Yes);

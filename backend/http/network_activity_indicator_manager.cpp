@@ -87,22 +87,33 @@ void NetworkActivityIndicatorManager::setVisibilityHandler(VisibilityHandler han
 }
 
 void NetworkActivityIndicatorManager::activityChanged() {
-  std::lock_guard lock(mutex_);
-  if (!enabled_) return;
-  hideTimer_.cancel();
-  if (activityCount_ > 0) {
-    updateIndicator();
-  } else {
-    hideTimer_ = timerThread().scheduleTimer(std::chrono::milliseconds(170), false, [this] { updateIndicator(); });
+  {
+    std::lock_guard lock(mutex_);
+    if (!enabled_) return;
+    hideTimer_.cancel();
+    if (activityCount_ == 0) {
+      hideTimer_ = timerThread().scheduleTimer(std::chrono::milliseconds(170), false, [this] { updateIndicator(); });
+      return;
+    }
   }
+  updateIndicator();
 }
 
 void NetworkActivityIndicatorManager::updateIndicator() {
-  std::lock_guard lock(mutex_);
-  bool visible = enabled_ && activityCount_ > 0;
-  if (visible == shown_) return;
-  shown_ = visible;
-  if (handler_) handler_(visible);
+  // Changes are delivered one at a time and in order, but the handler runs
+  // outside the state lock: it may take locks of its own that are held
+  // around calls into this manager.
+  std::lock_guard delivering(deliveryMutex_);
+  VisibilityHandler handler;
+  bool visible = false;
+  {
+    std::lock_guard lock(mutex_);
+    visible = enabled_ && activityCount_ > 0;
+    if (visible == shown_) return;
+    shown_ = visible;
+    handler = handler_;
+  }
+  if (handler) handler(visible);
 }
 
 }  // namespace backend::http

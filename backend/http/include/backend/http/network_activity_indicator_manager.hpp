@@ -44,6 +44,8 @@ class NetworkActivityIndicatorManager {
   void updateIndicator();
 
   mutable std::recursive_mutex mutex_;
+  // Held while the visibility handler runs; never taken under mutex_.
+  std::mutex deliveryMutex_;
   bool enabled_ = false;
   int activityCount_ = 0;
   bool shown_ = false;
