@@ -7,6 +7,8 @@
 #include "backend/client_configuration.hpp"
 #include "backend/field_operation.hpp"
 #include "backend/internal_utils.hpp"
+#include "backend/net/command_cache.hpp"
+#include "backend/net/disk_local_id_manager.hpp"
 #include "backend/net/key_value_cache.hpp"
 
 namespace backend::net {
@@ -24,6 +26,10 @@ void Backend::setApplicationId(std::string_view applicationId, std::string_view 
   InternalUtils::setMainCacheClearer([] { KeyValueCache::mainCache().removeAllObjects(); });
   InternalUtils::checkCacheApplicationId();
   FieldOperation::registerDefaultDecoders();
+  DiskLocalIdManager::installDefaultInstance();
+  // Created here rather than later on a background queue, so that it binds
+  // to the private directory of this configuration.
+  CommandCache::defaultInstance();
   std::vector<std::function<void()>> hooks;
   {
     std::lock_guard lock(hooksMutex);

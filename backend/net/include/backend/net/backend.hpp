@@ -15,8 +15,9 @@ class Backend {
 
   // Stores copies of both; clears the caches and data directories when the
   // id differs from the one stored on disk; registers the default field
-  // operation decoders and runs the configuration hooks (subclass
-  // registration, the offline queue's start) that later layers installed.
+  // operation decoders; installs the disk-backed local-id manager and starts
+  // the offline command queue; runs the configuration hooks (subclass
+  // registration) that later layers installed.
   static void setApplicationId(std::string_view applicationId, std::string_view clientKey);
   // Raise InternalInconsistencyException "You have to call
   // setApplicationId:clientKey: on Backend to configure Backend." before
@@ -28,9 +29,8 @@ class Backend {
   static void errorMessagesEnabled(bool enabled);
   static bool usesOfflineMessages();
   static bool usesErrorMessages();
-  // Work run at every configuration, after the ids are stored (for
-  // example registering built-in subclasses; starting the offline queue on a
-  // background queue without waiting).
+  // Work run at every configuration, after the ids are stored and the
+  // offline queue has started (for example registering built-in subclasses).
   static void addConfigurationHook(std::function<void()> hook);
 };
 

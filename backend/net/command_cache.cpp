@@ -1,0 +1,332 @@
+// The queue's life, its settings and the store side: reserving a file name,
+// writing the command, making room, removing files.
+
+#include "backend/net/command_cache.hpp"
+
+#include <stdlib.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <future>
+#include <vector>
+
+#include "backend/internal_utils.hpp"
+#include "command_cache_files.hpp"
+#include "platform/log.hpp"
+#include "platform/sandbox.hpp"
+
+namespace fs = std::filesystem;
+
+namespace backend::net {
+namespace {
+
+// "https://api.backend.test:443/2/" → "api.backend.test".
+std::string hostOf(const std::string& url) {
+  std::size_t start = url.find("://");
+  start = start == std::string::npos ? 0 : start + 3;
+  const std::size_t end = url.find_first_of(":/", start);
+  return url.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+std::uint64_t monotonicNanoseconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u + static_cast<std::uint64_t>(now.tv_nsec);
+}
+
+std::atomic<std::uint32_t> storedCommandCounter{0};
+
+struct DefaultQueue {
+  std::mutex mutex;
+  fs::path root;
+  std::unique_ptr<CommandCache> current;
+  std::vector<std::unique_ptr<CommandCache>> retired;
+};
+
+DefaultQueue& defaultQueue() {
+  // What a queue uses until it is destroyed must be made first, so that it
+  // is destroyed after the queues at exit.
+  platform::backgroundQueue();
+  platform::reachabilitySource();
+  static DefaultQueue queue;
+  return queue;
+}
+
+}  // namespace
+
+platform::Error commandNotKeptError(const std::string& message) {
+  return InternalUtils::errorWithCode(kErrorCommandNotKept, message, false);
+}
+
+bool isQueueFileName(const fs::path& path) {
+  auto name = path.filename().string();
+  return !name.empty() && name.front() != '.';
+}
+
+std::vector<fs::path> sortedEntries(const fs::path& directory) {
+  std::vector<fs::path> entries;
+  std::error_code error;
+  for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+    entries.push_back(it->path());
+  }
+  std::sort(entries.begin(), entries.end(),
+            [](const fs::path& a, const fs::path& b) { return a.filename().string() < b.filename().string(); });
+  return entries;
+}
+
+CommandCache& CommandCache::defaultInstance() {
+  auto& queue = defaultQueue();
+  std::lock_guard lock(queue.mutex);
+  auto root = platform::Sandbox::root();
+  if (!queue.current || queue.root != root) {
+    if (queue.current) {
+      queue.current->reachability_.reset();
+      queue.current->pause();
+      queue.retired.push_back(std::move(queue.current));
+    }
+    queue.current = std::make_unique<CommandCache>(InternalUtils::privateDataDir() / "Command Cache",
+                                                   platform::reachabilitySource());
+    queue.root = root;
+  }
+  return *queue.current;
+}
+
+CommandCache::CommandCache(fs::path cachePath, platform::ReachabilitySource& reachability)
+    : cachePath_(cachePath.lexically_normal()) {
+  wakeup_ = std::make_shared<Wakeup>();
+  std::error_code error;
+  fs::create_directories(cachePath_, error);
+  if (error) platform::log("Unable to create command cache. " + error.message());
+  platform::setExcludedFromBackup(cachePath_);
+
+  reachability_ = reachability.createWatcher(platform::ReachabilityTarget::host(hostOf(InternalUtils::baseURL())));
+  auto onChange = [this](platform::ReachabilityFlags flags) { applyConnected(InternalUtils::isNetworkAvailable(flags)); };
+  if (!reachability_ || !reachability_->start(onChange, blockQueue_)) {
+    platform::log("Unable to start listening for network connectivity status.");
+  }
+  if (reachability_) {
+    blockQueue_.post([this] {
+      if (auto flags = reachability_->flags()) applyConnected(InternalUtils::isNetworkAvailable(*flags));
+    });
+  }
+  resume();
+}
+
+CommandCache::~CommandCache() {
+  if (reachability_) reachability_->stop();
+  pause();
+  waitForStores();
+  reachability_.reset();
+}
+
+Task<CommandResult> CommandCache::runEventuallyAsync(const CommandPtr& command, const ObjectPtr& object) {
+  TaskCompletionSource<CommandResult> source;
+  blockQueue_.post([this, command, object, source] { runEventuallyInternal(command, source, false, object); });
+  return source.task();
+}
+
+void CommandCache::waitForStores() {
+  if (blockQueue_.runsOnCurrentThread()) return;
+  std::promise<void> applied;
+  auto done = applied.get_future();
+  blockQueue_.post([&applied] { applied.set_value(); });
+  done.wait();
+}
+
+void CommandCache::runEventuallyInternal(const CommandPtr& command, const TaskCompletionSource<CommandResult>& source,
+                                         bool preferOldest, const ObjectPtr& object) {
+  try {
+    if (object && !object->objectId()) command->setLocalId(object->getOrCreateLocalId());
+    const std::string text = command->json();
+    const std::uintmax_t size = text.size();
+
+    std::unique_lock lock(mutex_);
+    if (size > maxCacheSizeBytes_) {
+      platform::log("Unable to save command for later because it's too big.");
+      source.trySetError(commandNotKeptError("Unable to save command for later because it's too big."));
+      return;
+    }
+    if (size == 0) {
+      platform::log("Unable to save command for later because it's empty.");
+      source.trySetError(commandNotKeptError("Unable to save command for later because it's empty."));
+      return;
+    }
+    std::error_code error;
+    fs::create_directories(cachePath_, error);
+    if (error) platform::log("Unable to create command cache. " + error.message());
+    if (totalSize() + size > maxCacheSizeBytes_) {
+      if (preferOldest) {
+        source.trySetError(commandNotKeptError("Unable to save command for later because the command cache is full."));
+        return;
+      }
+      platform::log("Deleting old commands to make room in command cache.");
+      makeRoom(size);
+    }
+    auto path = writeQueueFile(text);
+    if (!path) {
+      source.trySetError(commandNotKeptError("Error saving command for later."));
+      return;
+    }
+    taskCompletionSources_[*path] = source;
+    workArrived_ = true;
+    condition_.notify_all();
+  } catch (...) {
+    source.trySetException(std::current_exception());
+  }
+}
+
+// Lock held. The name is reserved with mkstemp, then the text replaces the
+// empty file atomically, so a crash leaves an empty file or a hidden
+// temporary one (both discarded by the drain), never half a command.
+std::optional<fs::path> CommandCache::writeQueueFile(const std::string& text) {
+  char name[64];
+  std::snprintf(name, sizeof name, "CommandCache_%016llx_%08x_XXXXXX",
+                static_cast<unsigned long long>(monotonicNanoseconds()), storedCommandCounter.fetch_add(1));
+  std::string pattern = (cachePath_ / name).string();
+  int fd = ::mkstemp(pattern.data());
+  if (fd < 0) {
+    platform::log("Error saving command for later: " + std::error_code(errno, std::generic_category()).message());
+    return std::nullopt;
+  }
+  ::close(fd);
+  fs::path path = pattern;
+  auto command = Command::commandFromJSON(text);
+  // Counted before the text is on disk: a crash in between leaves an entry
+  // counted once too often (kept a little long), never one too few.
+  if (command) command->retainLocalIds();
+  if (auto error = platform::writeFileAtomically(path, text)) {
+    platform::log("Error saving command for later: " + error.message());
+    ::unlink(path.c_str());
+    if (command) command->releaseLocalIds();
+    return std::nullopt;
+  }
+  if (knownTotalSize_) *knownTotalSize_ += text.size();
+  return path;
+}
+
+// Lock held. Deletes the oldest files until `newSize` more bytes fit; their
+// waiting callers learn that their command was dropped.
+bool CommandCache::makeRoom(std::uintmax_t newSize) {
+  for (const auto& path : sortedEntries(cachePath_)) {
+    if (totalSize() + newSize <= maxCacheSizeBytes_) return true;
+    auto source = takeSource(path);
+    std::error_code error;
+    if (!removeFile(path, error) && error) platform::log("Unable to remove " + path.string() + ": " + error.message());
+    if (source) source->trySetError(commandNotKeptError("Command deleted to make room in command cache."));
+  }
+  return totalSize() + newSize <= maxCacheSizeBytes_;
+}
+
+std::uintmax_t CommandCache::totalSize() {
+  if (knownTotalSize_) return *knownTotalSize_;
+  std::uintmax_t total = 0;
+  std::error_code error;
+  for (fs::recursive_directory_iterator it(cachePath_, error), end; !error && it != end; it.increment(error)) {
+    std::error_code sizeError;
+    if (it->is_regular_file(sizeError)) {
+      auto size = it->file_size(sizeError);
+      if (!sizeError) total += size;
+    }
+  }
+  if (!error) knownTotalSize_ = total;
+  return total;
+}
+
+std::optional<TaskCompletionSource<CommandResult>> CommandCache::takeSource(const fs::path& path) {
+  auto found = taskCompletionSources_.find(path);
+  if (found == taskCompletionSources_.end()) return std::nullopt;
+  auto source = found->second;
+  taskCompletionSources_.erase(found);
+  return source;
+}
+
+// Lock held. Drops the command's local-id references before the file goes.
+bool CommandCache::removeFile(const fs::path& path, std::error_code& error) {
+  taskCompletionSources_.erase(path);
+  auto text = platform::readFile(path);
+  if (text && !text->empty()) {
+    try {
+      if (auto command = Command::commandFromJSON(*text)) command->releaseLocalIds();
+    } catch (const std::exception& e) {
+      platform::log("Unable to release the local ids of " + path.string() + ": " + e.what());
+    }
+  }
+  bool removed = fs::remove(path, error);
+  if (removed && text && knownTotalSize_) {
+    *knownTotalSize_ -= std::min<std::uintmax_t>(*knownTotalSize_, text->size());
+  } else if (removed || error) {
+    knownTotalSize_.reset();
+  }
+  return removed;
+}
+
+std::size_t CommandCache::pendingCount() {
+  std::lock_guard lock(mutex_);
+  std::size_t count = 0;
+  std::error_code error;
+  for (fs::directory_iterator it(cachePath_, error), end; !error && it != end; it.increment(error)) {
+    if (isQueueFileName(it->path())) ++count;
+  }
+  return count;
+}
+
+void CommandCache::clear() {
+  std::lock_guard lock(mutex_);
+  for (const auto& path : sortedEntries(cachePath_)) {
+    std::error_code error;
+    fs::remove_all(path, error);
+    if (error) platform::log("Error deleting file " + path.string() + ":" + error.message() + ".");
+  }
+  for (auto& [path, source] : taskCompletionSources_) {
+    source.trySetError(commandNotKeptError("The command cache was cleared."));
+  }
+  taskCompletionSources_.clear();
+  knownTotalSize_.reset();
+}
+
+void CommandCache::setTimeoutMaxRetries(int retries) {
+  std::lock_guard lock(mutex_);
+  timeoutMaxRetries_ = retries;
+}
+
+void CommandCache::setTimeoutRetryWaitSeconds(float seconds) {
+  std::lock_guard lock(mutex_);
+  timeoutRetryWaitSeconds_ = seconds;
+}
+
+void CommandCache::setMaxCacheSizeBytes(std::uintmax_t bytes) {
+  std::lock_guard lock(mutex_);
+  maxCacheSizeBytes_ = bytes;
+}
+
+void CommandCache::setConnected(bool connected) {
+  if (blockQueue_.runsOnCurrentThread()) {
+    applyConnected(connected);
+    return;
+  }
+  std::promise<void> applied;
+  auto done = applied.get_future();
+  blockQueue_.post([this, connected, &applied] {
+    applyConnected(connected);
+    applied.set_value();
+  });
+  done.wait();
+}
+
+bool CommandCache::isConnected() {
+  std::lock_guard lock(mutex_);
+  return connected_;
+}
+
+void CommandCache::applyConnected(bool connected) {
+  std::lock_guard lock(mutex_);
+  if (connected_ == connected) return;
+  connected_ = connected;
+  if (connected) workArrived_ = true;
+  // Also on a loss, so a retry pause in progress aborts at once.
+  condition_.notify_all();
+}
+
+}  // namespace backend::net
