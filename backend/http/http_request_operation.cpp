@@ -58,40 +58,45 @@ std::shared_ptr<HTTPRequestOperation> HTTPRequestOperation::create(URLRequest re
 
 HTTPRequestOperation::HTTPRequestOperation(URLRequest request) : URLConnectionOperation(std::move(request)) {}
 
-std::set<long> HTTPRequestOperation::acceptableStatusCodes() const {
-  std::set<long> codes;
-  for (long code = 200; code < 300; ++code) codes.insert(code);
+const std::set<long>& HTTPRequestOperation::acceptableStatusCodes() const {
+  static const std::set<long> codes = [] {
+    std::set<long> all;
+    for (long code = 200; code < 300; ++code) all.insert(code);
+    return all;
+  }();
   return codes;
 }
 
-std::set<std::string> HTTPRequestOperation::acceptableContentTypes() const { return {}; }
+const std::set<std::string>& HTTPRequestOperation::acceptableContentTypes() const {
+  static const std::set<std::string> any;
+  return any;
+}
 
 bool HTTPRequestOperation::canProcessRequest(const URLRequest&) { return true; }
 
 std::optional<platform::Error> HTTPRequestOperation::HTTPError() const {
   auto response = this->response();
   if (!response) return std::nullopt;
+  const auto& codes = acceptableStatusCodes();
+  const auto& types = acceptableContentTypes();
+  bool statusAccepted = codes.count(response->statusCode) > 0;
+  if (statusAccepted && (types.empty() || types.count(response->mimeType))) return std::nullopt;
   auto url = request().url;
-  auto codes = acceptableStatusCodes();
-  if (!codes.count(response->statusCode)) {
+  if (!statusAccepted) {
     return judgementError(kURLErrorBadServerResponse,
                           "Expected status code in (" + describeStatusCodes(codes) + "), got " +
                               std::to_string(response->statusCode),
                           url);
   }
-  auto types = acceptableContentTypes();
-  if (!types.empty() && !types.count(response->mimeType)) {
-    std::string set = "{(";
-    bool first = true;
-    for (const auto& type : types) {
-      set += (first ? "\"" : ", \"") + type + "\"";
-      first = false;
-    }
-    set += ")}";
-    return judgementError(kURLErrorCannotDecodeContentData,
-                          "Expected content type " + set + ", got " + response->mimeType, url);
+  std::string set = "{(";
+  bool first = true;
+  for (const auto& type : types) {
+    set += (first ? "\"" : ", \"") + type + "\"";
+    first = false;
   }
-  return std::nullopt;
+  set += ")}";
+  return judgementError(kURLErrorCannotDecodeContentData,
+                        "Expected content type " + set + ", got " + response->mimeType, url);
 }
 
 std::optional<platform::Error> HTTPRequestOperation::error() const {

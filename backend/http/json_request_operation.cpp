@@ -34,8 +34,9 @@ std::shared_ptr<JSONRequestOperation> JSONRequestOperation::JSONRequestOperation
   return operation;
 }
 
-std::set<std::string> JSONRequestOperation::acceptableContentTypes() const {
-  return {"application/json", "text/json", "text/javascript"};
+const std::set<std::string>& JSONRequestOperation::acceptableContentTypes() const {
+  static const std::set<std::string> types{"application/json", "text/json", "text/javascript"};
+  return types;
 }
 
 bool JSONRequestOperation::canProcessRequest(const URLRequest& request) {

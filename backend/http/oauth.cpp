@@ -1,7 +1,9 @@
 #include "backend/http/oauth.hpp"
 
+#include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
+#include <openssl/params.h>
 
 #include <algorithm>
 #include <chrono>
@@ -63,11 +65,47 @@ std::optional<std::string> percentUnescape(std::string_view text) {
   return out;
 }
 
+// An HMAC-SHA1 context per thread, set up once: the one-shot HMAC() looks
+// the algorithms up again on every call, which costs more than the hashing.
+class ThreadHMACSHA1 {
+ public:
+  ThreadHMACSHA1() {
+    static EVP_MAC* const mac = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
+    if (!mac) return;
+    context_ = EVP_MAC_CTX_new(mac);
+    char digest[] = "SHA1";
+    OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0), OSSL_PARAM_construct_end()};
+    if (context_ && !EVP_MAC_CTX_set_params(context_, params)) {
+      EVP_MAC_CTX_free(context_);
+      context_ = nullptr;
+    }
+  }
+  ~ThreadHMACSHA1() { EVP_MAC_CTX_free(context_); }
+  ThreadHMACSHA1(const ThreadHMACSHA1&) = delete;
+  ThreadHMACSHA1& operator=(const ThreadHMACSHA1&) = delete;
+
+  // False when the context is unusable; the caller then takes the slow road.
+  bool sign(std::string_view key, std::string_view text, unsigned char* digest, std::size_t& length) {
+    return context_ &&
+           EVP_MAC_init(context_, reinterpret_cast<const unsigned char*>(key.data()), key.size(), nullptr) &&
+           EVP_MAC_update(context_, reinterpret_cast<const unsigned char*>(text.data()), text.size()) &&
+           EVP_MAC_final(context_, digest, &length, EVP_MAX_MD_SIZE);
+  }
+
+ private:
+  EVP_MAC_CTX* context_ = nullptr;
+};
+
 std::string hmacSHA1Base64(std::string_view key, std::string_view text) {
+  thread_local ThreadHMACSHA1 hmac;
   unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  HMAC(EVP_sha1(), key.data(), static_cast<int>(key.size()), reinterpret_cast<const unsigned char*>(text.data()),
-       text.size(), digest, &length);
+  std::size_t length = 0;
+  if (!hmac.sign(key, text, digest, length)) {
+    unsigned int oneShotLength = 0;
+    HMAC(EVP_sha1(), key.data(), static_cast<int>(key.size()), reinterpret_cast<const unsigned char*>(text.data()),
+         text.size(), digest, &oneShotLength);
+    length = oneShotLength;
+  }
   return base64Encode(std::string_view(reinterpret_cast<const char*>(digest), length));
 }
 

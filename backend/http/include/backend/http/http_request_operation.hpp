@@ -29,9 +29,10 @@ class HTTPRequestOperation : public URLConnectionOperation {
   std::optional<platform::Error> error() const override;
   std::optional<platform::Error> HTTPError() const;
 
-  // Codes and types this operation accepts (class defaults unless changed).
-  virtual std::set<long> acceptableStatusCodes() const;
-  virtual std::set<std::string> acceptableContentTypes() const;
+  // Codes and types this operation accepts (the class's own, built once;
+  // judging every answer must not rebuild them).
+  virtual const std::set<long>& acceptableStatusCodes() const;
+  virtual const std::set<std::string>& acceptableContentTypes() const;
   // Accepts every request.
   static bool canProcessRequest(const URLRequest& request);
 

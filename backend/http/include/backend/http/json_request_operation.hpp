@@ -26,7 +26,7 @@ class JSONRequestOperation : public HTTPRequestOperation {
   std::optional<platform::Error> JSONError() const;
   // The JSON error first, then the HTTP judgement.
   std::optional<platform::Error> error() const override;
-  std::set<std::string> acceptableContentTypes() const override;
+  const std::set<std::string>& acceptableContentTypes() const override;
   // Accepts a request whose "Accept" lists a JSON type or whose path ends in ".json".
   static bool canProcessRequest(const URLRequest& request);
 
