@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <list>
 #include <vector>
 
 #include "backend/internal_utils.hpp"
@@ -99,10 +100,19 @@ std::filesystem::path KeyValueCache::cacheFileForKey(const std::string& key) con
 void KeyValueCache::beginDiskOperation() { diskOps_.fetch_add(1); }
 
 void KeyValueCache::endDiskOperation(bool compact) {
-  if (diskOps_.fetch_sub(1) - 1 > 0) return;
+  {
+    std::lock_guard lock(flushMutex_);
+    if (diskOps_.load() > 1) {
+      diskOps_.fetch_sub(1);
+      return;
+    }
+  }
+  // Still counted while compacting, so waiters wake after it.
   if (compact) compactDiskCache();
+  // The count reaches zero under the lock: a waiter that then returns (and
+  // may destroy the cache) cannot do so while this thread still uses it.
   std::lock_guard lock(flushMutex_);
-  flushDone_.notify_all();
+  if (diskOps_.fetch_sub(1) == 1) flushDone_.notify_all();
 }
 
 void KeyValueCache::setObject(const std::string& value, const std::string& key) {
@@ -129,11 +139,7 @@ std::optional<std::string> KeyValueCache::objectForKey(const std::string& key, d
     auto it = memCache_.find(key);
     if (it != memCache_.end()) {
       if (static_cast<double>(nowSeconds() - it->second.creationTime) > maxAge) return std::nullopt;
-      beginDiskOperation();
-      InternalUtils::backgroundQueue().post([this, key] {
-        delegate()->touchDiskCache(cacheFileForKey(key));
-        endDiskOperation(false);
-      });
+      queueTouch(key);
       return it->second.value;
     }
   }
@@ -145,6 +151,40 @@ std::optional<std::string> KeyValueCache::objectForKey(const std::string& key, d
   std::lock_guard lock(mutex_);
   if (memEnabled_) memCache_[key] = Entry{*text, *created};
   return text;
+}
+
+void KeyValueCache::queueTouch(const std::string& key) {
+  // A key read again before its touch ran moves to the end, so the touches
+  // keep the order of the last reads.
+  if (auto due = touchIndex_.find(key); due != touchIndex_.end()) {
+    touchesDue_.splice(touchesDue_.end(), touchesDue_, due->second);
+  } else {
+    touchIndex_.emplace(key, touchesDue_.insert(touchesDue_.end(), key));
+  }
+  if (touching_) return;
+  // One pending disk operation and one background hop per burst of reads.
+  touching_ = true;
+  beginDiskOperation();
+  InternalUtils::backgroundQueue().post([this] { touchDueRecords(); });
+}
+
+void KeyValueCache::touchDueRecords() {
+  auto strategy = delegate();
+  for (;;) {
+    std::list<std::string> due;
+    {
+      std::lock_guard lock(mutex_);
+      if (touchesDue_.empty()) {
+        touching_ = false;
+        break;
+      }
+      due.swap(touchesDue_);
+      touchIndex_.clear();
+    }
+    auto records = directory();
+    for (const auto& key : due) strategy->touchDiskCache(records / fileNameForKey(key));
+  }
+  endDiskOperation(false);
 }
 
 void KeyValueCache::removeObjectForKey(const std::string& key) {

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <ctime>
 #include <filesystem>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -98,11 +99,18 @@ class KeyValueCache {
   std::shared_ptr<KeyValueDiskCacheDelegate> delegate() const;
   void beginDiskOperation();
   void endDiskOperation(bool compact);
+  // Under mutex_: the record's access time is to move, soon, on the
+  // background queue.
+  void queueTouch(const std::string& key);
+  void touchDueRecords();
 
   std::string cacheDir_;
   mutable std::mutex mutex_;
   bool memEnabled_ = true;
   std::unordered_map<std::string, Entry> memCache_;
+  std::list<std::string> touchesDue_;
+  std::unordered_map<std::string, std::list<std::string>::iterator> touchIndex_;
+  bool touching_ = false;
   std::shared_ptr<KeyValueDiskCacheDelegate> delegate_;
   std::size_t maxDiskBytes_ = kDefaultMaxDiskCacheBytes;
   std::size_t maxDiskRecords_ = kDefaultMaxDiskCacheRecords;
