@@ -23,18 +23,21 @@ std::string identityText(const Object& object) {
   return text;
 }
 
+Value unsavedPointer(const Object& object, std::string localId);
+
 Value encodeDataObject(const Object& object, UnsavedChildren unsaved, DataObjects objects, UnsavedForm form) {
   if (objects == DataObjects::Disallow)
     throw platform::InternalInconsistencyException("BEObjects are not allowed here.");
+  // A snapshot names objects by identity: an object that gets its id or a
+  // local id on the way to the server is not a change of its container.
+  if (form == UnsavedForm::Identity) return unsavedPointer(object, identityText(object));
   if (auto id = object.objectId()) return pointerForm(object.backendClassName(), *id);
   if (unsaved == UnsavedChildren::Disallow)
     throw platform::InternalInconsistencyException("Tried to save an object with a new, unsaved child.");
-  std::string localId;
-  if (form == UnsavedForm::LocalId) {
-    localId = const_cast<Object&>(object).getOrCreateLocalId();
-  } else {
-    localId = object.localId().value_or(identityText(object));
-  }
+  return unsavedPointer(object, const_cast<Object&>(object).getOrCreateLocalId());
+}
+
+Value unsavedPointer(const Object& object, std::string localId) {
   Dictionary pointer;
   pointer.reserve(3);
   pointer.append("__type", Value("Pointer"));

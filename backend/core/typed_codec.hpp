@@ -8,10 +8,10 @@
 
 namespace backend::detail {
 
-// How an unsaved data object is written.
+// How a data object is written.
 enum class UnsavedForm {
   LocalId,   // its local id, created on first use (wire and disk forms)
-  Identity,  // its local id when it has one, else its identity (snapshots)
+  Identity,  // every data object by its identity, id or not (snapshots)
 };
 
 Value encodeValue(const Value& value, UnsavedChildren unsaved, DataObjects objects, UnsavedForm form);

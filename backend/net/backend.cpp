@@ -10,6 +10,7 @@
 #include "backend/net/command_cache.hpp"
 #include "backend/net/disk_local_id_manager.hpp"
 #include "backend/net/key_value_cache.hpp"
+#include "command_object_transport.hpp"
 
 namespace backend::net {
 namespace {
@@ -26,6 +27,7 @@ void Backend::setApplicationId(std::string_view applicationId, std::string_view 
   InternalUtils::setMainCacheClearer([] { KeyValueCache::mainCache().removeAllObjects(); });
   InternalUtils::checkCacheApplicationId();
   FieldOperation::registerDefaultDecoders();
+  installObjectTransport();
   DiskLocalIdManager::installDefaultInstance();
   // Created here rather than later on a background queue, so that it binds
   // to the private directory of this configuration.

@@ -215,6 +215,128 @@ class Object : public platform::SharedObject {
   // "<class:id-or-new>".
   std::string description() const override;
 
+  // ---- Saving, fetching, deleting (object_save.cpp and its siblings) -------
+  //
+  // Every network operation of an object runs on its task queue, so the
+  // operations of one object never overlap. They reach the service through
+  // the installed ObjectTransport (raising InternalInconsistencyException
+  // "You have to call setApplicationId:clientKey: on Backend to configure
+  // Backend." before configuration). Failures of the network or the server
+  // are task errors; misuse raises. Blocking forms wait on the calling thread
+  // (warning on the main thread), hand the error to the optional out-
+  // parameter and rethrow a captured exception. Callback forms call back on
+  // the main queue; with no callback they only start the work.
+
+  using BoolCallback = std::function<void(bool succeeded, const std::optional<platform::Error>& error)>;
+  using ObjectCallback = std::function<void(const ObjectPtr& object, const std::optional<platform::Error>& error)>;
+  using ObjectsCallback =
+      std::function<void(const std::vector<ObjectPtr>& objects, const std::optional<platform::Error>& error)>;
+
+  // Saves the pending changes and, first, every dirty data object they refer
+  // to (in dependency-ordered batches). True at once when nothing is dirty;
+  // when only referred objects are dirty, no command is sent for this one.
+  // Edits made while the save is in flight stay pending; a failed save keeps
+  // every edit. Raises InternalInconsistencyException "Found a circular
+  // dependency when saving." for new objects that point at each other, and
+  // "Unable to save a BEObject with a relation to a cycle." when the referred
+  // objects can never be ordered.
+  Task<bool> saveAsync();
+  bool save(std::optional<platform::Error>* error = nullptr);
+  void saveInBackground(BoolCallback callback = nullptr);
+  // Hands the save (and the saves of the dirty objects it refers to, in
+  // dependency order) to the offline command queue. The callback (main
+  // queue) and the answered task end when the queue finally sent or dropped
+  // the command; a failure makes the sent changes pending again. Raises
+  // InternalInconsistencyException "Unable to saveEventually a BEObject with
+  // a relation to a new, unsaved BEFile." and the cycle errors of saveAsync.
+  Task<bool> saveEventually(BoolCallback callback = nullptr);
+
+  // Replaces the data by the server's. Raises InvalidArgumentException
+  // "Can't refresh an object that hasn't been saved to the server." for an
+  // object without object id.
+  Task<ObjectPtr> fetchAsync();
+  // fetchAsync only when the object's data is not available.
+  Task<ObjectPtr> fetchIfNeededAsync();
+  ObjectPtr fetch(std::optional<platform::Error>* error = nullptr);
+  ObjectPtr refresh(std::optional<platform::Error>* error = nullptr);
+  ObjectPtr fetchIfNeeded(std::optional<platform::Error>* error = nullptr);
+  void fetchInBackground(ObjectCallback callback = nullptr);
+  void refreshInBackground(ObjectCallback callback = nullptr);
+  void fetchIfNeededInBackground(ObjectCallback callback = nullptr);
+
+  // Deletes the record; an object never saved succeeds without a request.
+  // The local state of the object is not changed.
+  Task<bool> deleteAsync();
+  bool deleteObject(std::optional<platform::Error>* error = nullptr);
+  void deleteInBackground(BoolCallback callback = nullptr);
+  // Hands the delete to the offline command queue (an object never saved is
+  // sent with empty data; the queue fails it with code 106 when its creation
+  // never succeeded). The task ends with the queue's outcome.
+  Task<bool> deleteEventually();
+
+  // Batch forms with the current session token. saveAll is the deep save of
+  // the list; deleteAll sends one "multi" with one delete per distinct
+  // record. The fetchAll forms run one "find" on "objectId" for all objects,
+  // which must share a class name (InternalInconsistencyException "All object
+  // should be in the same class") and have object ids ("All objects must
+  // exist on the server", also raised when the server lacks one); the
+  // if-needed forms leave out objects whose data is available. Each fetched
+  // object takes the server's data, dropping its pending edits.
+  static Task<bool> saveAllAsync(const std::vector<ObjectPtr>& objects);
+  static bool saveAll(const std::vector<ObjectPtr>& objects, std::optional<platform::Error>* error = nullptr);
+  static void saveAllInBackground(const std::vector<ObjectPtr>& objects, BoolCallback callback = nullptr);
+  static Task<bool> deleteAllAsync(const std::vector<ObjectPtr>& objects);
+  static bool deleteAll(const std::vector<ObjectPtr>& objects, std::optional<platform::Error>* error = nullptr);
+  static void deleteAllInBackground(const std::vector<ObjectPtr>& objects, BoolCallback callback = nullptr);
+  static Task<std::vector<ObjectPtr>> fetchAllAsync(const std::vector<ObjectPtr>& objects);
+  static Task<std::vector<ObjectPtr>> fetchAllIfNeededAsync(const std::vector<ObjectPtr>& objects);
+  static std::vector<ObjectPtr> fetchAll(const std::vector<ObjectPtr>& objects,
+                                         std::optional<platform::Error>* error = nullptr);
+  static std::vector<ObjectPtr> fetchAllIfNeeded(const std::vector<ObjectPtr>& objects,
+                                                 std::optional<platform::Error>* error = nullptr);
+  static void fetchAllInBackground(const std::vector<ObjectPtr>& objects, ObjectsCallback callback = nullptr);
+  static void fetchAllIfNeededInBackground(const std::vector<ObjectPtr>& objects,
+                                           ObjectsCallback callback = nullptr);
+
+  // Runs one piece of work on the task queues of several objects at once:
+  // `block` is called at once with a task that completes when every earlier
+  // piece of work of every object has finished, and must only chain on it.
+  // The queues' mutexes are taken in address order, so batches that share
+  // objects cannot deadlock. Answers the block's task.
+  template <class T>
+  static Task<T> enqueueForObjects(const std::vector<ObjectPtr>& objects,
+                                   const std::function<Task<T>(const Task<void>&)>& block);
+
+  // The deep save of every dirty data object (and file not yet uploaded)
+  // that a value refers to, objects in batches so that each is saved after
+  // every unsaved object it points to. Raises as saveAsync.
+  static Task<bool> deepSaveAsync(const Value& value, const std::optional<std::string>& sessionToken);
+  // The dirty objects a value refers to, each after everything it refers to
+  // (duplicates possible), and the files not uploaded yet. Raises
+  // InternalInconsistencyException "Found a circular dependency when saving."
+  // for new objects that point at each other.
+  static void collectDirtyChildren(const Value& value, std::vector<ObjectPtr>& children, std::vector<Value>& files);
+  // Whether this object's save can be encoded once the objects in `done` are
+  // saved: false with error 106 "Pointer to an unsaved object." for a
+  // pointer to another unsaved object, false with 123 "User associated with
+  // ACL must be signed up." for an access list naming a user not signed up
+  // while the current user is not in `done`.
+  bool canBeSerializedAfterSaving(const std::vector<ObjectPtr>& done, std::optional<platform::Error>* error = nullptr);
+
+  // ---- The data file -------------------------------------------------------
+
+  // {"classname", "data": {server data, "createdAt", "updatedAt",
+  // "objectId"}} in typed form; pending changes are not included.
+  Value convertToDictionaryForDataFile();
+  // Writes that form as JSON to the named data file, atomically and durably.
+  // Write failures are logged, not raised.
+  void serializeToDataFile(std::string_view name);
+  // The object stored in the named data file, or nullptr when the file is
+  // missing, unreadable or not such a form (logged).
+  static ObjectPtr objectFromDataFile(std::string_view name);
+  // Removes the named data file; failures are ignored.
+  static void deleteDataFile(std::string_view name);
+
  protected:
   // Whether new local objects get the default access list. True here.
   virtual bool needsDefaultACL() const { return true; }
@@ -231,6 +353,37 @@ class Object : public platform::SharedObject {
   };
 
   static ObjectPtr instantiate(std::string_view className);
+
+  // Whether listeners hear of a save's end.
+  enum class Listeners { Notify, Skip };
+  // Ends the oldest save: merges the answer (nil: the save failed and its
+  // changes become pending again) and tells the listeners when asked.
+  void handleSaveResult(const Value& answer, Listeners listeners);
+  void handleFetchResult(const Value& answer);
+  // The single save's step after `awaited` and `children`.
+  Task<bool> saveAfter(const Task<void>& awaited, const Task<bool>& children,
+                       const std::optional<std::string>& sessionToken);
+  Task<bool> saveEventuallyWithoutChildren(BoolCallback callback, const std::optional<std::string>& sessionToken);
+  // Saves one batch of objects through one "multi" command.
+  static Task<bool> saveBatchAsync(const std::vector<ObjectPtr>& objects,
+                                   const std::optional<std::string>& sessionToken);
+  // One step of a deep save: the lazy current user's own save, then (or
+  // only) one batch.
+  struct SaveStep {
+    ObjectPtr lazyUser;
+    std::vector<ObjectPtr> batch;
+  };
+  // The collected objects without duplicates, in steps such that each object
+  // comes after every unsaved object it points to. Raises
+  // InternalInconsistencyException "Unable to save a BEObject with a
+  // relation to a cycle." when some can never come.
+  static std::vector<SaveStep> dependencyOrderedSteps(const std::vector<ObjectPtr>& objects);
+  static Task<bool> deepSaveCollected(const std::vector<ObjectPtr>& children, const std::vector<Value>& files,
+                                      const std::optional<std::string>& sessionToken);
+  static Task<std::vector<ObjectPtr>> fetchAllAsync(const std::vector<ObjectPtr>& objects, bool onlyIfNeeded);
+  static Task<bool> deleteAllAsync(const std::vector<ObjectPtr>& objects, const std::optional<std::string>& sessionToken);
+  // The distinct task queues of the objects, in the address order of their mutexes.
+  static std::vector<TaskQueue*> queuesInAddressOrder(const std::vector<ObjectPtr>& objects);
   ObjectPtr selfPtr();
   OperationSet& lastOperationSet() { return operationSetQueue_.back(); }
   void setObjectIdLocked(std::optional<std::string> objectId);
@@ -262,5 +415,27 @@ class Object : public platform::SharedObject {
   // Set by the factory before anyone else sees the object.
   void initialise(std::string className, Creation creation);
 };
+
+template <class T>
+Task<T> Object::enqueueForObjects(const std::vector<ObjectPtr>& objects,
+                                  const std::function<Task<T>(const Task<void>&)>& block) {
+  TaskCompletionSource<void> everyQueueReady;
+  const std::vector<TaskQueue*> queues = queuesInAddressOrder(objects);
+  std::vector<std::unique_lock<std::mutex>> locks;
+  locks.reserve(queues.size());
+  for (TaskQueue* queue : queues) locks.emplace_back(queue->mutex());
+  Task<T> work = block(everyQueueReady.task());
+  std::vector<AnyTask> awaited;
+  awaited.reserve(queues.size());
+  for (TaskQueue* queue : queues) {
+    queue->enqueueLocked([&](const Task<void>& before) {
+      awaited.push_back(before);
+      return work;
+    });
+  }
+  whenAll(awaited).continueWith([everyQueueReady](const Task<void>&) { everyQueueReady.trySetResult(); });
+  for (auto& lock : locks) lock.unlock();
+  return work;
+}
 
 }  // namespace backend

@@ -4,6 +4,7 @@
 
 #include <mutex>
 #include <optional>
+#include <utility>
 
 #include "backend/task.hpp"
 
@@ -18,6 +19,13 @@ class TaskQueue {
   template <class F>
   auto enqueue(F&& block) -> std::invoke_result_t<F, Task<void>> {
     std::lock_guard lock(mutex_);
+    return enqueueLocked(std::forward<F>(block));
+  }
+
+  // enqueue for a caller that already holds mutex() (work queued on several
+  // objects at once).
+  template <class F>
+  auto enqueueLocked(F&& block) -> std::invoke_result_t<F, Task<void>> {
     Task<void> awaited = tail_ ? *tail_ : Task<void>::taskWithResult();
     auto work = block(awaited);
     tail_ = whenAll({awaited, work});
@@ -25,7 +33,7 @@ class TaskQueue {
   }
 
   // Holds the queue's mutex: enqueueing on several objects takes their
-  // queues in address order (see lockAll).
+  // queues in address order (Object::enqueueForObjects).
   std::mutex& mutex() noexcept { return mutex_; }
 
  private:

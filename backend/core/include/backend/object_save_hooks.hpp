@@ -1,0 +1,48 @@
+#pragma once
+// What saving data objects needs of user accounts and of files. Both arrive
+// later and install their parts here; until then there is no session token,
+// no current user (so no lazy user and no access list waiting for one), and
+// no value counts as a file still to upload.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "backend/object.hpp"
+#include "backend/object_hooks.hpp"
+#include "backend/task.hpp"
+
+namespace backend {
+
+struct CurrentUserHooks {
+  // The current user's session token, read when an operation starts.
+  std::function<std::optional<std::string>()> sessionToken;
+  // The current user, or nullptr.
+  std::function<ObjectPtr()> currentUser;
+  // True for a user that exists only locally and is created by its first save.
+  std::function<bool(const ObjectPtr& user)> isLazy;
+  // That user's own save (it signs the user up); answers true on success.
+  std::function<Task<bool>(const ObjectPtr& user)> saveLazyUser;
+  // True when an access list names a user that is not signed up yet.
+  std::function<bool(const AccessListBase& acl)> hasUnresolvedUser;
+};
+
+struct FileHooks {
+  // True for a file value that has not been uploaded yet.
+  std::function<bool(const Value& value)> isUnsavedFile;
+  // Uploads such a file.
+  std::function<Task<void>(const Value& file)> saveFile;
+};
+
+// Install (or, with empty hooks, remove) the implementations. Thread-safe.
+void installCurrentUserHooks(CurrentUserHooks hooks);
+void installFileHooks(FileHooks hooks);
+// Copies of the installed hooks (members empty when not installed).
+CurrentUserHooks currentUserHooks();
+FileHooks fileHooks();
+
+// The current session token, or nullopt (always, until users are installed).
+std::optional<std::string> currentSessionToken();
+
+}  // namespace backend

@@ -1,0 +1,234 @@
+// Saving a graph of data objects: collecting the dirty ones, ordering them so
+// that each is saved after the unsaved objects it points to, and saving each
+// group through one batch command.
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "backend/internal_utils.hpp"
+#include "backend/object.hpp"
+#include "backend/object_save_hooks.hpp"
+#include "backend/object_transport.hpp"
+#include "object_task_support.hpp"
+#include "platform/exceptions.hpp"
+
+namespace backend {
+namespace {
+
+using ObjectSet = std::unordered_set<const Object*>;
+
+bool contains(const std::vector<ObjectPtr>& objects, const Object* object) {
+  return std::any_of(objects.begin(), objects.end(), [object](const ObjectPtr& o) { return o.get() == object; });
+}
+
+struct Collector {
+  std::vector<ObjectPtr>& children;
+  std::vector<Value>& files;
+  FileHooks fileHooks = backend::fileHooks();
+  CurrentUserHooks userHooks = currentUserHooks();
+
+  // `seen` holds the objects on the way here; `newOnPath` the unsaved ones
+  // since the last saved object, which is where a cycle cannot be saved.
+  void visit(const Value& node, const ObjectSet& seen, const ObjectSet& newOnPath) {
+    if (const platform::Array* array = node.array()) {
+      for (const Value& element : *array) visit(element, seen, newOnPath);
+    } else if (const platform::Dictionary* dictionary = node.dictionary()) {
+      for (const auto& [key, member] : *dictionary) visit(member, seen, newOnPath);
+    } else if (auto object = node.object<Object>()) {
+      visitObject(object, seen, newOnPath);
+    } else if (auto acl = node.object<AccessListBase>()) {
+      if (userHooks.hasUnresolvedUser && userHooks.currentUser && userHooks.hasUnresolvedUser(*acl)) {
+        if (auto user = userHooks.currentUser()) visit(Value(user), seen, newOnPath);
+      }
+    } else if (fileHooks.isUnsavedFile && fileHooks.isUnsavedFile(node)) {
+      files.push_back(node);
+    }
+  }
+
+  void visitObject(const ObjectPtr& object, const ObjectSet& seen, const ObjectSet& newOnPath) {
+    ObjectSet nextNew;
+    if (!object->objectId()) {
+      if (newOnPath.contains(object.get()))
+        throw platform::InternalInconsistencyException("Found a circular dependency when saving.");
+      nextNew = newOnPath;
+      nextNew.insert(object.get());
+    }
+    if (seen.contains(object.get())) return;
+    ObjectSet nextSeen = seen;
+    nextSeen.insert(object.get());
+    // Visited from a snapshot: no object lock is held while another object is visited.
+    for (const auto& [key, value] : object->estimatedDataSnapshot()) visit(value, nextSeen, nextNew);
+    if (object->isDirty(Children::Ignore)) children.push_back(object);
+  }
+};
+
+// 106 for a pointer to an unsaved object that is not in `done` (the fields of
+// a pointed-to object are not searched).
+bool canBeSerializedAsValue(const Value& value, const std::vector<ObjectPtr>& done,
+                            std::optional<platform::Error>* error) {
+  if (auto object = value.object<Object>()) {
+    if (object->objectId() || contains(done, object.get())) return true;
+    if (error) *error = InternalUtils::errorWithCode(kErrorMissingObjectId, "Pointer to an unsaved object.", false);
+    return false;
+  }
+  if (const platform::Array* array = value.array()) {
+    return std::all_of(array->begin(), array->end(),
+                       [&](const Value& element) { return canBeSerializedAsValue(element, done, error); });
+  }
+  if (const platform::Dictionary* dictionary = value.dictionary()) {
+    return std::all_of(dictionary->begin(), dictionary->end(),
+                       [&](const auto& entry) { return canBeSerializedAsValue(entry.second, done, error); });
+  }
+  return true;
+}
+
+std::vector<ObjectPtr> withoutDuplicates(const std::vector<ObjectPtr>& objects) {
+  std::vector<ObjectPtr> unique;
+  ObjectSet seen;
+  for (const auto& object : objects) {
+    if (seen.insert(object.get()).second) unique.push_back(object);
+  }
+  return unique;
+}
+
+}  // namespace
+
+void Object::collectDirtyChildren(const Value& value, std::vector<ObjectPtr>& children, std::vector<Value>& files) {
+  Collector collector{children, files};
+  collector.visit(value, {}, {});
+}
+
+bool Object::canBeSerializedAfterSaving(const std::vector<ObjectPtr>& done, std::optional<platform::Error>* error) {
+  const FieldMap fields = estimatedDataSnapshot();
+  for (const auto& [key, value] : fields) {
+    if (!canBeSerializedAsValue(value, done, error)) return false;
+  }
+  auto acl = fields.find("ACL");
+  if (acl == fields.end() || !isDataAvailableForKey("ACL")) return true;
+  const auto users = currentUserHooks();
+  auto list = acl->second.object<AccessListBase>();
+  if (!list || !users.hasUnresolvedUser || !users.hasUnresolvedUser(*list)) return true;
+  const ObjectPtr user = users.currentUser ? users.currentUser() : nullptr;
+  if (user && contains(done, user.get())) return true;
+  if (error) *error = InternalUtils::errorWithCode(kErrorACLUserNotSignedUp, "User associated with ACL must be signed up.", false);
+  return false;
+}
+
+std::vector<Object::SaveStep> Object::dependencyOrderedSteps(const std::vector<ObjectPtr>& objects) {
+  const auto users = currentUserHooks();
+  const ObjectPtr user = users.currentUser ? users.currentUser() : nullptr;
+  const bool userIsLazy = user && users.isLazy && users.isLazy(user);
+
+  std::vector<SaveStep> steps;
+  std::vector<ObjectPtr> remaining = withoutDuplicates(objects);
+  std::vector<ObjectPtr> done;
+  while (!remaining.empty()) {
+    SaveStep step;
+    std::vector<ObjectPtr> later;
+    for (const auto& object : remaining) {
+      (object->canBeSerializedAfterSaving(done) ? step.batch : later).push_back(object);
+    }
+    if (step.batch.empty())
+      throw platform::InternalInconsistencyException("Unable to save a BEObject with a relation to a cycle.");
+    if (userIsLazy && contains(step.batch, user.get())) {
+      step.lazyUser = user;
+      std::erase(step.batch, user);
+    }
+    done.insert(done.end(), step.batch.begin(), step.batch.end());
+    if (step.lazyUser) done.push_back(step.lazyUser);
+    steps.push_back(std::move(step));
+    remaining = std::move(later);
+  }
+  return steps;
+}
+
+Task<bool> Object::deepSaveAsync(const Value& value, const std::optional<std::string>& sessionToken) {
+  std::vector<ObjectPtr> children;
+  std::vector<Value> files;
+  collectDirtyChildren(value, children, files);
+  return deepSaveCollected(children, files, sessionToken);
+}
+
+Task<bool> Object::deepSaveCollected(const std::vector<ObjectPtr>& children, const std::vector<Value>& files,
+                                     const std::optional<std::string>& sessionToken) {
+  Task<bool> chain = Task<bool>::taskWithResult(true);
+  const FileHooks hooks = fileHooks();
+  // Files go up one after another, before any object that may refer to them.
+  for (const Value& file : files) {
+    chain = chain.onSuccess([hooks, file](const Task<bool>&) {
+      return hooks.saveFile(file).continueWith([](const Task<void>& upload) -> Task<bool> {
+        if (upload.isCancelled())
+          return Task<bool>::taskWithError(InternalUtils::errorWithCode(kErrorFileSaveCancelled, "A file save was cancelled."));
+        if (!detail::succeeded(upload)) return detail::failureOf<bool>(upload);
+        return Task<bool>::taskWithResult(true);
+      });
+    });
+  }
+  const auto users = currentUserHooks();
+  for (auto& step : dependencyOrderedSteps(children)) {
+    if (step.lazyUser) {
+      chain = chain.onSuccess([users, user = step.lazyUser](const Task<bool>&) { return users.saveLazyUser(user); });
+    }
+    if (step.batch.empty()) continue;
+    chain = chain.onSuccess([batch = std::move(step.batch), sessionToken](const Task<bool>&) {
+      return saveBatchAsync(batch, sessionToken);
+    });
+  }
+  return chain;
+}
+
+std::vector<TaskQueue*> Object::queuesInAddressOrder(const std::vector<ObjectPtr>& objects) {
+  std::vector<TaskQueue*> queues;
+  queues.reserve(objects.size());
+  for (const auto& object : objects) queues.push_back(&object->taskQueue());
+  std::sort(queues.begin(), queues.end(), [](TaskQueue* a, TaskQueue* b) {
+    return std::less<const std::mutex*>()(&a->mutex(), &b->mutex());
+  });
+  // The same object twice must not lock its queue twice.
+  queues.erase(std::unique(queues.begin(), queues.end()), queues.end());
+  return queues;
+}
+
+Task<bool> Object::saveBatchAsync(const std::vector<ObjectPtr>& objects, const std::optional<std::string>& sessionToken) {
+  return enqueueForObjects<bool>(objects, [objects, sessionToken](const Task<void>& awaited) -> Task<bool> {
+    // Every check before any save starts, so a refusal leaves no object with
+    // a save that never ends.
+    for (const auto& object : objects) object->checkSaveParams();
+    std::vector<std::pair<ObjectPtr, OperationSet>> saves;
+    saves.reserve(objects.size());
+    for (const auto& object : objects) {
+      Lock lock(object->mutex_);
+      saves.emplace_back(object, object->unsavedChanges());
+      object->startSave();
+    }
+    Task<Value> sent = awaited.continueWith([saves = std::move(saves), sessionToken](const Task<void>&) {
+      return requireObjectTransport()->saveBatch(saves, sessionToken);
+    });
+    return sent.continueWith([objects](const Task<Value>& answer) -> Task<bool> {
+      const platform::Array* results = answer.isCompleted() && detail::succeeded(answer) ? answer.result().array() : nullptr;
+      if (results && results->size() == objects.size()) {
+        for (std::size_t i = 0; i < objects.size(); ++i) objects[i]->handleSaveResult((*results)[i], Listeners::Skip);
+        return Task<bool>::taskWithResult(true);
+      }
+      for (const auto& object : objects) object->handleSaveResult(Value(), Listeners::Skip);
+      if (!detail::succeeded(answer)) return detail::failureOf<bool>(answer);
+      return Task<bool>::taskWithError(
+          InternalUtils::errorWithCode(0, "The answer to a batch save does not have one result per object."));
+    });
+  });
+}
+
+Task<bool> Object::saveAllAsync(const std::vector<ObjectPtr>& objects) {
+  platform::Array list(objects.begin(), objects.end());
+  return deepSaveAsync(Value(std::move(list)), currentSessionToken());
+}
+
+bool Object::saveAll(const std::vector<ObjectPtr>& objects, std::optional<platform::Error>* error) {
+  return saveAllAsync(objects).waitForResult(error);
+}
+
+void Object::saveAllInBackground(const std::vector<ObjectPtr>& objects, BoolCallback callback) {
+  saveAllAsync(objects).thenCallBackOnMainThreadWithBoolValueAsync(std::move(callback));
+}
+
+}  // namespace backend

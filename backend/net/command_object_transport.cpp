@@ -1,0 +1,67 @@
+#include "command_object_transport.hpp"
+
+#include <memory>
+
+#include "backend/net/command_cache.hpp"
+#include "backend/net/command_runners.hpp"
+#include "backend/net/object_commands.hpp"
+#include "backend/object_transport.hpp"
+
+namespace backend::net {
+namespace {
+
+Task<Value> resultOf(const Task<CommandResult>& run) {
+  return run.onSuccess([](const Task<CommandResult>& done) { return done.result().result; });
+}
+
+class CommandObjectTransport final : public ObjectTransport {
+ public:
+  Task<Value> save(const ObjectPtr& object, const OperationSet& changes, const SessionToken& token,
+                   Delivery delivery) override {
+    return send(constructSaveCommand(*object, changes, token), object, delivery);
+  }
+
+  Task<Value> refresh(const ObjectPtr& object, const SessionToken& token) override {
+    return resultOf(RetryingCommandRunner::runCommandAsync(constructRefreshCommand(*object, token)));
+  }
+
+  Task<Value> remove(const ObjectPtr& object, const SessionToken& token, Delivery delivery) override {
+    auto command = constructDeleteCommand(*object, delivery == Delivery::Now, token);
+    if (!command) return Task<Value>::taskWithResult(Value());
+    return send(command, object, delivery);
+  }
+
+  Task<Value> saveBatch(const std::vector<std::pair<ObjectPtr, OperationSet>>& saves,
+                        const SessionToken& token) override {
+    std::vector<CommandPtr> commands;
+    commands.reserve(saves.size());
+    for (const auto& [object, changes] : saves) commands.push_back(constructSaveCommand(*object, changes, token));
+    return resultOf(NetworkCommandRunner::runCommandAsync(MultiCommand::multiCommandWithCommands(commands, token)));
+  }
+
+  Task<Value> deleteBatch(const std::vector<ObjectPtr>& objects, const SessionToken& token) override {
+    std::vector<CommandPtr> commands;
+    for (const auto& object : objects) {
+      if (auto command = constructDeleteCommand(*object, true, token)) commands.push_back(std::move(command));
+    }
+    if (commands.empty()) return Task<Value>::taskWithResult(Value());
+    return resultOf(NetworkCommandRunner::runCommandAsync(MultiCommand::multiCommandWithCommands(commands, token)));
+  }
+
+  Task<Value> find(const Value& params, const SessionToken& token) override {
+    return resultOf(RetryingCommandRunner::runCommandAsync(Command::commandWithServerOperation("find", params, token)));
+  }
+
+ private:
+  static Task<Value> send(const CommandPtr& command, const ObjectPtr& object, Delivery delivery) {
+    if (delivery == Delivery::Eventually)
+      return resultOf(CommandCache::defaultInstance().runEventuallyAsync(command, object));
+    return resultOf(RetryingCommandRunner::runCommandAsync(command));
+  }
+};
+
+}  // namespace
+
+void installObjectTransport() { setObjectTransport(std::make_shared<CommandObjectTransport>()); }
+
+}  // namespace backend::net
