@@ -30,7 +30,7 @@ class DiskLocalIdManagerTest : public backend::testing::BackendTest {
   std::shared_ptr<DiskLocalIdManager> manager_;
 };
 
-TEST_F(DiskLocalIdManagerTest, CreatedIdsAreValidAndTheValidityRuleIsExact) {
+TEST_F(DiskLocalIdManagerTest, CreatedIdsAreValidAndEveryOperationRefusesAnInvalidOne) {
   auto a = manager_->createLocalId();
   auto b = manager_->createLocalId();
   EXPECT_EQ(a.size(), 22u);
@@ -44,9 +44,7 @@ TEST_F(DiskLocalIdManagerTest, CreatedIdsAreValidAndTheValidityRuleIsExact) {
   EXPECT_FALSE(DiskLocalIdManager::isLocalId("local_0123456789abcdeg"));
   EXPECT_FALSE(DiskLocalIdManager::isLocalId("Local_0123456789abcdef"));
   EXPECT_FALSE(DiskLocalIdManager::isLocalId("local_../../etc/passwd"));
-}
 
-TEST_F(DiskLocalIdManagerTest, EveryOperationRefusesAnInvalidId) {
   const std::string expected = "Tried to get invalid local id: \"local_12\".";
   EXPECT_EQ(raisedMessage<InternalInconsistencyException>([&] { manager_->retainLocalIdOnDisk("local_12"); }), expected);
   EXPECT_EQ(raisedMessage<InternalInconsistencyException>([&] { manager_->releaseLocalIdOnDisk("local_12"); }), expected);
@@ -72,16 +70,13 @@ TEST_F(DiskLocalIdManagerTest, EntryLivesWhileReferencedAndKeepsTheAssignedObjec
   EXPECT_EQ(entry(id)["referenceCount"].longLongValue(), 1);
   manager_->releaseLocalIdOnDisk(id);
   EXPECT_FALSE(std::filesystem::exists(root_ / "LocalId" / id));
-}
 
-TEST_F(DiskLocalIdManagerTest, UnreferencedIdsAreMappedInMemoryOnlyAndTheMappingReachesALaterEntry) {
-  auto id = manager_->createLocalId();
-  manager_->setObjectIdForLocalId("srv2", id);
-  EXPECT_FALSE(std::filesystem::exists(root_ / "LocalId" / id));
-  EXPECT_EQ(manager_->objectIdForLocalId(id), "srv2");
-
-  manager_->retainLocalIdOnDisk(id);
-  EXPECT_EQ(entry(id)["objectId"], platform::Value("srv2"));
+  // Unreferenced: mapped in memory only, and the mapping reaches a later entry.
+  auto other = manager_->createLocalId();
+  manager_->setObjectIdForLocalId("srv2", other);
+  EXPECT_FALSE(std::filesystem::exists(root_ / "LocalId" / other));
+  manager_->retainLocalIdOnDisk(other);
+  EXPECT_EQ(entry(other)["objectId"], platform::Value("srv2"));
   EXPECT_EQ(manager_->objectIdForLocalId(manager_->createLocalId()), std::nullopt);
 }
 
