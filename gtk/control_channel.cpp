@@ -190,13 +190,52 @@ struct ControlChannel::Impl {
     busy = true;
     const std::string line = queue.front();
     queue.pop_front();
-    const bool keepGoing = executeLine(line);
-    if (!keepGoing) return;
-    settleThen([this, line] {
+    auto finish = [this, line] {
       print("done " + line);
       busy = false;
       next();
-    });
+    };
+    std::string path;
+    if (isScreenshot(line, path)) {
+      // The window is laid out and drawn on its next frame; the shot waits for it.
+      settleThen([this, path, finish] { shoot(path, 20, finish); });
+      return;
+    }
+    if (!executeLine(line)) return;
+    settleThen(finish);
+  }
+
+  // A window between two frames may have nothing to show yet; a few frames
+  // later it has.
+  void shoot(const std::string& path, int attemptsLeft, std::function<void()> finish) {
+    if (frontEnd.saveScreenshot(path)) {
+      print("screenshot saved " + path);
+      return settleThen(finish);
+    }
+    if (attemptsLeft <= 1) {
+      print("error: no screenshot at " + path);
+      return settleThen(finish);
+    }
+    struct Retry {
+      Impl* self;
+      std::string path;
+      int attemptsLeft;
+      std::function<void()> finish;
+    };
+    g_timeout_add_full(G_PRIORITY_DEFAULT, 100, +[](gpointer data) -> gboolean {
+      auto* retry = static_cast<Retry*>(data);
+      retry->self->shoot(retry->path, retry->attemptsLeft, retry->finish);
+      return G_SOURCE_REMOVE;
+    }, new Retry{this, path, attemptsLeft - 1, std::move(finish)}, +[](gpointer data) { delete static_cast<Retry*>(data); });
+  }
+
+  static bool isScreenshot(const std::string& line, std::string& path) {
+    std::istringstream words(line);
+    std::string verb;
+    words >> verb;
+    if (verb != "screenshot") return false;
+    std::getline(words >> std::ws, path);
+    return true;
   }
 
   // Taps the item a predicate picks, through the canvas; false when none is shown.
@@ -212,12 +251,6 @@ struct ControlChannel::Impl {
     std::istringstream words(line);
     std::string verb;
     words >> verb;
-    if (verb == "screenshot") {
-      std::string path;
-      std::getline(words >> std::ws, path);
-      print(frontEnd.saveScreenshot(path) ? "screenshot saved " + path : "error: no screenshot at " + path);
-      return true;
-    }
     if (verb == "links") {
       auto screen = topScreen();
       if (!screen || !screen->webView()) return print("error: no content screen"), true;

@@ -5,6 +5,7 @@
 #include "canvas.hpp"
 #include "frame_animator.hpp"
 #include "platform/executor.hpp"
+#include "platform/log.hpp"
 #include "platform/ui/alert_view.hpp"
 #include "platform/ui/application.hpp"
 #include "platform/ui/control.hpp"
@@ -186,7 +187,10 @@ void FrontEnd::didPresent(ui::ViewController& presenter, ui::ViewController& pre
   });
 }
 
-void FrontEnd::present() { gtk_window_present(GTK_WINDOW(impl_->window)); }
+void FrontEnd::present() {
+  // Presenting again would raise the window on every alert.
+  if (!gtk_widget_get_visible(impl_->window)) gtk_window_present(GTK_WINDOW(impl_->window));
+}
 
 void FrontEnd::setCloseHandler(std::function<void()> handler) { impl_->onClose = std::move(handler); }
 
@@ -202,19 +206,29 @@ bool FrontEnd::saveScreenshot(const std::string& path) {
   GtkWidget* window = impl_->window;
   const int width = gtk_widget_get_width(window);
   const int height = gtk_widget_get_height(window);
-  if (width <= 0 || height <= 0 || !gtk_widget_get_realized(window)) return false;
+  if (width <= 0 || height <= 0 || !gtk_widget_get_realized(window)) {
+    platform::log("Screenshot: the window is not shown");
+    return false;
+  }
   GdkPaintable* paintable = gtk_widget_paintable_new(window);
   GtkSnapshot* snapshot = gtk_snapshot_new();
   gdk_paintable_snapshot(paintable, snapshot, width, height);
   GskRenderNode* node = gtk_snapshot_free_to_node(snapshot);
   g_object_unref(paintable);
-  if (!node) return false;
+  if (!node) {
+    platform::log("Screenshot: the window drew nothing");
+    return false;
+  }
   GskRenderer* renderer = gtk_native_get_renderer(GTK_NATIVE(window));
   graphene_rect_t viewport = GRAPHENE_RECT_INIT(0, 0, float(width), float(height));
   GdkTexture* texture = gsk_renderer_render_texture(renderer, node, &viewport);
   gsk_render_node_unref(node);
-  if (!texture) return false;
+  if (!texture) {
+    platform::log("Screenshot: the window could not be rendered");
+    return false;
+  }
   const bool saved = gdk_texture_save_to_png(texture, path.c_str());
+  if (!saved) platform::log("Screenshot: cannot write " + path);
   g_object_unref(texture);
   return saved;
 }

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "app/app_delegate.hpp"
+#include "app/desktop_push.hpp"
 #include "app/device_kind.hpp"
 #include "app/local_installation.hpp"
 #include "app/services.hpp"
@@ -128,6 +129,8 @@ class LineReader {
 int runTerminal() {
   app::terminal::Terminal terminal(std::cout);
   terminal.launch();
+  app::DesktopPush push(terminal.delegate());
+  push.start();
   std::cout << "ready (type help for the commands)" << std::endl;
   LineReader input;
   while (true) {
@@ -168,12 +171,16 @@ int runWindow(ui::Size windowSize) {
       application.terminate();
       g_main_loop_quit(loop);
     });
+    std::unique_ptr<app::DesktopPush> push;
     platform::mainQueue().post([&] {
       application.launch();
+      push = std::make_unique<app::DesktopPush>(delegate);
+      push->start();
       control.start();
     });
     g_main_loop_run(loop);
     // The screens (and their web views) go before the window that shows them.
+    push.reset();
     control.stop();
     application.setDelegate(nullptr);
     delegate.reset();
