@@ -1,18 +1,28 @@
-// backendctl: sends one backend command from the command line and prints the
-// answer's "result" as compact JSON (exit 0) or the error as JSON on stderr
-// (exit 1). Usage mistakes exit 2.
+// backendctl: the backend client from the command line. `call` sends one
+// command and prints the answer's "result"; `save`, `get` and `delete` work on
+// one data object and print it; `eventually` hands a save or delete to the
+// offline queue. Output is compact JSON on stdout (exit 0) or the error as
+// JSON on stderr (exit 1); usage mistakes exit 2; a command that is still
+// queued when the wait ends exits 3.
 //   backendctl --server http://127.0.0.1:8080 call find '{"classname":"Story"}' --runner cached --policy 3
+//   backendctl --server http://127.0.0.1:8080 save Note title=Hei count=3 tags='["a","b"]'
 
 #include <CLI/CLI.hpp>
 
+#include <chrono>
 #include <cstdio>
 #include <future>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "backend/internal_utils.hpp"
 #include "backend/net/backend.hpp"
+#include "backend/net/command_cache.hpp"
 #include "backend/net/command_runners.hpp"
+#include "backend/object.hpp"
+#include "backend/object_save_hooks.hpp"
+#include "platform/json.hpp"
 #include "platform/exceptions.hpp"
 #include "platform/sandbox.hpp"
 
@@ -34,6 +44,20 @@ struct Options {
   std::string runner = "retrying";
   int policy = backend::net::kCachePolicyIgnoreCache;
   double maxAge = 3600;
+  // save / get / delete / eventually
+  std::string className;
+  std::vector<std::string> arguments;  // [ID] key=value... (save), ID (get, delete)
+  double waitSeconds = 30;
+};
+
+// Exit statuses.
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitStillQueued = 3;
+
+// A usage mistake found after parsing; main prints it and exits 2.
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
 };
 
 std::string toJSON(const platform::Value& value) {
@@ -62,16 +86,20 @@ backend::Task<backend::net::CommandResult> run(const Options& options, const bac
   return RetryingCommandRunner::runCommandAsync(command);
 }
 
+void configure(const Options& options) {
+  if (!options.dataDir.empty()) platform::Sandbox::setRoot(options.dataDir);
+  backend::InternalUtils::setServer(options.server);
+  backend::net::Backend::setApplicationId(options.applicationId, options.clientKey);
+  if (options.initialDelay) backend::net::RetryingCommandRunner::setInitialDelay(*options.initialDelay);
+}
+
 int call(const Options& options) {
   auto params = backend::InternalUtils::decodeObject(backend::InternalUtils::parseJSON(options.params));
   if (!params.isDictionary()) {
     std::fprintf(stderr, "backendctl: PARAMS_JSON must be a JSON object\n");
     return 2;
   }
-  if (!options.dataDir.empty()) platform::Sandbox::setRoot(options.dataDir);
-  backend::InternalUtils::setServer(options.server);
-  backend::net::Backend::setApplicationId(options.applicationId, options.clientKey);
-  if (options.initialDelay) backend::net::RetryingCommandRunner::setInitialDelay(*options.initialDelay);
+  configure(options);
   std::optional<std::string> token;
   if (!options.sessionToken.empty()) token = options.sessionToken;
   auto command = backend::net::Command::commandWithServerOperation(options.operation, params, token);
@@ -92,13 +120,156 @@ int call(const Options& options) {
   return 0;
 }
 
+
+// ---- Data objects ------------------------------------------------------------
+
+// A value given on the command line: JSON (typed values decoded) when it
+// parses as JSON, else the text itself.
+platform::Value valueOfArgument(const std::string& text) {
+  auto parsed = platform::json::parse(text);
+  if (!parsed) return platform::Value(text);
+  return backend::InternalUtils::decodeObject(parsed.value());
+}
+
+struct SaveArguments {
+  std::optional<std::string> objectId;
+  std::vector<std::pair<std::string, platform::Value>> fields;
+};
+
+// [ID] key=value...: the first argument is the id when it has no "=".
+SaveArguments parseSaveArguments(const std::vector<std::string>& arguments) {
+  SaveArguments parsed;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    const auto equals = argument.find('=');
+    if (equals == std::string::npos) {
+      if (i != 0) throw UsageError("expected key=value, got \"" + argument + "\"");
+      parsed.objectId = argument;
+      continue;
+    }
+    if (equals == 0) throw UsageError("a field needs a name: \"" + argument + "\"");
+    parsed.fields.emplace_back(argument.substr(0, equals), valueOfArgument(argument.substr(equals + 1)));
+  }
+  return parsed;
+}
+
+std::string requireObjectId(const std::vector<std::string>& arguments) {
+  if (arguments.size() != 1) throw UsageError("expected exactly one object id");
+  return arguments.front();
+}
+
+// {"objectId", "createdAt", "updatedAt", fields...} in typed JSON.
+std::string objectJSON(backend::Object& object) {
+  platform::Dictionary out;
+  if (auto id = object.objectId()) out.set("objectId", *id);
+  if (auto created = object.createdAt()) out.set("createdAt", backend::InternalUtils::stringFromPreciseDate(*created));
+  if (auto updated = object.updatedAt()) out.set("updatedAt", backend::InternalUtils::stringFromPreciseDate(*updated));
+  for (const auto& [key, value] : object.estimatedDataSnapshot()) out.set(key, value);
+  return toJSON(platform::Value(std::move(out)));
+}
+
+// Waits for a task without the main thread's blocking-wait warning. Answers
+// false when the time ran out first.
+template <class T>
+bool waitFor(const backend::Task<T>& task, std::optional<double> seconds) {
+  auto done = std::make_shared<std::promise<void>>();
+  auto finished = done->get_future();
+  task.continueWith([done](const backend::Task<T>&) { done->set_value(); });
+  if (!seconds) {
+    finished.wait();
+    return true;
+  }
+  return finished.wait_for(std::chrono::duration<double>(*seconds)) == std::future_status::ready;
+}
+
+// Prints the outcome of a finished task: the object on success, or for a
+// delete its id and "deleted".
+template <class T>
+int report(const backend::Task<T>& task, backend::Object& object, bool deleted = false) {
+  if (auto exception = task.exception()) std::rethrow_exception(exception);
+  if (task.isCancelled()) {
+    std::fprintf(stderr, "{\"error\":\"cancelled\"}\n");
+    return kExitFailure;
+  }
+  if (auto error = task.error()) return printError(*error);
+  if (deleted) {
+    std::printf("%s\n", toJSON(platform::Value::dictionary({{"objectId", object.objectId().value_or("")},
+                                                             {"deleted", true}}))
+                           .c_str());
+  } else {
+    std::printf("%s\n", objectJSON(object).c_str());
+  }
+  return 0;
+}
+
+backend::ObjectPtr objectToSave(const Options& options, const SaveArguments& arguments) {
+  auto object = arguments.objectId ? backend::Object::objectWithoutData(options.className, *arguments.objectId)
+                                   : backend::Object::objectWithClassName(options.className);
+  for (const auto& [key, value] : arguments.fields) object->setObject(value, key);
+  return object;
+}
+
+int saveObject(const Options& options) {
+  const auto arguments = parseSaveArguments(options.arguments);
+  if (!arguments.objectId && arguments.fields.empty()) throw UsageError("nothing to save: give key=value fields");
+  configure(options);
+  auto object = objectToSave(options, arguments);
+  auto task = object->saveAsync();
+  waitFor(task, std::nullopt);
+  return report(task, *object);
+}
+
+int getObject(const Options& options) {
+  const std::string objectId = requireObjectId(options.arguments);
+  configure(options);
+  auto object = backend::Object::objectWithoutData(options.className, objectId);
+  auto task = object->fetchAsync();
+  waitFor(task, std::nullopt);
+  return report(task, *object);
+}
+
+int deleteObject(const Options& options) {
+  const std::string objectId = requireObjectId(options.arguments);
+  configure(options);
+  auto object = backend::Object::objectWithoutData(options.className, objectId);
+  auto task = object->deleteAsync();
+  waitFor(task, std::nullopt);
+  return report(task, *object, true);
+}
+
+// The queue keeps what it could not send yet; a later run with the same
+// --data-dir sends it once the service is reachable.
+int stillQueued() {
+  std::fprintf(stderr,
+               "backendctl: the command is still queued (%zu waiting); a later backendctl run with the same "
+               "--data-dir sends it when the service is reachable\n",
+               backend::net::CommandCache::defaultInstance().pendingCount());
+  return kExitStillQueued;
+}
+
+int eventually(const Options& options, bool save) {
+  std::optional<SaveArguments> arguments;
+  std::string objectId;
+  if (save) {
+    arguments = parseSaveArguments(options.arguments);
+    if (!arguments->objectId && arguments->fields.empty()) throw UsageError("nothing to save: give key=value fields");
+  } else {
+    objectId = requireObjectId(options.arguments);
+  }
+  configure(options);
+  auto object = save ? objectToSave(options, *arguments) : backend::Object::objectWithoutData(options.className, objectId);
+  auto task = save ? object->saveEventually() : object->deleteEventually();
+  if (!waitFor(task, options.waitSeconds)) return stillQueued();
+  return report(task, *object, !save);
+}
 }  // namespace
 
 int main(int argc, char** argv) {
   Options options;
-  CLI::App app{"backendctl: send one command to the backend service and print its result.\n"
-               "Exit status: 0 success (result JSON on stdout), 1 failure (error JSON on stderr: domain, code,\n"
-               "error and the error's user info), 2 usage errors."};
+  CLI::App app{"backendctl: the backend client from the command line: send one command, or save, get and\n"
+               "delete data objects, at once or through the offline queue.\n"
+               "Exit status: 0 success (JSON on stdout), 1 failure (error JSON on stderr: domain, code,\n"
+               "error and the error's user info), 2 usage errors, 3 still queued (eventually)."};
   app.add_option("--server", options.server, "backend service address (the API version path is added)")
       ->capture_default_str();
   app.add_option("--app-id", options.applicationId, "application id (also the signature's consumer key)");
@@ -119,6 +290,32 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   callCommand->add_option("--max-age", options.maxAge, "largest age in seconds of a cached answer")
       ->capture_default_str();
+
+  const auto addObjectArguments = [&](CLI::App* command, const char* what) {
+    command->add_option("CLASS", options.className, "the object's class name")->required();
+    command->add_option("ARGS", options.arguments, what);
+  };
+  auto* saveCommand = app.add_subcommand(
+      "save", "create an object, or update the one with ID; prints it with objectId, createdAt and updatedAt");
+  addObjectArguments(saveCommand,
+                     "[ID] key=value...: a value that parses as JSON is taken as typed JSON "
+                     "(numbers, true, null, [..], {\"__type\":\"Date\",..}), anything else as a string");
+  auto* getCommand = app.add_subcommand("get", "fetch the object with ID and print it");
+  addObjectArguments(getCommand, "ID");
+  auto* deleteCommand = app.add_subcommand("delete", "delete the object with ID");
+  addObjectArguments(deleteCommand, "ID");
+  auto* eventuallyCommand = app.add_subcommand(
+      "eventually",
+      "hand a save or delete to the offline queue (kept under --data-dir) and wait for its outcome; when it is "
+      "still queued after --wait seconds, say so and exit 3: a later run with the same --data-dir sends it");
+  eventuallyCommand->add_option("--wait", options.waitSeconds, "seconds to wait for the queue's outcome")
+      ->check(CLI::NonNegativeNumber)
+      ->capture_default_str();
+  auto* eventuallySave = eventuallyCommand->add_subcommand("save", "as save, through the offline queue");
+  addObjectArguments(eventuallySave, "[ID] key=value...");
+  auto* eventuallyDelete = eventuallyCommand->add_subcommand("delete", "as delete, through the offline queue");
+  addObjectArguments(eventuallyDelete, "ID");
+  eventuallyCommand->require_subcommand(1);
   app.require_subcommand(1);
   try {
     app.parse(argc, argv);
@@ -126,12 +323,25 @@ int main(int argc, char** argv) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     app.exit(e);
-    return 2;
+    return kExitUsage;
   }
   try {
+    if (!options.sessionToken.empty()) {
+      // Objects read the session token where the current user keeps it.
+      backend::installCurrentUserHooks({[token = options.sessionToken] { return std::optional<std::string>(token); },
+                                        nullptr, nullptr, nullptr, nullptr});
+    }
+    if (*saveCommand) return saveObject(options);
+    if (*getCommand) return getObject(options);
+    if (*deleteCommand) return deleteObject(options);
+    if (*eventuallySave) return eventually(options, true);
+    if (*eventuallyDelete) return eventually(options, false);
     return call(options);
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "backendctl: %s (see --help)\n", e.what());
+    return kExitUsage;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "backendctl: %s\n", e.what());
-    return 2;
+    return kExitUsage;
   }
 }

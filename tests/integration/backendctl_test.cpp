@@ -1,0 +1,170 @@
+// backendctl end to end: the real program against a devserver in this
+// process, its output read as JSON and checked against what the service
+// stored.
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "devserver/server.hpp"
+#include "platform/json.hpp"
+
+extern char** environ;
+
+namespace {
+
+using platform::Value;
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+  Value json() const { return parsed(out); }
+  // The error JSON: the last line of stderr (log lines may come before it).
+  Value errorJson() const {
+    std::string text = err;
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    return parsed(text.substr(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1));
+  }
+  static Value parsed(const std::string& text) {
+    auto result = platform::json::parse(text);
+    return result ? result.value() : Value();
+  }
+};
+
+class BackendctlTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() / ("backendctl-test-" + std::to_string(::getpid()) + "-" +
+                                                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+    server_.start();
+  }
+  void TearDown() override {
+    server_.stop();
+    std::filesystem::remove_all(dir_);
+  }
+
+  // Runs backendctl with the server and this test's data directory first.
+  Outcome run(std::vector<std::string> arguments, const std::string& server = "") {
+    std::vector<std::string> all = {BACKENDCTL_PATH, "--server", server.empty() ? server_.baseUrl() : server,
+                                    "--data-dir", (dir_ / "data").string(), "--initial-delay", "0.01"};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& argument : all) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const auto outPath = dir_ / "out", errPath = dir_ / "err";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    pid_t pid = 0;
+    Outcome result;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+      int status = 0;
+      ::waitpid(pid, &status, 0);
+      result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    result.out = read(outPath);
+    result.err = read(errPath);
+    return result;
+  }
+
+  static std::string read(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  std::filesystem::path dir_;
+  devserver::Server server_{devserver::Server::Options{}};
+};
+
+TEST_F(BackendctlTest, SaveGetAndDeleteAnObject) {
+  auto created = run({"save", "Note", "title=Hei", "count=3", "tags=[\"a\",\"b\"]", "when={\"__type\":\"Date\",\"iso\":"
+                      "\"2024-01-02T03:04:05.678Z\"}", "plain=not json"});
+  ASSERT_EQ(created.status, 0) << created.err;
+  const Value object = created.json();
+  ASSERT_TRUE(object["objectId"].isString()) << created.out;
+  const std::string id = *object["objectId"].string();
+  EXPECT_TRUE(object["createdAt"].isString());
+  EXPECT_TRUE(object["updatedAt"].isString());
+  EXPECT_EQ(object["title"], Value("Hei"));
+  EXPECT_EQ(object["count"].longLongValue(), 3);
+  EXPECT_EQ(object["tags"], Value::array({"a", "b"}));
+  EXPECT_EQ(object["when"]["iso"], Value("2024-01-02T03:04:05.678Z"));
+  EXPECT_EQ(object["plain"], Value("not json"));
+
+  auto updated = run({"save", "Note", id, "count=4"});
+  ASSERT_EQ(updated.status, 0) << updated.err;
+  auto fetched = run({"get", "Note", id});
+  ASSERT_EQ(fetched.status, 0) << fetched.err;
+  EXPECT_EQ(fetched.json()["count"].longLongValue(), 4);
+  EXPECT_EQ(fetched.json()["title"], Value("Hei"));
+
+  auto deleted = run({"delete", "Note", id});
+  ASSERT_EQ(deleted.status, 0) << deleted.err;
+  EXPECT_EQ(deleted.json()["deleted"], Value(true));
+  auto gone = run({"get", "Note", id});
+  EXPECT_EQ(gone.status, 1);
+  EXPECT_EQ(gone.errorJson()["code"].longLongValue(), 101) << gone.err;
+}
+
+TEST_F(BackendctlTest, EventuallyWaitsForTheQueueAndALaterRunSendsWhatStayedQueued) {
+  auto sent = run({"eventually", "save", "Note", "title=Now"});
+  ASSERT_EQ(sent.status, 0) << sent.err;
+  const std::string id = *sent.json()["objectId"].string();
+  auto deleted = run({"eventually", "delete", "Note", id});
+  ASSERT_EQ(deleted.status, 0) << deleted.err;
+  EXPECT_EQ(run({"get", "Note", id}).status, 1);
+
+  // Nobody listens on a stopped server's port: the command stays queued.
+  devserver::Server gone{devserver::Server::Options{}};
+  gone.start();
+  const std::string deadAddress = gone.baseUrl();
+  gone.stop();
+  auto queued = run({"eventually", "--wait", "1", "save", "Note", "title=Later"}, deadAddress);
+  EXPECT_EQ(queued.status, 3) << queued.err;
+  EXPECT_NE(queued.err.find("still queued"), std::string::npos) << queued.err;
+
+  auto next = run({"eventually", "save", "Note", "title=Next"});
+  ASSERT_EQ(next.status, 0) << next.err;
+  auto stored = run({"call", "find", "{\"classname\":\"Note\",\"order\":\"createdAt\"}"});
+  ASSERT_EQ(stored.status, 0) << stored.err;
+  const Value results = stored.json()["results"];
+  ASSERT_EQ(results.array()->size(), 2u) << stored.out;
+  EXPECT_EQ(results[std::size_t{0}]["data"]["title"], Value("Later"));
+  EXPECT_EQ(results[std::size_t{1}]["data"]["title"], Value("Next"));
+}
+
+TEST_F(BackendctlTest, MisuseExitsWithTwoAndSaysWhy) {
+  for (const auto& arguments : std::vector<std::vector<std::string>>{
+           {"save", "Note"}, {"save", "Note", "a=1", "stray"}, {"save", "Note", "=1"}, {"get", "Note"},
+           {"delete", "Note", "a", "b"}, {"eventually", "save"}, {"eventually", "fly", "Note"}, {"launch"}}) {
+    auto misuse = run(arguments);
+    EXPECT_EQ(misuse.status, 2) << arguments.front();
+    EXPECT_FALSE(misuse.err.empty()) << arguments.front();
+    EXPECT_TRUE(misuse.out.empty()) << arguments.front();
+  }
+  auto help = run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  for (const char* word : {"save", "get", "delete", "eventually"}) {
+    EXPECT_NE(help.out.find(word), std::string::npos) << word;
+  }
+  EXPECT_NE(run({"save", "--help"}).out.find("key=value"), std::string::npos);
+}
+
+}  // namespace
