@@ -567,11 +567,15 @@ struct Canvas::Impl {
     if (!drag.active) return;
     drag.velocity.add(canvasClock(), end);
     const ui::Point velocity = drag.velocity.velocity();
-    if (auto* pan = live(drag.pan, drag.panView); pan && drag.panStarted) pan->touchUp(end, velocity);
+    bool panned = false;
+    if (auto* pan = live(drag.pan, drag.panView); pan && drag.panStarted) {
+      pan->touchUp(end, velocity);
+      // The release may have let the recognizer go; look it up again.
+      pan = live(drag.pan, drag.panView);
+      panned = !pan || pan->state() == ui::GestureRecognizerState::Ended;
+    }
     const double dx = end.x - drag.start.x;
     const double dy = end.y - drag.start.y;
-    const bool panned = drag.panStarted && drag.pan &&
-                        (drag.pan->state() == ui::GestureRecognizerState::Ended);
     if (auto* swipe = live(drag.swipe, drag.swipeView); swipe && !panned && std::abs(dx) > 40 && std::abs(dx) > 2 * std::abs(dy)) {
       swipe->swipe(dx > 0 ? ui::kSwipeDirectionRight : ui::kSwipeDirectionLeft, end);
     }
