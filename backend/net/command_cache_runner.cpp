@@ -50,8 +50,8 @@ bool isFinalFailure(const platform::Error& error) {
 
 void recordAssignedObjectId(const Command& command, const CommandResult& result) {
   if (!command.localId()) return;
-  const auto* objectId = result.result["data"]["objectId"].string();
-  if (objectId) requireLocalIdManager()->setObjectIdForLocalId(*objectId, *command.localId());
+  const platform::Value objectId = result.result["data"]["objectId"];
+  if (objectId.isString()) requireLocalIdManager()->setObjectIdForLocalId(objectId.asString(), *command.localId());
 }
 
 std::chrono::steady_clock::duration waitDuration(float seconds) {

@@ -108,9 +108,10 @@ DiskLocalIdManager::MapEntry DiskLocalIdManager::getMapEntry(std::string_view lo
   checkLocalId(localId);
   MapEntry entry;
   if (auto stored = readEntryFile(entryPath(localId))) {
-    const auto& count = (*stored)["referenceCount"];
+    const platform::Value count = (*stored)["referenceCount"];
     if (count.isNumber()) entry.referenceCount = count.longLongValue();
-    if (const auto* objectId = (*stored)["objectId"].string()) entry.objectId = *objectId;
+    const platform::Value objectId = (*stored)["objectId"];
+    if (objectId.isString()) entry.objectId = objectId.asString();
   }
   if (!entry.objectId) {
     auto known = inMemoryCache_.find(localId);
