@@ -1,6 +1,7 @@
 #include "backend/http/oauth.hpp"
 
 #include <openssl/core_names.h>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 #include <openssl/params.h>
@@ -65,14 +66,23 @@ std::optional<std::string> percentUnescape(std::string_view text) {
   return out;
 }
 
+// OpenSSL registers its clean-up at exit when it is first used. Started
+// during static initialisation, that clean-up runs after the worker threads
+// that sign have been joined, so their per-thread OpenSSL state is freed
+// rather than orphaned.
+[[maybe_unused]] const bool openSSLStartedEarly = OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CONFIG, nullptr) == 1;
+
 // An HMAC-SHA1 context per thread, set up once: the one-shot HMAC() looks
 // the algorithms up again on every call, which costs more than the hashing.
 class ThreadHMACSHA1 {
  public:
   ThreadHMACSHA1() {
-    static EVP_MAC* const mac = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
+    // The context keeps its own reference to the algorithm, so nothing of
+    // OpenSSL's stays owned by a static that outlives its cleanup at exit.
+    EVP_MAC* mac = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
     if (!mac) return;
     context_ = EVP_MAC_CTX_new(mac);
+    EVP_MAC_free(mac);
     char digest[] = "SHA1";
     OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0), OSSL_PARAM_construct_end()};
     if (context_ && !EVP_MAC_CTX_set_params(context_, params)) {
