@@ -125,7 +125,9 @@ TEST_F(CommandCacheTest, UpdateOfANewObjectIsSentAsUpdateOnceItsCreateHasAnId) {
   queue.waitForStores();
   auto local = *object->localId();
   auto entryPath = DiskLocalIdManager::defaultInstance()->diskPath() / local;
-  auto entry = platform::json::parse(*platform::readFile(entryPath)).value();
+  auto entryText = platform::readFile(entryPath);
+  ASSERT_TRUE(entryText);
+  auto entry = platform::json::parse(*entryText).value();
   EXPECT_EQ(entry["referenceCount"].longLongValue(), 2);
 
   setOnline(true);
