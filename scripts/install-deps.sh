@@ -11,7 +11,7 @@ packages=(
   libcpp-httplib-dev nlohmann-json3-dev libpcre2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   curl python3 attr
-  libgtk-4-dev libwebkitgtk-6.0-dev xvfb xauth librsvg2-bin netpbm
+  libgtk-4-dev libwebkitgtk-6.0-dev xvfb xauth librsvg2-bin netpbm xdotool
 )
 
 missing=()

@@ -2,13 +2,6 @@
 // against the local services, driven through its command channel; each step
 // is saved as a screenshot and checked for what it must show.
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -24,102 +17,11 @@
 #include "devserver/server.hpp"
 #include "gtk/png_image.hpp"
 #include "platform/json.hpp"
-
-extern char** environ;
+#include "support/newsreader_process.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-class Newsreader {
- public:
-  Newsreader(const std::string& servicesURL, const fs::path& dataDir) {
-    int input[2];
-    int output[2];
-    if (::pipe(input) != 0 || ::pipe(output) != 0) throw std::runtime_error("pipe");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, input[1]);
-    posix_spawn_file_actions_addclose(&actions, output[0]);
-    std::string program = NEWSREADER_PATH;
-    std::string dir = dataDir.string();
-    std::string services = servicesURL;
-    std::vector<char*> argv = {program.data(), const_cast<char*>("--services"), services.data(),
-                               const_cast<char*>("--data-dir"), dir.data(), nullptr};
-    const int spawned = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(input[0]);
-    ::close(output[1]);
-    toChild_ = input[1];
-    fromChild_ = output[0];
-    if (spawned != 0) throw std::runtime_error("cannot start " + program);
-  }
-
-  ~Newsreader() {
-    if (toChild_ >= 0) ::close(toChild_);
-    if (pid_ > 0 && !exited_) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    ::close(fromChild_);
-  }
-
-  void send(const std::string& line) {
-    const std::string text = line + "\n";
-    ASSERT_EQ(::write(toChild_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-  }
-
-  // Reads output until a line holding `text` arrives; the rest of that line
-  // is answered. nullopt on timeout or end of output.
-  std::optional<std::string> waitFor(const std::string& text, std::chrono::seconds timeout = std::chrono::seconds(60)) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (true) {
-      const auto found = output_.find(text, searchedUpTo_);
-      if (found != std::string::npos) {
-        const auto end = output_.find('\n', found);
-        if (end != std::string::npos) {
-          searchedUpTo_ = end + 1;
-          return output_.substr(found + text.size(), end - found - text.size());
-        }
-      }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return std::nullopt;
-      pollfd fd{fromChild_, POLLIN, 0};
-      if (::poll(&fd, 1, static_cast<int>(left.count())) <= 0) return std::nullopt;
-      char chunk[4096];
-      const ssize_t count = ::read(fromChild_, chunk, sizeof chunk);
-      if (count <= 0) return std::nullopt;
-      output_.append(chunk, static_cast<std::size_t>(count));
-    }
-  }
-
-  // Sends a command and waits for its answer.
-  bool run(const std::string& command) {
-    send(command);
-    return waitFor("done " + command).has_value();
-  }
-
-  int finish() {
-    ::close(toChild_);
-    toChild_ = -1;
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    exited_ = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-
-  const std::string& output() const { return output_; }
-
- private:
-  pid_t pid_ = -1;
-  int toChild_ = -1;
-  int fromChild_ = -1;
-  bool exited_ = false;
-  std::string output_;
-  std::size_t searchedUpTo_ = 0;
-};
 
 // The app header the local services saw on a request for host and path;
 // nullopt when no such request arrived.
@@ -225,8 +127,14 @@ class NewsreaderWindow : public ::testing::Test {
     fs::remove_all(dataDir_);
   }
 
+  // The reader in a phone window on the local services.
+  test_support::NewsreaderProcess startReader(const test_support::NewsreaderProcess::Environment& environment = {}) {
+    return test_support::NewsreaderProcess(
+        NEWSREADER_PATH, {"--services", server_.baseUrl(), "--data-dir", dataDir_.string()}, environment);
+  }
+
   // Saves the window as step `name` and reads it back.
-  gtk::RgbaImage shoot(Newsreader& reader, const std::string& name) {
+  gtk::RgbaImage shoot(test_support::NewsreaderProcess& reader, const std::string& name) {
     const fs::path path = screenshots_ / (name + ".png");
     fs::remove(path);
     EXPECT_TRUE(reader.run("screenshot " + path.string())) << reader.output();
@@ -246,8 +154,8 @@ class NewsreaderWindow : public ::testing::Test {
 };
 
 TEST_F(NewsreaderWindow, BrowsesMenuSectionAndArticleAndShowsAPush) {
-  Newsreader reader(server_.baseUrl(), dataDir_);
-  ASSERT_TRUE(reader.waitFor("ready", std::chrono::seconds(120))) << reader.output();
+  auto reader = startReader();
+  ASSERT_TRUE(reader.waitForLine("ready", std::chrono::seconds(120))) << reader.output();
   // The home page came through the services with the app's own header.
   const auto homeHeader = appHeaderSeen(server_, "m.vestavind.test", "/");
   ASSERT_TRUE(homeHeader);
@@ -274,8 +182,8 @@ TEST_F(NewsreaderWindow, BrowsesMenuSectionAndArticleAndShowsAPush) {
   EXPECT_EQ(linesOf(section, bottomBar, kToolbarBorder[0], kToolbarBorder[1], kToolbarBorder[2]), 1)
       << "a section screen has the toolbar";
 
-  reader.send("links");
-  const auto links = reader.waitFor("links ");
+  ASSERT_TRUE(reader.send("links"));
+  const auto links = reader.waitForLine("links ");
   ASSERT_TRUE(links) << reader.output();
   std::smatch article;
   ASSERT_TRUE(std::regex_search(*links, article, std::regex(R"(http://\S+/[a-z-]+/[0-9]+-\S+)"))) << *links;
@@ -301,7 +209,7 @@ TEST_F(NewsreaderWindow, BrowsesMenuSectionAndArticleAndShowsAPush) {
                                   R"({"all": true, "alert": "Ny sak", "url": "http://www.vestavind.test/"})",
                                   "application/json");
   ASSERT_TRUE(sent && sent->status == 200) << (sent ? sent->body : "no answer");
-  ASSERT_TRUE(reader.waitFor("alert shown: tag 0 \"Vestavind\" \"Ny sak\"")) << reader.output();
+  ASSERT_TRUE(reader.waitForLine("alert shown: tag 0 \"Vestavind\" \"Ny sak\"")) << reader.output();
   const auto pushed = shoot(reader, "06-push-alert");
   // The veil darkens the window around the alert's light box.
   EXPECT_LT(brightness(pushed, {0, 60, 60, 200}), brightness(back, {0, 60, 60, 200}) - 40);
@@ -311,8 +219,8 @@ TEST_F(NewsreaderWindow, BrowsesMenuSectionAndArticleAndShowsAPush) {
   EXPECT_NE(reader.output().find("screen pushed: kNavBarArticle"), std::string::npos) << reader.output();
   shoot(reader, "07-pushed-article");
 
-  reader.send("quit");
-  EXPECT_EQ(reader.finish(), 0) << reader.output();
+  ASSERT_TRUE(reader.send("quit"));
+  EXPECT_EQ(reader.closeInputAndWait(), 0) << reader.output();
 }
 
 }  // namespace

@@ -2,13 +2,6 @@
 // stdin, against the local services; what the services saw is read back
 // through their inspection endpoints.
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -19,88 +12,16 @@
 #include "app/http_get.hpp"
 #include "devserver/server.hpp"
 #include "platform/json.hpp"
-
-extern char** environ;
+#include "support/newsreader_process.hpp"
 
 namespace {
 
-class Newsreader {
- public:
-  Newsreader(const std::string& servicesURL, const std::filesystem::path& dataDir) {
-    int input[2];
-    int output[2];
-    if (::pipe(input) != 0 || ::pipe(output) != 0) throw std::runtime_error("pipe");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, input[1]);
-    posix_spawn_file_actions_addclose(&actions, output[0]);
-    std::string program = NEWSREADER_PATH;
-    std::string dir = dataDir.string();
-    std::vector<char*> argv = {program.data(), const_cast<char*>("--headless"), const_cast<char*>("--services"),
-                               const_cast<char*>(servicesURL.c_str()), const_cast<char*>("--data-dir"), dir.data(),
-                               nullptr};
-    const int spawned = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(input[0]);
-    ::close(output[1]);
-    toChild_ = input[1];
-    fromChild_ = output[0];
-    if (spawned != 0) throw std::runtime_error("cannot start " + program);
-  }
-
-  ~Newsreader() {
-    if (toChild_ >= 0) ::close(toChild_);
-    if (pid_ > 0 && !exited_) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    ::close(fromChild_);
-  }
-
-  void send(const std::string& line) {
-    const std::string text = line + "\n";
-    ASSERT_EQ(::write(toChild_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-  }
-
-  // Reads output until a line containing `text` arrives; false on timeout or end.
-  bool waitFor(const std::string& text, std::chrono::seconds timeout = std::chrono::seconds(30)) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (output_.find(text, searchedUpTo_) == std::string::npos) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return false;
-      pollfd fd{fromChild_, POLLIN, 0};
-      if (::poll(&fd, 1, static_cast<int>(left.count())) <= 0) return false;
-      char chunk[4096];
-      const ssize_t count = ::read(fromChild_, chunk, sizeof chunk);
-      if (count <= 0) return output_.find(text, searchedUpTo_) != std::string::npos;
-      output_.append(chunk, static_cast<std::size_t>(count));
-    }
-    searchedUpTo_ = output_.find(text, searchedUpTo_) + text.size();
-    return true;
-  }
-
-  int finish() {
-    ::close(toChild_);
-    toChild_ = -1;
-    waitFor("\x01never", std::chrono::seconds(30));  // drain until the pipe closes
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    exited_ = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
-  const std::string& output() const { return output_; }
-
- private:
-  pid_t pid_ = -1;
-  int toChild_ = -1;
-  int fromChild_ = -1;
-  bool exited_ = false;
-  std::string output_;
-  std::size_t searchedUpTo_ = 0;
-};
+// The reader in its terminal mode on the services at `servicesURL`.
+test_support::NewsreaderProcess startTerminalReader(const std::string& servicesURL,
+                                                    const std::filesystem::path& dataDir) {
+  return test_support::NewsreaderProcess(
+      NEWSREADER_PATH, {"--headless", "--services", servicesURL, "--data-dir", dataDir.string()});
+}
 
 platform::Value admin(const devserver::Server& server, const std::string& path) {
   const auto answer = app::httpGet(server.baseUrl() + path);
@@ -129,28 +50,28 @@ TEST(NewsreaderTerminal, BrowsesTheMenuOpensAnArticleAndRegistersTheToken) {
   devserver::Server server(devserver::Server::Options{});
   server.start();
   const auto dataDir = std::filesystem::temp_directory_path() / ("vv-newsreader-" + std::to_string(::getpid()));
-  Newsreader reader(server.baseUrl(), dataDir);
+  auto reader = startTerminalReader(server.baseUrl(), dataDir);
 
-  ASSERT_TRUE(reader.waitFor("ready")) << reader.output();
+  ASSERT_TRUE(reader.waitForText("ready")) << reader.output();
   EXPECT_TRUE(sawRequest(server, "www.vestavind.test", "/iosapp/menuconfig/"));
   std::string homeHeader;
   EXPECT_TRUE(sawRequest(server, "m.vestavind.test", "/", &homeHeader));
   EXPECT_FALSE(homeHeader.empty());
 
-  reader.send("menu");
-  ASSERT_TRUE(reader.waitFor("  0 ")) << reader.output();
-  reader.send("select 0");
-  ASSERT_TRUE(reader.waitFor("screen pushed: kNavBarVestavindSection")) << reader.output();
-  ASSERT_TRUE(reader.waitFor("hit")) << reader.output();
-  reader.send("screens");
-  ASSERT_TRUE(reader.waitFor("  1 kNavBarVestavindSection")) << reader.output();
+  ASSERT_TRUE(reader.send("menu"));
+  ASSERT_TRUE(reader.waitForText("  0 ")) << reader.output();
+  ASSERT_TRUE(reader.send("select 0"));
+  ASSERT_TRUE(reader.waitForText("screen pushed: kNavBarVestavindSection")) << reader.output();
+  ASSERT_TRUE(reader.waitForText("hit")) << reader.output();
+  ASSERT_TRUE(reader.send("screens"));
+  ASSERT_TRUE(reader.waitForText("  1 kNavBarVestavindSection")) << reader.output();
 
-  reader.send("token 0a1b2c3d4e5f60ff");
-  reader.send("push {\"aps\": {\"alert\": \"Ny sak\"}, \"url\": \"http://www.vestavind.test/\"}");
-  ASSERT_TRUE(reader.waitFor("alert shown: tag 0 \"Vestavind\" \"Ny sak\"")) << reader.output();
-  reader.send("answer 0");
-  reader.send("quit");
-  EXPECT_EQ(reader.finish(), 0) << reader.output();
+  ASSERT_TRUE(reader.send("token 0a1b2c3d4e5f60ff"));
+  ASSERT_TRUE(reader.send("push {\"aps\": {\"alert\": \"Ny sak\"}, \"url\": \"http://www.vestavind.test/\"}"));
+  ASSERT_TRUE(reader.waitForText("alert shown: tag 0 \"Vestavind\" \"Ny sak\"")) << reader.output();
+  ASSERT_TRUE(reader.send("answer 0"));
+  ASSERT_TRUE(reader.send("quit"));
+  EXPECT_EQ(reader.closeInputDrainAndWait(), 0) << reader.output();
 
   EXPECT_TRUE(sawRequest(server, "www.vestavind.test", "/pn/addDevice/0a1b2c3d4e5f60ff"));
   server.stop();
