@@ -147,6 +147,14 @@ void Connection::start() {
   if (request_.body) {
     curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request_.body->size()));
     curl_easy_setopt(easy_, CURLOPT_POSTFIELDS, request_.body->data());
+  } else if (request_.bodyStream) {
+    bodyReader_ = request_.bodyStream->open();
+    curl_easy_setopt(easy_, CURLOPT_POST, 1L);
+    curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request_.bodyStream->length()));
+    curl_easy_setopt(easy_, CURLOPT_READFUNCTION, &Connection::onRead);
+    curl_easy_setopt(easy_, CURLOPT_READDATA, this);
+    curl_easy_setopt(easy_, CURLOPT_SEEKFUNCTION, &Connection::onSeek);
+    curl_easy_setopt(easy_, CURLOPT_SEEKDATA, this);
   } else if (request_.method == "POST") {
     curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(0));
     curl_easy_setopt(easy_, CURLOPT_POSTFIELDS, "");
@@ -189,6 +197,21 @@ size_t Connection::onBody(char* data, size_t size, size_t count, void* opaque) {
   self->deliverResponseOnce();
   if (self->delegate_) self->delegate_->connectionDidReceiveData(std::string_view(data, size * count));
   return size * count;
+}
+
+size_t Connection::onRead(char* buffer, size_t size, size_t count, void* opaque) {
+  auto* self = static_cast<Connection*>(opaque);
+  auto read = self->bodyReader_->read(buffer, size * count);
+  return read ? *read : CURL_READFUNC_ABORT;
+}
+
+// curl rewinds the body to send it again (a reused connection that was
+// closed, a redirect that keeps the method); only a restart is possible.
+int Connection::onSeek(void* opaque, curl_off_t offset, int origin) {
+  auto* self = static_cast<Connection*>(opaque);
+  if (offset != 0 || origin != SEEK_SET) return CURL_SEEKFUNC_CANTSEEK;
+  self->bodyReader_ = self->request_.bodyStream->open();
+  return CURL_SEEKFUNC_OK;
 }
 
 int Connection::onProgress(void* opaque, curl_off_t, curl_off_t, curl_off_t ulTotal, curl_off_t ulNow) {

@@ -40,6 +40,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
  private:
   static size_t onHeader(char* data, size_t size, size_t count, void* self);
   static size_t onBody(char* data, size_t size, size_t count, void* self);
+  static size_t onRead(char* buffer, size_t size, size_t count, void* self);
+  static int onSeek(void* self, curl_off_t offset, int origin);
   static int onProgress(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal, curl_off_t ulNow);
   void deliverResponseOnce();
   platform::Error transferError(CURLcode code) const;
@@ -48,6 +50,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::shared_ptr<ConnectionDelegate> delegate_;
   CURL* easy_ = nullptr;
   curl_slist* headerList_ = nullptr;
+  std::unique_ptr<RequestBodyReader> bodyReader_;
   std::string errorBuffer_;
   URLResponse pendingResponse_;
   bool responseDelivered_ = false;

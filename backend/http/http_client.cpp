@@ -1,5 +1,6 @@
 #include "backend/http/http_client.hpp"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "backend/http/oauth.hpp"
@@ -154,15 +155,132 @@ URLRequest HTTPClient::requestWithMethod(std::string_view method, std::string_vi
   return request;
 }
 
+URLRequest HTTPClient::multipartFormRequestWithMethod(std::string_view method, std::string_view path,
+                                                      const platform::Value& parameters,
+                                                      const std::function<void(MultipartFormData&)>& block) const {
+  if (method == "GET" || method == "HEAD") {
+    throw platform::InvalidArgumentException("A multipart form cannot be sent with " + std::string(method));
+  }
+  auto request = requestWithMethod(method, path, platform::Value());
+  MultipartFormData form;
+  if (!parameters.isNil()) {
+    for (const auto& component : queryStringComponents(parameters)) {
+      form.appendPartWithFormData(component.valueText(), component.key);
+    }
+  }
+  if (block) block(form);
+  auto body = form.bodyStream();
+  request.headers.set("Content-Type", form.contentType());
+  request.headers.set("Content-Length", std::to_string(body->length()));
+  request.bodyStream = std::move(body);
+  return request;
+}
+
+bool HTTPClient::registerHTTPOperationClass(HTTPOperationClass operationClass) {
+  std::lock_guard lock(mutex_);
+  auto sameName = [&](const HTTPOperationClass& c) { return c.name == operationClass.name; };
+  if (std::any_of(operationClasses_.begin(), operationClasses_.end(), sameName)) return false;
+  operationClasses_.push_back(std::move(operationClass));
+  return true;
+}
+
+void HTTPClient::unregisterHTTPOperationClass(std::string_view name) {
+  std::lock_guard lock(mutex_);
+  std::erase_if(operationClasses_, [&](const HTTPOperationClass& c) { return c.name == name; });
+}
+
+std::vector<std::string> HTTPClient::registeredHTTPOperationClassNames() const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> names;
+  for (const auto& operationClass : operationClasses_) names.push_back(operationClass.name);
+  return names;
+}
+
 std::shared_ptr<HTTPRequestOperation> HTTPClient::HTTPRequestOperationWithRequest(
     URLRequest request, HTTPRequestOperation::Success success, HTTPRequestOperation::Failure failure) const {
-  auto operation = HTTPRequestOperation::create(std::move(request));
+  std::shared_ptr<HTTPRequestOperation> (*create)(URLRequest) = &HTTPRequestOperation::create;
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& operationClass : operationClasses_) {
+      if (operationClass.canProcessRequest(request)) {
+        create = operationClass.create;
+        break;
+      }
+    }
+  }
+  auto operation = create(std::move(request));
   operation->setCompletionBlockWithSuccess(std::move(success), std::move(failure));
   return operation;
 }
 
 void HTTPClient::enqueueHTTPRequestOperation(std::shared_ptr<HTTPRequestOperation> operation) {
+  {
+    std::lock_guard lock(mutex_);
+    std::erase_if(enqueued_, [](const auto& weak) {
+      auto live = weak.lock();
+      return !live || live->isFinished();
+    });
+    enqueued_.push_back(operation);
+  }
   queue_.addOperation(std::move(operation));
+}
+
+void HTTPClient::cancelAllHTTPOperationsWithMethod(std::string_view method, std::string_view path) {
+  auto target = parseURL(resolveURL(baseURL_, path));
+  std::string targetPath = target ? target->path : std::string();
+  std::vector<std::shared_ptr<HTTPRequestOperation>> matching;
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& weak : enqueued_) {
+      auto operation = weak.lock();
+      if (!operation) continue;
+      auto request = operation->request();
+      auto parts = parseURL(request.url);
+      if ((method.empty() || request.method == method) && parts && parts->path == targetPath) {
+        matching.push_back(std::move(operation));
+      }
+    }
+  }
+  // Outside our lock: cancelling finishes operations, which calls back.
+  for (auto& operation : matching) operation->cancel();
+}
+
+void HTTPClient::enqueueBatchOfHTTPRequestOperations(std::vector<std::shared_ptr<HTTPRequestOperation>> operations,
+                                                     BatchProgress progress, BatchCompletion completion) {
+  // Touched only on the main queue, so the counts arrive in order.
+  struct Batch {
+    std::vector<std::shared_ptr<HTTPRequestOperation>> operations;
+    BatchProgress progress;
+    BatchCompletion completion;
+    std::size_t finished = 0;
+
+    void operationFinished() {
+      ++finished;
+      if (progress) progress(finished, operations.size());
+      if (finished == operations.size()) complete();
+    }
+    void complete() {
+      if (completion) completion(operations);
+      operations.clear();
+    }
+  };
+  auto batch = std::make_shared<Batch>(Batch{operations, std::move(progress), std::move(completion)});
+  if (operations.empty()) {
+    platform::mainQueue().post([batch] { batch->complete(); });
+    return;
+  }
+  for (const auto& operation : operations) {
+    operation->whenFinished([batch] { platform::mainQueue().post([batch] { batch->operationFinished(); }); });
+  }
+  for (auto& operation : operations) enqueueHTTPRequestOperation(std::move(operation));
+}
+
+void HTTPClient::enqueueBatchOfHTTPRequestOperationsWithRequests(std::vector<URLRequest> requests,
+                                                                 BatchProgress progress, BatchCompletion completion) {
+  std::vector<std::shared_ptr<HTTPRequestOperation>> operations;
+  operations.reserve(requests.size());
+  for (auto& request : requests) operations.push_back(HTTPRequestOperationWithRequest(std::move(request), {}, {}));
+  enqueueBatchOfHTTPRequestOperations(std::move(operations), std::move(progress), std::move(completion));
 }
 
 void HTTPClient::enqueue(std::string_view method, std::string_view path, const platform::Value& parameters,

@@ -138,16 +138,27 @@ void HTTPRequestOperation::setCompletionBlockWithSuccess(Success success, Failur
 }
 
 void HTTPRequestOperation::pause() {
-  {
-    std::lock_guard lock(this->lock());
-    auto request = this->request();
-    request.headers.set("Range", "bytes=" + std::to_string(bytesWritten()) + "-");
-    if (auto response = this->response()) {
-      if (auto etag = response->headers.get("ETag")) request.headers.set("If-Range", *etag);
-    }
-    if (!isPaused() && !isFinished()) setRequest(std::move(request));
+  // One hold of the lock: no chunk may land between reading the offset and
+  // stopping the transfer.
+  std::lock_guard lock(this->lock());
+  auto request = this->request();
+  request.headers.set("Range", "bytes=" + std::to_string(bytesWritten()) + "-");
+  if (auto response = this->response()) {
+    if (auto etag = response->headers.get("ETag")) request.headers.set("If-Range", *etag);
   }
+  if (!isPaused() && !isFinished()) setRequest(std::move(request));
   URLConnectionOperation::pause();
+}
+
+void HTTPRequestOperation::setResponseFilePath(std::string path) {
+  std::lock_guard lock(this->lock());
+  setOutputStream(std::make_unique<FileOutputStream>(path));
+  responseFilePath_ = std::move(path);
+}
+
+std::optional<std::string> HTTPRequestOperation::responseFilePath() const {
+  std::lock_guard lock(this->lock());
+  return responseFilePath_;
 }
 
 long long HTTPRequestOperation::offsetContentLength() const {
@@ -173,7 +184,7 @@ void HTTPRequestOperation::didReceiveResponse(const URLResponse& response) {
       }
     }
   } else {
-    discardWrittenBytes();
+    rewindOutputStream();
   }
   offsetContentLength_ = offset < 0 ? 0 : offset;
 }

@@ -5,13 +5,6 @@
 namespace backend::http {
 namespace {
 
-std::string valueText(const platform::Value& value) {
-  if (auto* text = value.string()) return *text;
-  if (auto* number = value.number()) return number->description();
-  if (value.isNull()) return "<null>";
-  return value.description();
-}
-
 void flatten(const std::string& key, const platform::Value& value, std::vector<QueryStringComponent>& out) {
   if (auto* dictionary = value.dictionary()) {
     for (const auto& [entryKey, entryValue] : *dictionary) {
@@ -38,7 +31,14 @@ std::string escapeQueryValue(const std::string& text) {
   return out;
 }
 
-std::string QueryStringComponent::URLEncodedStringValue() const { return key + "=" + escapeQueryValue(valueText(value)); }
+std::string QueryStringComponent::valueText() const {
+  if (auto* text = value.string()) return *text;
+  if (auto* number = value.number()) return number->description();
+  if (value.isNull()) return "<null>";
+  return value.description();
+}
+
+std::string QueryStringComponent::URLEncodedStringValue() const { return key + "=" + escapeQueryValue(valueText()); }
 
 std::vector<QueryStringComponent> queryStringComponents(const platform::Value& parameters) {
   std::vector<QueryStringComponent> components;

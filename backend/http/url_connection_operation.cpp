@@ -1,26 +1,31 @@
 #include "backend/http/url_connection_operation.hpp"
 
 #include "connection.hpp"
+#include "platform/exceptions.hpp"
 #include "platform/notification_center.hpp"
 
 namespace backend::http {
 
-// Forwards the connection's events to the operation; holds the operation
-// alive while its transfer runs.
+// Forwards one attempt's connection events to the operation, which drops
+// those of an attempt that a pause has ended; holds the operation alive while
+// the transfer runs.
 class ConnectionDelegateAdapter final : public ConnectionDelegate {
  public:
-  explicit ConnectionDelegateAdapter(std::shared_ptr<URLConnectionOperation> operation)
-      : operation_(std::move(operation)) {}
-  void connectionDidReceiveResponse(URLResponse response) override { operation_->onResponse(std::move(response)); }
-  void connectionDidReceiveData(std::string_view bytes) override { operation_->onData(bytes); }
-  void connectionDidSendBodyData(long long written, long long totalWritten, long long expected) override {
-    operation_->onUploadProgress(written, totalWritten, expected);
+  ConnectionDelegateAdapter(std::shared_ptr<URLConnectionOperation> operation, std::uint64_t attempt)
+      : operation_(std::move(operation)), attempt_(attempt) {}
+  void connectionDidReceiveResponse(URLResponse response) override {
+    operation_->onResponse(attempt_, std::move(response));
   }
-  void connectionDidFinishLoading() override { operation_->onFinished(); }
-  void connectionDidFail(platform::Error error) override { operation_->onFailed(std::move(error)); }
+  void connectionDidReceiveData(std::string_view bytes) override { operation_->onData(attempt_, bytes); }
+  void connectionDidSendBodyData(long long written, long long totalWritten, long long expected) override {
+    operation_->onUploadProgress(attempt_, written, totalWritten, expected);
+  }
+  void connectionDidFinishLoading() override { operation_->onFinished(attempt_); }
+  void connectionDidFail(platform::Error error) override { operation_->onFailed(attempt_, std::move(error)); }
 
  private:
   std::shared_ptr<URLConnectionOperation> operation_;
+  std::uint64_t attempt_;
 };
 
 namespace {
@@ -46,7 +51,8 @@ std::shared_ptr<URLConnectionOperation> URLConnectionOperation::create(URLReques
   return std::make_shared<URLConnectionOperation>(std::move(request));
 }
 
-URLConnectionOperation::URLConnectionOperation(URLRequest request) : request_(std::move(request)) {}
+URLConnectionOperation::URLConnectionOperation(URLRequest request)
+    : request_(std::move(request)), output_(std::make_unique<MemoryOutputStream>()) {}
 
 URLConnectionOperation::~URLConnectionOperation() = default;
 
@@ -83,7 +89,7 @@ void URLConnectionOperation::operationDidStart() {
     return;
   }
   auto self = std::static_pointer_cast<URLConnectionOperation>(shared_from_this());
-  connection_ = std::make_shared<Connection>(request_, std::make_shared<ConnectionDelegateAdapter>(self));
+  connection_ = std::make_shared<Connection>(request_, std::make_shared<ConnectionDelegateAdapter>(self, attempt_));
   connection_->start();
 }
 
@@ -106,7 +112,7 @@ void URLConnectionOperation::cancelConnection(bool deliverCancellationError) {
   platform::Dictionary info;
   info.set(kLocalizedDescriptionKey, "cancelled");
   info.set(kURLErrorFailingURLStringKey, request().url);
-  onFailed(platform::Error(kURLErrorDomain, kURLErrorCancelled, platform::Value(std::move(info))));
+  onFailed(kAnyAttempt, platform::Error(kURLErrorDomain, kURLErrorCancelled, platform::Value(std::move(info))));
 }
 
 void URLConnectionOperation::pause() {
@@ -115,6 +121,9 @@ void URLConnectionOperation::pause() {
   auto previous = state_;
   setState(OperationState::Paused);
   if (state_ != OperationState::Paused) return;
+  // Whatever the old transfer still reports must not touch the stream whose
+  // offset the resumed request asks for.
+  ++attempt_;
   auto self = std::static_pointer_cast<URLConnectionOperation>(shared_from_this());
   performOnNetworkThread([self] { self->cancelConnection(false); });
   // The activity count dropped with the transfer.
@@ -190,34 +199,73 @@ void URLConnectionOperation::setUploadProgressBlock(ProgressBlock block) {
   uploadProgress_ = std::move(block);
 }
 
-std::uint64_t URLConnectionOperation::bytesWritten() const {
+void URLConnectionOperation::setOutputStream(std::unique_ptr<OutputStream> stream) {
   std::lock_guard lock(mutex_);
-  return buffer_.size();
+  if (state_ != OperationState::Ready || response_) {
+    throw platform::InternalInconsistencyException("The output stream can only be set before the operation starts");
+  }
+  output_ = stream ? std::move(stream) : std::make_unique<MemoryOutputStream>();
 }
 
-void URLConnectionOperation::discardWrittenBytes() {
+bool URLConnectionOperation::isCurrent(std::uint64_t attempt) const {
+  return attempt == kAnyAttempt || attempt == attempt_;
+}
+
+std::uint64_t URLConnectionOperation::bytesWritten() const {
   std::lock_guard lock(mutex_);
-  buffer_.clear();
+  return output_->offset();
+}
+
+void URLConnectionOperation::rewindOutputStream() {
+  std::lock_guard lock(mutex_);
+  if (auto cause = output_->truncate(0)) abortWithStreamError(kURLErrorCannotWriteToFile, cause);
 }
 
 void URLConnectionOperation::didReceiveResponse(const URLResponse&) {
   // A fresh answer replaces whatever an earlier attempt wrote.
-  buffer_.clear();
+  rewindOutputStream();
 }
 
-void URLConnectionOperation::onResponse(URLResponse response) {
+void URLConnectionOperation::abortWithStreamError(std::int64_t code, std::error_code cause) {
   std::lock_guard lock(mutex_);
+  if (streamError_) return;
+  platform::Dictionary info;
+  auto path = output_->filePath();
+  info.set(kLocalizedDescriptionKey, (path ? "Cannot write to " + *path + ": " : std::string()) + cause.message());
+  info.set(kURLErrorFailingURLStringKey, request_.url);
+  if (path) info.set(kFilePathErrorKey, *path);
+  streamError_ = platform::Error(kURLErrorDomain, code, platform::Value(std::move(info)));
+  // We may be inside the transfer's own callback, where it cannot be
+  // removed; the network thread does it next.
+  auto self = std::static_pointer_cast<URLConnectionOperation>(shared_from_this());
+  performOnNetworkThread([self, error = *streamError_] {
+    self->cancelConnection(false);
+    self->onFailed(kAnyAttempt, error);
+  });
+}
+
+void URLConnectionOperation::onResponse(std::uint64_t attempt, URLResponse response) {
+  std::lock_guard lock(mutex_);
+  if (!isCurrent(attempt) || streamError_) return;
+  if (auto cause = output_->open()) {
+    abortWithStreamError(kURLErrorCannotCreateFile, cause);
+    return;
+  }
   didReceiveResponse(response);
   response_ = std::move(response);
 }
 
-void URLConnectionOperation::onData(std::string_view bytes) {
+void URLConnectionOperation::onData(std::uint64_t attempt, std::string_view bytes) {
   ProgressBlock progress;
   long long total = 0, expected = -1;
   {
     std::lock_guard lock(mutex_);
+    if (!isCurrent(attempt) || streamError_) return;
     totalBytesRead_ += static_cast<long long>(bytes.size());
-    buffer_.append(bytes);
+    if (auto cause = output_->write(bytes)) {
+      abortWithStreamError(kURLErrorCannotWriteToFile, cause);
+      return;
+    }
     progress = downloadProgress_;
     total = totalBytesRead_;
     expected = response_ ? response_->expectedContentLength : -1;
@@ -225,30 +273,37 @@ void URLConnectionOperation::onData(std::string_view bytes) {
   if (progress) progress(bytes.size(), total, expected);
 }
 
-void URLConnectionOperation::onUploadProgress(long long written, long long totalWritten, long long expected) {
+void URLConnectionOperation::onUploadProgress(std::uint64_t attempt, long long written, long long totalWritten,
+                                              long long expected) {
   ProgressBlock progress;
   {
     std::lock_guard lock(mutex_);
+    if (!isCurrent(attempt)) return;
     progress = uploadProgress_;
   }
   if (progress) progress(static_cast<std::uint64_t>(written), totalWritten, expected);
 }
 
-void URLConnectionOperation::onFinished() {
+void URLConnectionOperation::onFinished(std::uint64_t attempt) {
   {
     std::lock_guard lock(mutex_);
-    responseData_ = buffer_;
+    if (!isCurrent(attempt) || state_ == OperationState::Finished) return;
+    // A stream failure in the transfer's last callback arrives here first.
+    if (streamError_) error_ = streamError_;
+    responseData_ = output_->data();
+    output_->close();
     connection_.reset();
   }
   setState(OperationState::Finished);
 }
 
-void URLConnectionOperation::onFailed(platform::Error error) {
+void URLConnectionOperation::onFailed(std::uint64_t attempt, platform::Error error) {
   {
     std::lock_guard lock(mutex_);
-    if (state_ == OperationState::Finished) return;
+    if (!isCurrent(attempt) || state_ == OperationState::Finished) return;
     error_ = std::move(error);
-    responseData_ = buffer_;
+    responseData_ = output_->data();
+    output_->close();
     connection_.reset();
   }
   setState(OperationState::Finished);

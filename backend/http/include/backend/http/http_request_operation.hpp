@@ -46,6 +46,13 @@ class HTTPRequestOperation : public URLConnectionOperation {
   // Adds "Range: bytes=<written>-" (and "If-Range" with the ETag) first.
   void pause() override;
 
+  // Sends the body to the file at `path` instead of memory (see
+  // FileOutputStream for what it refuses): a "206" answer continues the file
+  // where it stands, any other answer starts it again from empty. Only
+  // before the operation starts (else InternalInconsistencyException).
+  void setResponseFilePath(std::string path);
+  std::optional<std::string> responseFilePath() const;
+
   // Offset and total of a resumed ("206") answer; total -1 when unknown.
   long long offsetContentLength() const;
   long long totalContentLength() const;
@@ -60,6 +67,7 @@ class HTTPRequestOperation : public URLConnectionOperation {
   platform::Executor* failureQueue_ = nullptr;
   long long offsetContentLength_ = 0;
   long long totalContentLength_ = 0;
+  std::optional<std::string> responseFilePath_;
 };
 
 // Renders codes as ranges: {200..299} -> "200-299", {200, 204} -> "200, 204".

@@ -13,6 +13,8 @@ namespace backend::http {
 struct QueryStringComponent {
   std::string key;
   platform::Value value;
+  // The value as text, unescaped (strings as they are, numbers by value).
+  std::string valueText() const;
   std::string URLEncodedStringValue() const;
 };
 

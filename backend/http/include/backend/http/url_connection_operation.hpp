@@ -17,6 +17,7 @@
 #include <string>
 
 #include "backend/http/operation.hpp"
+#include "backend/http/output_stream.hpp"
 #include "backend/http/url_request.hpp"
 #include "platform/error.hpp"
 
@@ -58,7 +59,12 @@ class URLConnectionOperation : public Operation {
   std::optional<URLResponse> response() const;
   // The transfer error (the HTTP subclasses add their judgement).
   virtual std::optional<platform::Error> error() const;
-  // The body once loading finished (empty before).
+  // Where the body goes (memory unless set; nullptr means memory). Only
+  // before the operation first starts; later raises
+  // InternalInconsistencyException. A stream that cannot be opened or
+  // written fails the operation with -3000 or -3003 (URL-loading domain).
+  void setOutputStream(std::unique_ptr<OutputStream> stream);
+  // The body once loading finished (empty before, and for a file stream).
   std::string responseData() const;
   // The body decoded with the response's charset (UTF-8 when it names none);
   // empty without a response or data.
@@ -70,11 +76,12 @@ class URLConnectionOperation : public Operation {
 
  protected:
   // Called on the network thread when the response head arrives, under the
-  // lock. The default replaces a body buffer that already holds bytes.
+  // lock, with the output stream open. The default rewinds the stream.
   virtual void didReceiveResponse(const URLResponse& response);
-  // The body bytes written so far (for resumption).
+  // The output stream's offset (for resumption).
   std::uint64_t bytesWritten() const;
-  void discardWrittenBytes();
+  // Empties the output stream; a failure fails the operation.
+  void rewindOutputStream();
   void setRequest(URLRequest request);
   std::recursive_mutex& lock() const { return mutex_; }
 
@@ -83,18 +90,26 @@ class URLConnectionOperation : public Operation {
   void setState(OperationState state);
   void operationDidStart();
   void cancelConnection(bool deliverCancellationError);
-  void onResponse(URLResponse response);
-  void onData(std::string_view bytes);
-  void onUploadProgress(long long written, long long totalWritten, long long expected);
-  void onFinished();
-  void onFailed(platform::Error error);
+  // Events of transfer attempt `attempt`; kAnyAttempt for the operation's
+  // own (cancellation, stream failure). Called on the network thread.
+  static constexpr std::uint64_t kAnyAttempt = UINT64_MAX;
+  bool isCurrent(std::uint64_t attempt) const;
+  void onResponse(std::uint64_t attempt, URLResponse response);
+  void onData(std::uint64_t attempt, std::string_view bytes);
+  void onUploadProgress(std::uint64_t attempt, long long written, long long totalWritten, long long expected);
+  void onFinished(std::uint64_t attempt);
+  void onFailed(std::uint64_t attempt, platform::Error error);
+  // Stops the transfer and finishes with `error` (once).
+  void abortWithStreamError(std::int64_t code, std::error_code cause);
 
   mutable std::recursive_mutex mutex_;
   OperationState state_ = OperationState::Ready;
+  std::uint64_t attempt_ = 0;  // advanced by every pause
   URLRequest request_;
   std::optional<URLResponse> response_;
   std::optional<platform::Error> error_;
-  std::string buffer_;
+  std::unique_ptr<OutputStream> output_;
+  std::optional<platform::Error> streamError_;
   std::string responseData_;
   mutable std::optional<std::string> responseString_;
   long long totalBytesRead_ = 0;

@@ -1,0 +1,176 @@
+#include "backend/http/multipart_form_data.hpp"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <future>
+
+#include "backend/http/http_client.hpp"
+#include "loopback_server_test_support.hpp"
+#include "platform/exceptions.hpp"
+
+namespace backend::http {
+namespace {
+
+using backend::testing::LoopbackServer;
+using platform::Value;
+namespace fs = std::filesystem;
+
+std::string readAll(const RequestBodyStream& stream) {
+  auto reader = stream.open();
+  std::string out;
+  char buffer[7];  // small, so reads cross segment boundaries
+  while (auto read = reader->read(buffer, sizeof buffer)) {
+    if (*read == 0) return out;
+    out.append(buffer, *read);
+  }
+  throw std::runtime_error("body read failed");
+}
+
+class TempDir {
+ public:
+  TempDir() : path_(fs::temp_directory_path() / ("multipart-" + std::to_string(::getpid()) + "-" + std::to_string(counter++))) {
+    fs::create_directories(path_);
+  }
+  ~TempDir() { fs::remove_all(path_); }
+  std::string file(const std::string& name, const std::string& contents) const {
+    auto path = (path_ / name).string();
+    std::ofstream(path, std::ios::binary) << contents;
+    return path;
+  }
+  const fs::path& path() const { return path_; }
+
+ private:
+  static inline int counter = 0;
+  fs::path path_;
+};
+
+std::string binaryBytes(std::size_t size) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + 7) % 256);
+  return bytes;
+}
+
+struct Sent {
+  std::shared_ptr<HTTPRequestOperation> operation;
+  std::multimap<std::string, httplib::MultipartFormData> parts;
+  std::string contentLength;
+};
+
+Sent send(LoopbackServer& server, URLRequest request) {
+  auto received = std::make_shared<Sent>();
+  server.setHandler([received](const httplib::Request& request, httplib::Response& response) {
+    for (const auto& [name, part] : request.files) received->parts.emplace(name, part);
+    received->contentLength = request.get_header_value("Content-Length");
+    response.set_content("ok", "text/plain");
+  });
+  auto operation = HTTPRequestOperation::create(std::move(request));
+  std::promise<void> done;
+  operation->whenFinished([&] { done.set_value(); });
+  operation->start();
+  done.get_future().wait();
+  received->operation = operation;
+  return *received;
+}
+
+TEST(MultipartForm, ServerReadsFieldsAndFilePartsWithBinaryBytesIntact) {
+  LoopbackServer server;
+  TempDir dir;
+  auto large = binaryBytes(300 * 1024);
+  auto largePath = dir.file("scan.PDF", large);
+  auto inMemory = std::string("\r\n--not-a-boundary\r\n\0\xff", 24);
+  HTTPClient client(server.url() + "/2/");
+  auto request = client.multipartFormRequestWithMethod(
+      "POST", "upload", Value::dictionary({{"title", "Vær & vind"}, {"tags", Value::array({"a", "b"})}, {"n", 3}}),
+      [&](MultipartFormData& form) {
+        form.appendPartWithFileData(inMemory, "photo", "bilde.jpg", "image/jpeg");
+        ASSERT_FALSE(form.appendPartWithFileURL(largePath, "document"));
+        form.appendPartWithFormData("plain text", "note");
+        HeaderFields headers;
+        headers.set("Content-Disposition", "form-data; name=\"custom\"");
+        headers.set("Content-Type", "text/csv");
+        form.appendPartWithHeaders(headers, "a,b\n1,2");
+      });
+  EXPECT_EQ(request.headers.get("Content-Type")->rfind("multipart/form-data; boundary=", 0), 0u);
+  auto sent = send(server, request);
+  ASSERT_FALSE(sent.operation->error()) << sent.operation->error()->description();
+  EXPECT_EQ(sent.contentLength, *request.headers.get("Content-Length"));
+
+  ASSERT_EQ(sent.parts.size(), 8u);
+  EXPECT_EQ(sent.parts.find("title")->second.content, "Vær & vind");
+  EXPECT_EQ(sent.parts.find("n")->second.content, "3");
+  auto tags = sent.parts.equal_range("tags[]");
+  ASSERT_EQ(std::distance(tags.first, tags.second), 2);
+  EXPECT_EQ(tags.first->second.content, "a");
+  EXPECT_EQ(std::next(tags.first)->second.content, "b");
+  auto& photo = sent.parts.find("photo")->second;
+  EXPECT_EQ(photo.content, inMemory);
+  EXPECT_EQ(photo.filename, "bilde.jpg");
+  EXPECT_EQ(photo.content_type, "image/jpeg");
+  auto& document = sent.parts.find("document")->second;
+  EXPECT_EQ(document.filename, "scan.PDF");
+  EXPECT_EQ(document.content_type, "application/pdf");
+  EXPECT_TRUE(document.content == large);
+  EXPECT_EQ(sent.parts.find("note")->second.content, "plain text");
+  EXPECT_EQ(sent.parts.find("custom")->second.content, "a,b\n1,2");
+  EXPECT_EQ(sent.parts.find("custom")->second.content_type, "text/csv");
+}
+
+TEST(MultipartForm, FramingFollowsTheBoundaryAndNamesCannotBreakIt) {
+  MultipartFormData form("B");
+  form.appendPartWithFormData("v", "k");
+  form.appendPartWithFileData("x", "f\"\r\nX-Injected: 1", "a\".txt", "text/plain");
+  auto body = readAll(*form.bodyStream());
+  EXPECT_EQ(body,
+            "--B\r\nContent-Disposition: form-data; name=\"k\"\r\n\r\nv\r\n"
+            "--B\r\nContent-Disposition: form-data; name=\"f%22%0D%0AX-Injected: 1\"; filename=\"a%22.txt\"\r\n"
+            "Content-Type: text/plain\r\n\r\nx\r\n"
+            "--B--\r\n");
+  EXPECT_EQ(form.contentLength(), body.size());
+  EXPECT_EQ(readAll(*MultipartFormData("B").bodyStream()), "--B--\r\n");
+
+  HeaderFields forged;
+  forged.set("Content-Disposition", "form-data; name=\"a\"\r\n\r\nsmuggled");
+  EXPECT_THROW(form.appendPartWithHeaders(forged, "x"), platform::InvalidArgumentException);
+  EXPECT_THROW(form.appendPartWithFileData("x", "n", "f", "text/plain\r\nX: 1"), platform::InvalidArgumentException);
+  EXPECT_NE(MultipartFormData().boundary(), MultipartFormData().boundary());
+
+  HTTPClient client("http://example.test/2/");
+  EXPECT_THROW(client.multipartFormRequestWithMethod("GET", "x", Value(), {}), platform::InvalidArgumentException);
+}
+
+TEST(MultipartForm, UnreadableFilesAreRefusedAndAShrunkenFileFailsTheUpload) {
+  TempDir dir;
+  MultipartFormData form("B");
+  auto missing = form.appendPartWithFileURL((dir.path() / "missing.txt").string(), "f");
+  ASSERT_TRUE(missing);
+  EXPECT_EQ(missing->code, kURLErrorFileDoesNotExist);
+  auto directory = form.appendPartWithFileURL(dir.path().string(), "f");
+  ASSERT_TRUE(directory);
+  EXPECT_EQ(directory->code, kURLErrorFileIsDirectory);
+  EXPECT_EQ(readAll(*form.bodyStream()), "--B--\r\n");
+
+  LoopbackServer server;
+  auto path = dir.file("shrinks.bin", binaryBytes(64 * 1024));
+  HTTPClient client(server.url() + "/");
+  auto request = client.multipartFormRequestWithMethod("PUT", "up", Value(), [&](MultipartFormData& f) {
+    ASSERT_FALSE(f.appendPartWithFileURL(path, "file"));
+  });
+  fs::resize_file(path, 10);
+  auto sent = send(server, request);
+  ASSERT_TRUE(sent.operation->error());
+  EXPECT_TRUE(sent.parts.empty());
+}
+
+TEST(MultipartForm, MimeTypesFromExtensions) {
+  EXPECT_EQ(mimeTypeForPath("/a/b/photo.JPG"), "image/jpeg");
+  EXPECT_EQ(mimeTypeForPath("notes.txt"), "text/plain");
+  EXPECT_EQ(mimeTypeForPath("/dir.d/archive"), "application/octet-stream");
+  EXPECT_EQ(mimeTypeForPath(".profile"), "application/octet-stream");
+}
+
+}  // namespace
+}  // namespace backend::http
