@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "platform/bundle.hpp"
@@ -12,6 +13,7 @@
 #include "platform/ui/label.hpp"
 #include "platform/ui/search_bar.hpp"
 #include "platform/ui/table_view.hpp"
+#include "overscroll_pull.hpp"
 #include "web_view.hpp"
 
 namespace gtk {
@@ -267,6 +269,10 @@ struct Canvas::Impl {
   std::vector<SearchField> searchFields;
   bool inLayout = false;
   bool syncingText = false;
+  OverscrollPull overscroll;
+  // Where the pointer is; X11 scroll events carry no position of their own.
+  std::optional<ui::Point> pointer;
+  std::function<void(ui::WebView&)> onPull;
   guint tick = 0;
 
   // The drag in progress.
@@ -582,6 +588,26 @@ struct Canvas::Impl {
     drag = Drag{};
   }
 
+  // Where a scroll event happened on the canvas: its own position (surface
+  // coordinates; the canvas fills the window) or else the pointer's.
+  std::optional<ui::Point> scrollPosition(GtkEventController* controller) const {
+    GdkEvent* event = gtk_event_controller_get_current_event(controller);
+    double x = 0;
+    double y = 0;
+    if (event && gdk_event_get_position(event, &x, &y) && std::isfinite(x) && std::isfinite(y)) return ui::Point{x, y};
+    return pointer;
+  }
+
+  // Scrolling over a page: WebKit scrolls it; past its top it is a pull.
+  void pageScroll(ui::Point at, double dy, ScrollUnit unit) {
+    const DisplayItem* item = hitTest(items, at);
+    if (!item || item->kind != ItemKind::WebView) return;
+    auto view = item->view.lock();
+    auto* web = dynamic_cast<gtk::WebView*>(view.get());
+    if (!web) return;
+    if (overscroll.scrolled(canvasClock(), dy, unit, web->isScrolledToTop()) && onPull) onPull(*web);
+  }
+
   void scroll(ui::Point at, double dy) {
     const DisplayItem* item = hitTest(items, at);
     if (!item) return;
@@ -703,16 +729,47 @@ Canvas::Canvas(FrameAnimator& animator) : impl_(std::make_unique<Impl>(*this, an
 
   GtkEventController* scroll = gtk_event_controller_scroll_new(GTK_EVENT_CONTROLLER_SCROLL_VERTICAL);
   g_signal_connect(scroll, "scroll", G_CALLBACK(+[](GtkEventControllerScroll* controller, double, double dy, gpointer data) -> gboolean {
-                     GdkEvent* event = gtk_event_controller_get_current_event(GTK_EVENT_CONTROLLER(controller));
-                     double x = 0;
-                     double y = 0;
-                     if (!event || !gdk_event_get_position(event, &x, &y)) return FALSE;
-                     // Event positions are in surface coordinates; the canvas fills the window.
-                     static_cast<Impl*>(data)->scroll(pointOf(x, y), dy);
+                     auto* impl = static_cast<Impl*>(data);
+                     const auto at = impl->scrollPosition(GTK_EVENT_CONTROLLER(controller));
+                     if (!at) return FALSE;
+                     impl->scroll(*at, dy);
                      return TRUE;
                    }),
                    impl);
   gtk_widget_add_controller(impl->widget, scroll);
+
+  // Capture phase, and never claimed: the page under the pointer still scrolls.
+  GtkEventController* pull = gtk_event_controller_scroll_new(GTK_EVENT_CONTROLLER_SCROLL_VERTICAL);
+  gtk_event_controller_set_propagation_phase(pull, GTK_PHASE_CAPTURE);
+  g_signal_connect(pull, "scroll", G_CALLBACK(+[](GtkEventControllerScroll* controller, double, double dy, gpointer data) -> gboolean {
+                     auto* impl = static_cast<Impl*>(data);
+                     const auto at = impl->scrollPosition(GTK_EVENT_CONTROLLER(controller));
+                     if (!at) return FALSE;
+                     const ScrollUnit unit = gtk_event_controller_scroll_get_unit(controller) == GDK_SCROLL_UNIT_WHEEL
+                                                 ? ScrollUnit::WheelNotch
+                                                 : ScrollUnit::Pixel;
+                     impl->pageScroll(*at, dy, unit);
+                     return FALSE;
+                   }),
+                   impl);
+  g_signal_connect(pull, "scroll-end", G_CALLBACK(+[](GtkEventControllerScroll*, gpointer data) {
+                     static_cast<Impl*>(data)->overscroll.ended();
+                   }),
+                   impl);
+  gtk_widget_add_controller(impl->widget, pull);
+
+  GtkEventController* motion = gtk_event_controller_motion_new();
+  gtk_event_controller_set_propagation_phase(motion, GTK_PHASE_CAPTURE);
+  auto track = +[](GtkEventControllerMotion*, double x, double y, gpointer data) {
+    static_cast<Impl*>(data)->pointer = pointOf(x, y);
+  };
+  g_signal_connect(motion, "enter", G_CALLBACK(track), impl);
+  g_signal_connect(motion, "motion", G_CALLBACK(track), impl);
+  g_signal_connect(motion, "leave", G_CALLBACK(+[](GtkEventControllerMotion*, gpointer data) {
+                     static_cast<Impl*>(data)->pointer.reset();
+                   }),
+                   impl);
+  gtk_widget_add_controller(impl->widget, motion);
 
   impl->tick = gtk_widget_add_tick_callback(impl->widget, onTick, impl, nullptr);
 }
@@ -743,6 +800,8 @@ void Canvas::modelChanged() {
 const std::vector<DisplayItem>& Canvas::items() const { return impl_->items; }
 
 bool Canvas::tapAt(ui::Point point) { return impl_->tap(point); }
+
+void Canvas::setPullHandler(std::function<void(ui::WebView&)> handler) { impl_->onPull = std::move(handler); }
 
 void Canvas::dragFrom(ui::Point from, double dx, double velocity) {
   impl_->dragBegin(from);

@@ -5,11 +5,13 @@
 // drags and scrolls into the model's taps, gestures and scrolling.
 // Main thread only.
 
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "display_list.hpp"
 #include "frame_animator.hpp"
+#include "platform/ui/web_view.hpp"
 
 typedef struct _GtkWidget GtkWidget;
 
@@ -43,6 +45,10 @@ class Canvas {
   // A horizontal drag from `from` by `dx` points ending at `velocity`
   // points per second, fed through the same path as a pointer drag.
   void dragFrom(ui::Point from, double dx, double velocity);
+
+  // Called when scrolling on past the top of a page pulls it for a refresh
+  // (the canvas does not refresh it itself). Null for none.
+  void setPullHandler(std::function<void(ui::WebView&)> handler);
 
   struct Impl;
 

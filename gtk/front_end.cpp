@@ -4,6 +4,7 @@
 
 #include "canvas.hpp"
 #include "frame_animator.hpp"
+#include "overscroll_pull.hpp"
 #include "platform/executor.hpp"
 #include "platform/log.hpp"
 #include "platform/ui/alert_view.hpp"
@@ -54,6 +55,11 @@ struct FrontEnd::Impl {
     gtk_window_set_title(GTK_WINDOW(window), title.c_str());
   }
 
+  void refresh(ui::WebView& view, const char* how) {
+    report(std::string("refresh pulled (") + how + ")");
+    pullToRefresh(view);
+  }
+
   // F5: the refresh control of the page shown, as if pulled.
   bool refreshShownPage() {
     const auto& items = canvas->items();
@@ -61,11 +67,7 @@ struct FrontEnd::Impl {
       if (it->kind != ItemKind::WebView) continue;
       auto view = std::dynamic_pointer_cast<ui::WebView>(it->view.lock());
       if (!view) continue;
-      if (auto refresh = view->scrollView().refreshControl()) {
-        refresh->pull();
-      } else {
-        view->reload();
-      }
+      refresh(*view, "F5");
       return true;
     }
     return false;
@@ -75,6 +77,7 @@ struct FrontEnd::Impl {
 FrontEnd::FrontEnd(ui::Size size) : impl_(std::make_unique<Impl>()) {
   Impl* impl = impl_.get();
   impl->canvas = std::make_unique<Canvas>(impl->animator);
+  impl->canvas->setPullHandler([impl](ui::WebView& view) { impl->refresh(view, "overscroll"); });
   impl->window = gtk_window_new();
   g_object_ref_sink(impl->window);
   gtk_window_set_default_size(GTK_WINDOW(impl->window), int(size.width), int(size.height));

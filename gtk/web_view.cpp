@@ -55,6 +55,20 @@ std::string scriptString(const std::string& text) {
   return out + "\"";
 }
 
+// Pages tell the app whether they are scrolled to the top, from a script
+// world of the app's own that the page's scripts cannot reach.
+constexpr const char* kAppWorld = "vestavind-app";
+constexpr const char* kScrollTopHandler = "scrolledToTop";
+constexpr const char* kScrollTopScript =
+    "(function(){"
+    "var last=null;"
+    "function report(){var top=window.scrollY<=0;if(top===last)return;last=top;"
+    "window.webkit.messageHandlers.scrolledToTop.postMessage(top);}"
+    "window.addEventListener('scroll',report,{passive:true});"
+    "window.addEventListener('load',report);"
+    "window.addEventListener('pageshow',function(){last=null;report();});"
+    "})();";
+
 }  // namespace
 
 struct WebView::Impl {
@@ -63,6 +77,7 @@ struct WebView::Impl {
   ui::URLRequest request;
   // From a load this view started until WebKit finishes, fails or refuses it.
   bool loadPending = false;
+  bool scrolledToTop = true;
   // Set while the delegate is being asked, so loads it starts wait for the
   // decision to be answered first.
   bool deciding = false;
@@ -123,6 +138,8 @@ struct WebView::Impl {
         if (auto delegate = self->owner.delegate()) delegate->webViewDidStartLoad(self->owner);
         break;
       case WEBKIT_LOAD_COMMITTED:
+        // A new document starts at its top until it says otherwise.
+        self->scrolledToTop = true;
         if (const char* uri = webkit_web_view_get_uri(view); uri && self->request.url() != uri) {
           self->request = ui::URLRequest(uri);
         }
@@ -150,6 +167,23 @@ struct WebView::Impl {
     return FALSE;
   }
 
+  static void onScrollReport(WebKitUserContentManager*, JSCValue* value, gpointer data) {
+    auto* self = static_cast<Impl*>(data);
+    if (jsc_value_is_boolean(value)) self->scrolledToTop = jsc_value_to_boolean(value);
+  }
+
+  void watchScrollPosition() {
+    WebKitUserContentManager* content = webkit_web_view_get_user_content_manager(view);
+    WebKitUserScript* script = webkit_user_script_new_for_world(
+        kScrollTopScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, kAppWorld,
+        nullptr, nullptr);
+    webkit_user_content_manager_add_script(content, script);
+    webkit_user_script_unref(script);
+    webkit_user_content_manager_register_script_message_handler(content, kScrollTopHandler, kAppWorld);
+    g_signal_connect(content, (std::string("script-message-received::") + kScrollTopHandler).c_str(),
+                     G_CALLBACK(onScrollReport), this);
+  }
+
   bool queuedLoad = false;
 };
 
@@ -162,10 +196,12 @@ WebView::WebView(ui::Rect frame, WebKitNetworkSession* session) : ui::WebView(fr
   g_signal_connect(impl_->view, "decide-policy", G_CALLBACK(Impl::onDecidePolicy), impl_.get());
   g_signal_connect(impl_->view, "load-changed", G_CALLBACK(Impl::onLoadChanged), impl_.get());
   g_signal_connect(impl_->view, "load-failed", G_CALLBACK(Impl::onLoadFailed), impl_.get());
+  impl_->watchScrollPosition();
 }
 
 WebView::~WebView() {
   g_signal_handlers_disconnect_by_data(impl_->view, impl_.get());
+  g_signal_handlers_disconnect_by_data(webkit_web_view_get_user_content_manager(impl_->view), impl_.get());
   GtkWidget* widget = GTK_WIDGET(impl_->view);
   if (gtk_widget_get_parent(widget)) gtk_widget_unparent(widget);
   g_object_unref(impl_->view);
@@ -278,6 +314,8 @@ void WebView::scrollToTop() {
   webkit_web_view_evaluate_javascript(impl_->view, "window.scrollTo(0,0);", -1, nullptr, nullptr, nullptr, nullptr,
                                       nullptr);
 }
+
+bool WebView::isScrolledToTop() const { return impl_->scrolledToTop; }
 
 WebKitNetworkSession* sharedNetworkSession() {
   static WebKitNetworkSession* session = [] {

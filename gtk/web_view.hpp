@@ -43,6 +43,11 @@ class WebView final : public ui::WebView {
   // Scrolls the page to its top (the scroll view's offset set to zero).
   void scrollToTop();
 
+  // Whether the page was at its top when it last said so: pages report
+  // their scroll position to the app as they scroll, a little after the
+  // fact. True for a page that has not reported yet.
+  bool isScrolledToTop() const;
+
   struct Impl;
 
  private:

@@ -5,8 +5,12 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <sys/wait.h>
+
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <filesystem>
 #include <regex>
 #include <set>
@@ -51,6 +55,55 @@ bool waitForProviderRegistration(const devserver::Server& server) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   return false;
+}
+
+// How many requests for host and path the local services saw.
+int requestsSeen(const devserver::Server& server, const std::string& host, const std::string& path) {
+  const auto answer = app::httpGet(server.baseUrl() + "/_admin/requests?host=" + host);
+  if (!answer) return -1;
+  auto parsed = platform::json::parse(answer->body);
+  if (!parsed) return -1;
+  const platform::Array* list = parsed.value()["requests"].array();
+  if (!list) return -1;
+  int seen = 0;
+  for (const platform::Value& request : *list) seen += request["path"] == platform::Value(path);
+  return seen;
+}
+
+// Polls `condition` every 100 ms for up to `limit`.
+bool eventually(const std::function<bool()>& condition, std::chrono::seconds limit = std::chrono::seconds(60)) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return true;
+}
+
+// --- real input on the virtual display ---
+
+// Runs xdotool with `arguments`; what it printed, or nullopt when it failed.
+std::optional<std::string> xdotool(const std::string& arguments) {
+  FILE* pipe = ::popen(("xdotool " + arguments + " 2>/dev/null").c_str(), "r");
+  if (!pipe) return std::nullopt;
+  std::string printed;
+  char chunk[512];
+  while (std::size_t count = std::fread(chunk, 1, sizeof chunk, pipe)) printed.append(chunk, count);
+  const int status = ::pclose(pipe);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+  return printed;
+}
+
+// The X window of the process `pid`, once it is shown; "" when it never is.
+std::string windowOf(pid_t pid) {
+  std::string window;
+  eventually([&] {
+    const auto found = xdotool("search --onlyvisible --pid " + std::to_string(pid));
+    if (!found || found->empty()) return false;
+    window = found->substr(0, found->find('\n'));
+    return true;
+  });
+  return window;
 }
 
 // --- what a screenshot shows ---
@@ -218,6 +271,74 @@ TEST_F(NewsreaderWindow, BrowsesMenuSectionAndArticleAndShowsAPush) {
   ASSERT_TRUE(reader.run("answer 1")) << reader.output();
   EXPECT_NE(reader.output().find("screen pushed: kNavBarArticle"), std::string::npos) << reader.output();
   shoot(reader, "07-pushed-article");
+
+  ASSERT_TRUE(reader.send("quit"));
+  EXPECT_EQ(reader.closeInputAndWait(), 0) << reader.output();
+}
+
+TEST_F(NewsreaderWindow, TakesRealPointerInputForRefreshAndTheSidebarAndShowsTheBadge) {
+  auto reader = startReader();
+  ASSERT_TRUE(reader.waitForLine("ready", std::chrono::seconds(120))) << reader.output();
+  const std::string window = windowOf(reader.pid());
+  ASSERT_FALSE(window.empty()) << "the reader's window is not on the display";
+  const std::string on = " --window " + window + " ";
+
+  // Wheel notches upward over the home page, already at its top, pull it.
+  const int homeLoads = requestsSeen(server_, "m.vestavind.test", "/");
+  ASSERT_GE(homeLoads, 1);
+  ASSERT_TRUE(xdotool("mousemove" + on + "195 450 click --repeat 6 --delay 40 4"));
+  ASSERT_TRUE(reader.waitForLine("refresh pulled (overscroll)")) << reader.output();
+  EXPECT_TRUE(eventually([&] { return requestsSeen(server_, "m.vestavind.test", "/") > homeLoads; }))
+      << "the page was not loaded again";
+  ASSERT_TRUE(reader.run("screens")) << reader.output();
+  EXPECT_EQ(reader.output().find("refresh pulled", reader.output().find("refresh pulled") + 1), std::string::npos)
+      << "one pull, one refresh\n" << reader.output();
+
+  const Region sidebar{130, 50, 380, 400};
+  const Region uncovered{200, 50, 380, 400};
+  // The front follows the pointer: 200 points left uncovers that much sidebar.
+  ASSERT_TRUE(xdotool("mousemove" + on + "320 450 mousedown 1 mousemove" + on + "270 452 mousemove" + on +
+                      "220 452 mousemove" + on + "170 452 mousemove" + on + "120 452"));
+  const auto dragging = shoot(reader, "08-pan-dragging");
+  EXPECT_GE(linesOf(dragging, uncovered, kSeparator[0], kSeparator[1], kSeparator[2]), 3) << "sidebar under the front";
+  EXPECT_EQ(linesOf(dragging, {20, 50, 180, 400}, kSeparator[0], kSeparator[1], kSeparator[2]), 0)
+      << "the front still covers the rest";
+  // Held still, then let go: a slow release past half the width opens the sidebar.
+  ASSERT_TRUE(xdotool("mouseup 1"));
+  ASSERT_TRUE(reader.run("screens")) << reader.output();
+  const auto opened = shoot(reader, "09-pan-released-open");
+  EXPECT_GE(linesOf(opened, sidebar, kSeparator[0], kSeparator[1], kSeparator[2]), 3);
+
+  // 100 points back to the right, slowly: not past half, it stays open.
+  ASSERT_TRUE(xdotool("mousemove" + on + "40 452 mousedown 1 mousemove" + on + "65 452 mousemove" + on +
+                      "90 452 mousemove" + on + "115 452 mousemove" + on + "140 452"));
+  ASSERT_TRUE(reader.run("screens")) << reader.output();
+  ASSERT_TRUE(xdotool("mouseup 1"));
+  ASSERT_TRUE(reader.run("screens")) << reader.output();
+  const auto stillOpen = shoot(reader, "10-pan-slow-stays-open");
+  EXPECT_GE(linesOf(stillOpen, sidebar, kSeparator[0], kSeparator[1], kSeparator[2]), 3);
+  // The same 100 points as a quick swipe close it.
+  ASSERT_TRUE(xdotool("mousemove" + on + "40 452 mousedown 1 mousemove" + on + "65 452 mousemove" + on +
+                      "90 452 mousemove" + on + "115 452 mousemove" + on + "140 452 mouseup 1"));
+  ASSERT_TRUE(reader.run("screens")) << reader.output();
+  const auto closed = shoot(reader, "11-pan-swipe-closed");
+  EXPECT_EQ(linesOf(closed, sidebar, kSeparator[0], kSeparator[1], kSeparator[2]), 0);
+
+  // A push with a badge: the window title counts it.
+  ASSERT_TRUE(waitForProviderRegistration(server_)) << reader.output();
+  httplib::Client services(server_.baseUrl());
+  const auto sent = services.Post(
+      "/_admin/push/send",
+      R"({"all": true, "payload": {"aps": {"alert": "Tre nye", "badge": 3}, "url": "http://www.vestavind.test/"}})",
+      "application/json");
+  ASSERT_TRUE(sent && sent->status == 200) << (sent ? sent->body : "no answer");
+  ASSERT_TRUE(reader.waitForLine("alert shown: tag 0 \"Vestavind\" \"Tre nye\"")) << reader.output();
+  std::string title;
+  EXPECT_TRUE(eventually([&] {
+    title = xdotool("getwindowname " + window).value_or("");
+    return title.rfind("Vestavind (3)", 0) == 0;
+  })) << title;
+  ASSERT_TRUE(reader.run("answer 0")) << reader.output();
 
   ASSERT_TRUE(reader.send("quit"));
   EXPECT_EQ(reader.closeInputAndWait(), 0) << reader.output();
