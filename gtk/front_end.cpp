@@ -11,6 +11,7 @@
 #include "platform/ui/application.hpp"
 #include "platform/ui/control.hpp"
 #include "platform/ui/window.hpp"
+#include "share_portal.hpp"
 #include "web_view.hpp"
 
 namespace gtk {
@@ -42,6 +43,7 @@ struct FrontEnd::Impl {
   std::function<void(const std::string&)> reporter;
   std::string shownTitle;
   guint titleTimer = 0;
+  SharePortal portal;
 
   void report(const std::string& line) {
     if (reporter) reporter(line);
@@ -183,6 +185,11 @@ void FrontEnd::didPresent(ui::ViewController& presenter, ui::ViewController& pre
   std::string line = "share sheet:";
   for (const std::string& item : sheet->activityItems()) line += " \"" + item + "\"";
   impl_->report(line + " (copied to the clipboard)");
+  const auto& items = sheet->activityItems();
+  Impl* impl = impl_.get();
+  impl->portal.share(items.size() > 0 ? items[0] : "", items.size() > 1 ? items[1] : "", [impl](bool taken) {
+    impl->report(taken ? "share: the desktop's portal took the page" : "share: no desktop portal; the clipboard alone");
+  });
   // The copy is the whole sheet: it closes at once, ready for the next share.
   std::weak_ptr<ui::ViewController> weak = presenter.weak_from_this();
   platform::mainQueue().post([weak] {

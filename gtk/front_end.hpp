@@ -2,7 +2,8 @@
 // The toolkit of the window mode: one GTK window showing the application's
 // model window on a canvas, WebKit web views, animations drawn frame by
 // frame, alerts drawn over the window, the share sheet as a copy to the
-// clipboard, and the badge count in the window title. Install it with
+// clipboard plus the desktop portal's e-mail composer where there is one,
+// and the badge count in the window title. Install it with
 // platform::ui::setToolkit before the application builds any view.
 // Main thread only.
 

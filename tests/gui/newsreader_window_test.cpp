@@ -21,6 +21,7 @@
 #include "devserver/server.hpp"
 #include "gtk/png_image.hpp"
 #include "platform/json.hpp"
+#include "private_session_bus.hpp"
 #include "support/newsreader_process.hpp"
 
 namespace {
@@ -339,6 +340,37 @@ TEST_F(NewsreaderWindow, TakesRealPointerInputForRefreshAndTheSidebarAndShowsThe
     return title.rfind("Vestavind (3)", 0) == 0;
   })) << title;
   ASSERT_TRUE(reader.run("answer 0")) << reader.output();
+
+  ASSERT_TRUE(reader.send("quit"));
+  EXPECT_EQ(reader.closeInputAndWait(), 0) << reader.output();
+}
+
+TEST_F(NewsreaderWindow, SharesThroughTheDesktopPortalOnlyWhereOneIsOnTheBus) {
+  gui_test::PrivateSessionBus bus;
+  gui_test::FakeEmailPortal portal(bus.address());
+  auto reader = startReader({{"DBUS_SESSION_BUS_ADDRESS", bus.address()}});
+  ASSERT_TRUE(reader.waitForLine("ready", std::chrono::seconds(120))) << reader.output();
+  std::smatch page;
+  const std::string& shown = reader.output();
+  ASSERT_TRUE(std::regex_search(shown, page, std::regex(R"re(page (\S+) title "([^"]*)")re"))) << shown;
+  const std::string url = page[1];
+  const std::string title = page[2];
+
+  ASSERT_TRUE(reader.send("share"));
+  EXPECT_TRUE(reader.waitForLine("share sheet: \"" + title + "\" \"" + url + "\" (copied to the clipboard)"))
+      << reader.output();
+  ASSERT_TRUE(reader.waitForLine("share: the desktop's portal took the page")) << reader.output();
+  ASSERT_EQ(portal.composed().size(), 1u);
+  EXPECT_EQ(portal.composed()[0].subject, title);
+  EXPECT_EQ(portal.composed()[0].body, url);
+
+  // With no portal on the bus the clipboard alone takes the page.
+  portal.leave();
+  ASSERT_TRUE(reader.send("share"));
+  EXPECT_TRUE(reader.waitForLine("share sheet: \"" + title + "\" \"" + url + "\" (copied to the clipboard)"))
+      << reader.output();
+  EXPECT_TRUE(reader.waitForLine("share: no desktop portal; the clipboard alone")) << reader.output();
+  EXPECT_EQ(portal.composed().size(), 1u);
 
   ASSERT_TRUE(reader.send("quit"));
   EXPECT_EQ(reader.closeInputAndWait(), 0) << reader.output();
