@@ -126,9 +126,6 @@ BENCHMARK(encodePlain)->Unit(benchmark::kMicrosecond);
 BENCHMARK(encodeTyped)->Unit(benchmark::kMicrosecond);
 BENCHMARK(performAndRebuild)->ArgName("savesInFlight")->Arg(3)->Arg(0)->Unit(benchmark::kMicrosecond);
 
-// Passes every run on to the console and keeps each benchmark's CPU time
-// per iteration (the machine is shared, so wall time counts others' work).
-
 }  // namespace
 
 int main(int argc, char** argv) {

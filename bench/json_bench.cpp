@@ -130,9 +130,6 @@ BENCHMARK(writeValue)->Unit(benchmark::kMicrosecond);
 BENCHMARK(writeRapidJSON)->Unit(benchmark::kMicrosecond);
 BENCHMARK(writeNlohmann)->Unit(benchmark::kMicrosecond);
 
-// Passes every run on to the console and keeps each benchmark's time per
-// iteration for the summary.
-
 }  // namespace
 
 int main(int argc, char** argv) {
