@@ -197,36 +197,18 @@ struct ControlChannel::Impl {
     };
     std::string path;
     if (isScreenshot(line, path)) {
-      // The window is laid out and drawn on its next frame; the shot waits for it.
-      settleThen([this, path, finish] { shoot(path, 20, finish); });
+      settleThen([this, path, finish] { shoot(path, finish); });
       return;
     }
     if (!executeLine(line)) return;
     settleThen(finish);
   }
 
-  // A window between two frames may have nothing to show yet; a few frames
-  // later it has.
-  void shoot(const std::string& path, int attemptsLeft, std::function<void()> finish) {
-    if (frontEnd.saveScreenshot(path)) {
-      print("screenshot saved " + path);
-      return settleThen(finish);
-    }
-    if (attemptsLeft <= 1) {
-      print("error: no screenshot at " + path);
-      return settleThen(finish);
-    }
-    struct Retry {
-      Impl* self;
-      std::string path;
-      int attemptsLeft;
-      std::function<void()> finish;
-    };
-    g_timeout_add_full(G_PRIORITY_DEFAULT, 100, +[](gpointer data) -> gboolean {
-      auto* retry = static_cast<Retry*>(data);
-      retry->self->shoot(retry->path, retry->attemptsLeft, retry->finish);
-      return G_SOURCE_REMOVE;
-    }, new Retry{this, path, attemptsLeft - 1, std::move(finish)}, +[](gpointer data) { delete static_cast<Retry*>(data); });
+  void shoot(const std::string& path, std::function<void()> finish) {
+    frontEnd.saveScreenshot(path, [this, path, finish](bool saved) {
+      print(saved ? "screenshot saved " + path : "error: no screenshot at " + path);
+      settleThen(finish);
+    });
   }
 
   static bool isScreenshot(const std::string& line, std::string& path) {

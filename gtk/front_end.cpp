@@ -2,6 +2,8 @@
 
 #include <gtk/gtk.h>
 
+#include <optional>
+
 #include "canvas.hpp"
 #include "frame_animator.hpp"
 #include "overscroll_pull.hpp"
@@ -44,6 +46,30 @@ struct FrontEnd::Impl {
   std::string shownTitle;
   guint titleTimer = 0;
   SharePortal portal;
+
+  // The screenshot waiting for the next drawn frame.
+  struct PendingShot {
+    std::string path;
+    std::function<void(bool)> done;
+  };
+  std::optional<PendingShot> pendingShot;
+  gulong afterPaint = 0;
+  guint shotTimeout = 0;
+
+  bool writeScreenshot(const std::string& path);
+
+  // Takes the pending shot, whether or not a frame came.
+  void takePendingShot() {
+    if (afterPaint) g_signal_handler_disconnect(gtk_widget_get_frame_clock(window), afterPaint);
+    afterPaint = 0;
+    if (shotTimeout) g_source_remove(shotTimeout);
+    shotTimeout = 0;
+    if (!pendingShot) return;
+    PendingShot shot = std::move(*pendingShot);
+    pendingShot.reset();
+    const bool saved = writeScreenshot(shot.path);
+    if (shot.done) shot.done(saved);
+  }
 
   void report(const std::string& line) {
     if (reporter) reporter(line);
@@ -111,6 +137,8 @@ FrontEnd::FrontEnd(ui::Size size) : impl_(std::make_unique<Impl>()) {
 
 FrontEnd::~FrontEnd() {
   g_source_remove(impl_->titleTimer);
+  if (impl_->afterPaint) g_signal_handler_disconnect(gtk_widget_get_frame_clock(impl_->window), impl_->afterPaint);
+  if (impl_->shotTimeout) g_source_remove(impl_->shotTimeout);
   gtk_window_set_child(GTK_WINDOW(impl_->window), nullptr);
   gtk_window_destroy(GTK_WINDOW(impl_->window));
   g_object_unref(impl_->window);
@@ -212,8 +240,31 @@ Canvas& FrontEnd::canvas() { return *impl_->canvas; }
 
 bool FrontEnd::isAnimating() const { return impl_->animator.isAnimating(); }
 
-bool FrontEnd::saveScreenshot(const std::string& path) {
-  GtkWidget* window = impl_->window;
+void FrontEnd::saveScreenshot(const std::string& path, std::function<void(bool)> done) {
+  Impl* impl = impl_.get();
+  // One at a time: an earlier shot still waiting is taken now.
+  impl->takePendingShot();
+  GdkFrameClock* clock = gtk_widget_get_realized(impl->window) ? gtk_widget_get_frame_clock(impl->window) : nullptr;
+  if (!clock) {
+    platform::log("Screenshot: the window is not shown");
+    if (done) done(false);
+    return;
+  }
+  impl->pendingShot = Impl::PendingShot{path, std::move(done)};
+  impl->afterPaint = g_signal_connect_swapped(clock, "after-paint", G_CALLBACK(+[](gpointer data) {
+                                                static_cast<Impl*>(data)->takePendingShot();
+                                              }),
+                                              impl);
+  impl->shotTimeout = g_timeout_add_seconds(10, +[](gpointer data) -> gboolean {
+    auto* self = static_cast<Impl*>(data);
+    self->shotTimeout = 0;
+    self->takePendingShot();
+    return G_SOURCE_REMOVE;
+  }, impl);
+  gtk_widget_queue_draw(impl->canvas->widget());
+}
+
+bool FrontEnd::Impl::writeScreenshot(const std::string& path) {
   const int width = gtk_widget_get_width(window);
   const int height = gtk_widget_get_height(window);
   if (width <= 0 || height <= 0 || !gtk_widget_get_realized(window)) {

@@ -52,8 +52,12 @@ class FrontEnd final : public ui::Toolkit {
   // True while a frame animation is still drawn.
   bool isAnimating() const;
 
-  // Writes what the window shows now to a PNG file; false on failure.
-  bool saveScreenshot(const std::string& path);
+  // Writes what the window shows to a PNG file right after its next frame
+  // is drawn (between frames a pending relayout leaves the window with
+  // nothing to show). `done` runs on the main thread with false on failure,
+  // also when no frame comes within 10 seconds; it is dropped when this
+  // front end goes first.
+  void saveScreenshot(const std::string& path, std::function<void(bool saved)> done);
 
   struct Impl;
 
