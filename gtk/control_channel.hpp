@@ -4,7 +4,7 @@
 // through the canvas like a pointer's), each answered with "done <command>"
 // once pages and animations have settled; plus "screenshot PATH", "tap X Y"
 // and "links" (the page's link URLs). Prints what a person would notice (screens pushed and popped,
-// pages loaded, alerts, shares) one line each. Main thread only.
+// pages loaded, alerts, shares, refreshes) one line each. Main thread only.
 
 #include <deque>
 #include <functional>

@@ -44,7 +44,7 @@ class FrontEnd final : public ui::Toolkit {
   // Called once when the person closes the window.
   void setCloseHandler(std::function<void()> handler);
   // Called with one line for each thing a person would notice (alerts,
-  // shares); for the test channel. Null for none.
+  // shares, refreshes); for the test channel. Null for none.
   void setReporter(std::function<void(const std::string&)> reporter);
 
   GtkWidget* window() const;
