@@ -2,9 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <map>
 
-#include "platform/executor.hpp"
+#include "network_thread.hpp"
 #include "platform/service_routing.hpp"
 
 namespace backend::http {
@@ -22,102 +21,23 @@ std::string lower(std::string text) {
   return text;
 }
 
-// Completions hop from the network thread to these queues. Creating them
-// before the thread makes them outlive it at exit (statics die in reverse).
-void touchCompletionQueues() {
-  platform::backgroundQueue();
-  platform::mainQueue();
-}
-
-// The multi handle and the pump that drives it on the network thread.
-class Multi {
- public:
-  Multi()
-      : global_(curl_global_init(CURL_GLOBAL_DEFAULT)),
-        multi_(curl_multi_init()),
-        thread_((touchCompletionQueues(), std::make_unique<platform::EventLoopThread>("BENetworking"))) {}
-  ~Multi() {
-    // Stop the loop first so that nothing touches the handle while it goes.
-    thread_->perform([this] { connections_.clear(); }, platform::EventLoopThread::Wait::Yes);
-    thread_.reset();
-    curl_multi_cleanup(multi_);
-  }
-
-  platform::EventLoopThread& thread() { return *thread_; }
-
-  void add(const std::shared_ptr<Connection>& connection, CURL* easy) {
-    connections_[easy] = connection;
-    curl_multi_add_handle(multi_, easy);
-    schedulePump();
-  }
-
-  void remove(CURL* easy) {
-    if (connections_.erase(easy) > 0) curl_multi_remove_handle(multi_, easy);
-  }
-
-  // Work posted from other threads must interrupt a poll in progress.
-  void wakeUp() { curl_multi_wakeup(multi_); }
-
- private:
-  void schedulePump() {
-    if (pumping_) return;
-    pumping_ = true;
-    thread_->post([this] { pump(); });
-  }
-
-  void pump() {
-    int running = 0;
-    curl_multi_perform(multi_, &running);
-    int queued = 0;
-    while (CURLMsg* message = curl_multi_info_read(multi_, &queued)) {
-      if (message->msg != CURLMSG_DONE) continue;
-      auto it = connections_.find(message->easy_handle);
-      if (it == connections_.end()) continue;
-      auto connection = it->second;
-      auto code = message->data.result;
-      remove(message->easy_handle);
-      connection->handleDone(code);
-    }
-    if (connections_.empty()) {
-      pumping_ = false;
-      return;
-    }
-    curl_multi_poll(multi_, nullptr, 0, 50, nullptr);
-    thread_->post([this] { pump(); });
-  }
-
-  CURLcode global_;
-  CURLM* multi_;
-  std::unique_ptr<platform::EventLoopThread> thread_;
-  std::map<CURL*, std::shared_ptr<Connection>> connections_;
-  bool pumping_ = false;
-};
-
-Multi& multi() {
-  static Multi instance;
-  return instance;
-}
-
 }  // namespace
 
-void performOnNetworkThread(platform::Work work) {
-  auto& m = multi();
-  m.thread().post(std::move(work));
-  m.wakeUp();
-}
+void performOnNetworkThread(platform::Work work) { NetworkThread::shared().post(std::move(work)); }
 
-bool isNetworkThread() { return multi().thread().runsOnCurrentThread(); }
+bool isNetworkThread() { return NetworkThread::shared().isCurrent(); }
 
 Connection::Connection(URLRequest request, std::shared_ptr<ConnectionDelegate> delegate)
     : request_(std::move(request)), delegate_(std::move(delegate)), errorBuffer_(CURL_ERROR_SIZE + 1, '\0') {}
 
 Connection::~Connection() {
+  // Only a transfer cut off by the network thread's own end still holds one.
   if (easy_) curl_easy_cleanup(easy_);
   if (headerList_) curl_slist_free_all(headerList_);
 }
 
 void Connection::start() {
-  easy_ = curl_easy_init();
+  easy_ = NetworkThread::shared().takeHandle();
   std::string url = request_.url;
   std::optional<std::string> hostHeader;
   if (auto routed = platform::ServiceRouting::shared().route(request_.url)) {
@@ -169,12 +89,20 @@ void Connection::start() {
   headerList_ = curl_slist_append(headerList_, "Expect:");
   curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headerList_);
   pendingResponse_.url = request_.url;
-  multi().add(shared_from_this(), easy_);
+  NetworkThread::shared().add(shared_from_this(), easy_);
 }
 
 void Connection::cancel() {
-  if (easy_) multi().remove(easy_);
   delegate_.reset();
+  releaseHandle();
+}
+
+void Connection::releaseHandle() {
+  if (!easy_) return;
+  auto& thread = NetworkThread::shared();
+  thread.remove(easy_);
+  thread.recycle(easy_);
+  easy_ = nullptr;
 }
 
 size_t Connection::onHeader(char* data, size_t size, size_t count, void* opaque) {
@@ -255,14 +183,16 @@ void Connection::deliverResponseOnce() {
 
 void Connection::handleDone(CURLcode code) {
   auto self = shared_from_this();
-  if (!delegate_) return;
-  if (code == CURLE_OK) {
-    deliverResponseOnce();
-    if (delegate_) delegate_->connectionDidFinishLoading();
-  } else {
-    delegate_->connectionDidFail(transferError(code));
+  if (delegate_) {
+    if (code == CURLE_OK) {
+      deliverResponseOnce();
+      if (delegate_) delegate_->connectionDidFinishLoading();
+    } else {
+      delegate_->connectionDidFail(transferError(code));
+    }
+    delegate_.reset();
   }
-  delegate_.reset();
+  releaseHandle();
 }
 
 platform::Error Connection::transferError(CURLcode code) const {

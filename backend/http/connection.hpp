@@ -34,7 +34,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void start();
   void cancel();
 
-  // For the network thread's event pump.
+  // For the network thread's event pump: the transfer ended with `code`.
   void handleDone(CURLcode code);
 
  private:
@@ -44,6 +44,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   static int onSeek(void* self, curl_off_t offset, int origin);
   static int onProgress(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal, curl_off_t ulNow);
   void deliverResponseOnce();
+  // Gives the easy handle back to the network thread for the next transfer.
+  void releaseHandle();
   platform::Error transferError(CURLcode code) const;
 
   URLRequest request_;
