@@ -7,6 +7,8 @@
 namespace backend::http {
 namespace {
 
+constexpr std::chrono::milliseconds kHideDelay(170);
+
 platform::EventLoopThread& timerThread() {
   static platform::EventLoopThread thread("BEActivity");
   return thread;
@@ -28,10 +30,11 @@ NetworkActivityIndicatorManager::~NetworkActivityIndicatorManager() {
   startObserver_.reset();
   finishObserver_.reset();
   {
+    // Checks are posted under the lock, so none is posted after this.
     std::lock_guard lock(mutex_);
-    hideTimer_.cancel();
+    lifetime_.reset();
   }
-  // A hide that already began must end before the members go.
+  // A hide check that already began must end before the members go.
   timerThread().perform([] {}, platform::EventLoopThread::Wait::Yes);
 }
 
@@ -90,11 +93,37 @@ void NetworkActivityIndicatorManager::activityChanged() {
   {
     std::lock_guard lock(mutex_);
     if (!enabled_) return;
-    hideTimer_.cancel();
     if (activityCount_ == 0) {
-      hideTimer_ = timerThread().scheduleTimer(std::chrono::milliseconds(170), false, [this] { updateIndicator(); });
+      if (moveHideDeadline()) postHideCheck(kHideDelay);
       return;
     }
+  }
+  // A start needs no cancelling: the armed check finds the activity.
+  updateIndicator();
+}
+
+bool NetworkActivityIndicatorManager::moveHideDeadline() {
+  hideDeadline_ = std::chrono::steady_clock::now() + kHideDelay;
+  if (hideCheckArmed_) return false;
+  hideCheckArmed_ = true;
+  return true;
+}
+
+void NetworkActivityIndicatorManager::postHideCheck(std::chrono::steady_clock::duration delay) {
+  timerThread().postDelayed(delay, [this, alive = std::weak_ptr<int>(lifetime_)] {
+    if (auto held = alive.lock()) checkHide();
+  });
+}
+
+void NetworkActivityIndicatorManager::checkHide() {
+  {
+    std::lock_guard lock(mutex_);
+    auto now = std::chrono::steady_clock::now();
+    if (enabled_ && activityCount_ == 0 && now < hideDeadline_) {
+      postHideCheck(hideDeadline_ - now);
+      return;
+    }
+    hideCheckArmed_ = false;
   }
   updateIndicator();
 }

@@ -4,6 +4,7 @@
 // Showing takes effect at once; hiding waits 0.17 s (restarted by every
 // change) so that back-to-back requests do not flicker.
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -41,6 +42,11 @@ class NetworkActivityIndicatorManager {
 
  private:
   void activityChanged();
+  // Arms the hide check unless one is armed; true when the caller must post it.
+  bool moveHideDeadline();
+  void postHideCheck(std::chrono::steady_clock::duration delay);
+  // On the timer thread: hides once the deadline has passed, or waits on.
+  void checkHide();
   void updateIndicator();
 
   mutable std::recursive_mutex mutex_;
@@ -50,7 +56,12 @@ class NetworkActivityIndicatorManager {
   int activityCount_ = 0;
   bool shown_ = false;
   VisibilityHandler handler_;
-  platform::Timer hideTimer_;
+  // Hiding is due at this time. One check at a time waits for it on the
+  // timer thread, so a burst of requests never blocks on that thread.
+  std::chrono::steady_clock::time_point hideDeadline_;
+  bool hideCheckArmed_ = false;
+  // Checks hold it weakly: one that fires after the manager is gone does nothing.
+  std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
   platform::ScopedObserver startObserver_;
   platform::ScopedObserver finishObserver_;
 };
