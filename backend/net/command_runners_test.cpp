@@ -9,6 +9,8 @@
 #include <future>
 #include <map>
 #include <regex>
+#include <thread>
+#include <vector>
 
 #include "../core/test_support.hpp"
 #include "../http/loopback_server_test_support.hpp"
@@ -228,6 +230,46 @@ TEST_F(RunnerTest, CancellationBeforeAndDuringARun) {
   flag->cancel();
   release.set_value();
   EXPECT_TRUE(wait(task).isCancelled());
+}
+
+// Small answers are read on the network thread and large ones on the
+// background queue; both reach the task. An answer the typed decoder refuses
+// fails its own task and leaves the runner working.
+TEST_F(RunnerTest, AnswersOfAnySizeAndRefusedAnswersEndTheTask) {
+  std::string big(200 * 1024, 'x');
+  answer(200, "{\"result\":\"" + big + "\"}");
+  auto large = wait(NetworkCommandRunner::runCommandAsync(find()));
+  ASSERT_FALSE(large.error());
+  EXPECT_EQ(large.result().result, Value(big));
+
+  answer(200, "{\"result\":{\"__type\":\"Pointer\",\"className\":\"_Nope\",\"objectId\":\"x\"}}");
+  auto refused = wait(NetworkCommandRunner::runCommandAsync(find()));
+  EXPECT_TRUE(refused.exception());
+
+  answer(200, "{\"result\":2}");
+  auto after = wait(NetworkCommandRunner::runCommandAsync(find()));
+  ASSERT_FALSE(after.error());
+  EXPECT_EQ(after.result().result.longLongValue(), 2);
+}
+
+// Cancelling the runner's queue cancels the completions waiting in it too;
+// each of their runs must still end rather than wait for ever.
+TEST_F(RunnerTest, CancellingTheQueueEndsEveryWaitingRun) {
+  auto arrivals = std::make_shared<std::atomic<int>>(0);
+  auto release = std::make_shared<std::promise<void>>();
+  auto released = release->get_future().share();
+  server_.setHandler([arrivals, released](const httplib::Request&, httplib::Response& response) {
+    ++*arrivals;
+    released.wait();
+    response.set_content("{\"result\":1}", "application/json");
+  });
+  std::vector<Task<CommandResult>> tasks;
+  for (int i = 0; i < 4; ++i) tasks.push_back(NetworkCommandRunner::runCommandAsync(find()));
+  while (arrivals->load() < 3) std::this_thread::yield();
+  NetworkCommandRunner::queue().cancelAllOperations();
+  release->set_value();
+  for (auto& task : tasks) EXPECT_TRUE(wait(task).isCancelled());
+  EXPECT_EQ(server_.requestCount(), 3u);
 }
 
 TEST_F(RunnerTest, CachePolicies) {

@@ -5,6 +5,7 @@
 #include "backend/http/oauth.hpp"
 #include "backend/internal_utils.hpp"
 #include "backend/net/command_runners.hpp"
+#include "command_completion_operation.hpp"
 
 namespace backend::net {
 namespace {
@@ -88,14 +89,7 @@ Task<CommandResult> NetworkCommandRunner::runCommandAsync(const CommandPtr& comm
   if (cancellation && cancellation->isCancelled()) return Task<CommandResult>::cancelledTask();
   auto request = createRequest(command);
   TaskCompletionSource<CommandResult> source;
-  auto completion = http::BlockOperation::create([request, cancellation, source] {
-    if (cancellation && cancellation->isCancelled()) {
-      source.trySetCancelled();
-      return;
-    }
-    commandOutcome(*request).forwardTo(source.task());
-  });
-  completion->addDependency(request);
+  auto completion = std::make_shared<CommandCompletionOperation>(request, cancellation, source);
   enqueue(request);
   enqueue(completion);
   return source.task();
