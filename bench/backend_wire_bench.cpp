@@ -10,6 +10,8 @@
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,7 +31,8 @@ constexpr const char* kAnswer = R"({"result":[{"objectId":"a1","title":"Story"}]
 class AnswerServer {
  public:
   AnswerServer() {
-    server_.Post(".*", [](const httplib::Request&, httplib::Response& response) {
+    server_.Post(".*", [this](const httplib::Request& request, httplib::Response& response) {
+      noteConnection(request.remote_port);
       response.set_content(kAnswer, "application/json");
     });
     // Without it the server's separate head and body writes wait on the
@@ -47,7 +50,22 @@ class AnswerServer {
   }
   std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
+  // Client connections seen since the last call: each has its own port.
+  std::size_t takeConnectionCount() {
+    std::lock_guard lock(mutex_);
+    auto count = clientPorts_.size();
+    clientPorts_.clear();
+    return count;
+  }
+
  private:
+  void noteConnection(int clientPort) {
+    std::lock_guard lock(mutex_);
+    clientPorts_.insert(clientPort);
+  }
+
+  std::mutex mutex_;
+  std::set<int> clientPorts_;
   httplib::Server server_;
   int port_ = 0;
   std::thread thread_;
@@ -82,7 +100,7 @@ backend::net::CommandPtr findCommand() {
 }
 
 void BM_NetworkRunnerFind(benchmark::State& state) {
-  setup();
+  setup().server.takeConnectionCount();
   for (auto _ : state) {
     std::vector<backend::AnyTask> tasks;
     tasks.reserve(kRequests);
@@ -94,6 +112,8 @@ void BM_NetworkRunnerFind(benchmark::State& state) {
   }
   state.counters["requests_per_s"] =
       benchmark::Counter(double(kRequests) * state.iterations(), benchmark::Counter::kIsRate);
+  // Kept-alive connections make this the concurrency, not the request count.
+  state.counters["connections"] = double(setup().server.takeConnectionCount());
 }
 
 // The peer: the same request (URL, headers, body) as the runner puts on the
@@ -130,7 +150,7 @@ void startTransfer(CURLM* multi, Transfer& transfer) {
 }
 
 void BM_RawCurlMultiFind(benchmark::State& state) {
-  setup();
+  setup().server.takeConnectionCount();
   RawRequest request = sampleRequest();
   CURLM* multi = curl_multi_init();
   std::vector<Transfer> transfers(kConcurrency);
@@ -183,6 +203,7 @@ void BM_RawCurlMultiFind(benchmark::State& state) {
   curl_multi_cleanup(multi);
   state.counters["requests_per_s"] =
       benchmark::Counter(double(kRequests) * state.iterations(), benchmark::Counter::kIsRate);
+  state.counters["connections"] = double(setup().server.takeConnectionCount());
 }
 
 }  // namespace
