@@ -7,13 +7,13 @@
 #include <optional>
 #include <string>
 
+#include "overscroll_pull.hpp"
 #include "platform/bundle.hpp"
 #include "platform/ui/control.hpp"
 #include "platform/ui/gesture_recognizer.hpp"
 #include "platform/ui/label.hpp"
 #include "platform/ui/search_bar.hpp"
 #include "platform/ui/table_view.hpp"
-#include "overscroll_pull.hpp"
 #include "web_view.hpp"
 
 namespace gtk {

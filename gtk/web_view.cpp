@@ -77,6 +77,7 @@ struct WebView::Impl {
   ui::URLRequest request;
   // From a load this view started until WebKit finishes, fails or refuses it.
   bool loadPending = false;
+  // What the page last said about its scroll position.
   bool scrolledToTop = true;
   // Set while the delegate is being asked, so loads it starts wait for the
   // decision to be answered first.
