@@ -258,7 +258,9 @@ TEST_F(CommandCacheTest, ConfigurationStartsTheSharedQueueInThePrivateDirectory)
   EXPECT_EQ(shared.cachePath(), InternalUtils::privateDataDir() / "Command Cache");
   EXPECT_EQ(&CommandCache::defaultInstance(), &shared);
   // Only where the file system takes user attributes.
-  if (platform::setExcludedFromBackup(root_)) EXPECT_TRUE(platform::isExcludedFromBackup(shared.cachePath()));
+  if (platform::setExcludedFromBackup(root_)) {
+    EXPECT_TRUE(platform::isExcludedFromBackup(shared.cachePath()));
+  }
   // The loopback devserver counts as reachable.
   auto task = shared.runEventuallyAsync(note(5), nullptr);
   EXPECT_FALSE(finished(task).error());
