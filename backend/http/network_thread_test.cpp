@@ -1,11 +1,6 @@
-#include "network_thread.hpp"
-
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
 #include <future>
-#include <thread>
 #include <vector>
 
 #include "backend/http/url_connection_operation.hpp"
@@ -112,35 +107,6 @@ TEST(NetworkThread, AHandleFreedByCancelServesTheNextTransfer) {
   EXPECT_EQ(slow->error()->code, kURLErrorCancelled);
   EXPECT_FALSE(next->error());
   EXPECT_EQ(next->responseString(), "fresh");
-}
-
-// Work posted from the thread itself and from others all runs, each
-// poster's in its order.
-TEST(NetworkThread, PostsFromEveryThreadRunInTheirOrder) {
-  auto& thread = NetworkThread::shared();
-  constexpr int kPosters = 4, kEach = 500;
-  std::vector<std::vector<int>> seen(kPosters + 1);
-  std::promise<void> allDone;
-  auto remaining = std::make_shared<std::atomic<int>>(kPosters * kEach + kEach);
-  auto note = [&, remaining](int poster, int index) {
-    seen[poster].push_back(index);
-    if (--*remaining == 0) allDone.set_value();
-  };
-  thread.post([&] {
-    for (int i = 0; i < kEach; ++i) thread.post([&, i] { note(kPosters, i); });
-  });
-  std::vector<std::thread> posters;
-  for (int p = 0; p < kPosters; ++p) {
-    posters.emplace_back([&, p] {
-      for (int i = 0; i < kEach; ++i) thread.post([&, p, i] { note(p, i); });
-    });
-  }
-  for (auto& poster : posters) poster.join();
-  allDone.get_future().wait();
-  for (const auto& list : seen) {
-    ASSERT_EQ(list.size(), static_cast<std::size_t>(kEach));
-    EXPECT_TRUE(std::is_sorted(list.begin(), list.end()));
-  }
 }
 
 }  // namespace
