@@ -316,12 +316,16 @@ TEST_F(NewsreaderWindow, TakesRealPointerInputForRefreshAndTheSidebarAndShowsThe
   ASSERT_TRUE(reader.run("screens")) << reader.output();
   const auto stillOpen = shoot(reader, "10-pan-slow-stays-open");
   EXPECT_GE(linesOf(stillOpen, sidebar, kSeparator[0], kSeparator[1], kSeparator[2]), 3);
-  // The same 100 points as a quick swipe close it.
-  ASSERT_TRUE(xdotool("mousemove" + on + "40 452 mousedown 1 mousemove" + on + "65 452 mousemove" + on +
-                      "90 452 mousemove" + on + "115 452 mousemove" + on + "140 452 mouseup 1"));
-  ASSERT_TRUE(reader.run("screens")) << reader.output();
-  const auto closed = shoot(reader, "11-pan-swipe-closed");
-  EXPECT_EQ(linesOf(closed, sidebar, kSeparator[0], kSeparator[1], kSeparator[2]), 0);
+  // The same 100 points as a quick swipe close it. A swipe that a loaded
+  // machine stretched below the threshold leaves it open, so it may be tried
+  // again a few times.
+  const auto swipeClosed = [&] {
+    EXPECT_TRUE(xdotool("mousemove" + on + "40 452 mousedown 1 mousemove" + on + "65 452 mousemove" + on +
+                        "90 452 mousemove" + on + "115 452 mousemove" + on + "140 452 mouseup 1"));
+    EXPECT_TRUE(reader.run("screens")) << reader.output();
+    return linesOf(shoot(reader, "11-pan-swipe-closed"), sidebar, kSeparator[0], kSeparator[1], kSeparator[2]) == 0;
+  };
+  EXPECT_TRUE(swipeClosed() || swipeClosed() || swipeClosed()) << "a quick swipe leaves the sidebar open";
 
   // A push with a badge: the window title counts it.
   ASSERT_TRUE(waitForProviderRegistration(server_)) << reader.output();
