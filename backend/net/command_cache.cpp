@@ -82,7 +82,8 @@ CommandCache& CommandCache::defaultInstance() {
   auto root = platform::Sandbox::root();
   if (!queue.current || queue.root != root) {
     if (queue.current) {
-      queue.current->reachability_.reset();
+      // Stopped, not destroyed: the queue's first reading of the flags may still be running.
+      if (queue.current->reachability_) queue.current->reachability_->stop();
       queue.current->pause();
       queue.retired.push_back(std::move(queue.current));
     }
