@@ -6,13 +6,13 @@
 
 #include "backend/http/http_client.hpp"
 #include "backend/http/json_request_operation.hpp"
-#include "loopback_server_test_support.hpp"
+#include "raw_http_server_test_support.hpp"
 #include "platform/run_loop.hpp"
 
 namespace backend::http {
 namespace {
 
-using backend::testing::LoopbackServer;
+using backend::testing::RawHTTPServer;
 using platform::RunLoop;
 using platform::Value;
 using namespace std::chrono_literals;
@@ -28,12 +28,11 @@ std::shared_future<void> finished(const std::shared_ptr<HTTPRequestOperation>& o
 }
 
 TEST(HTTPClientOperations, CancelAllMatchesMethodAndResolvedPathOnly) {
-  LoopbackServer server;
   auto release = std::make_shared<std::promise<void>>();
   std::shared_future<void> released = release->get_future().share();
-  server.setHandler([released](const httplib::Request&, httplib::Response& response) {
+  RawHTTPServer server([released](const std::string&, int socket) {
     released.wait();
-    response.set_content("done", "text/plain");
+    RawHTTPServer::send(socket, "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 4\r\n\r\ndone");
   });
   HTTPClient client(server.url() + "/2/");
   auto getA = operationFor(client, "GET", "slow/a");
@@ -47,7 +46,7 @@ TEST(HTTPClientOperations, CancelAllMatchesMethodAndResolvedPathOnly) {
     done.push_back(finished(operation));
     client.enqueueHTTPRequestOperation(operation);
   }
-  ASSERT_TRUE(RunLoop::main().runUntil([&] { return server.requestCount() == 4; }, 60s));
+  ASSERT_TRUE(RunLoop::main().runUntil([&] { return server.requestHeads().size() == 4; }, 60s));
 
   client.cancelAllHTTPOperationsWithMethod("GET", "slow/a");
   for (int i : {0, 1, 4}) {
@@ -66,14 +65,13 @@ TEST(HTTPClientOperations, CancelAllMatchesMethodAndResolvedPathOnly) {
   done[2].wait();
   EXPECT_FALSE(postA->error());
   EXPECT_EQ(postA->responseString(), "done");
-  EXPECT_EQ(server.requestCount(), 4u);  // the queued one never went out
+  EXPECT_EQ(server.requestHeads().size(), 4u);  // the queued one never went out
 }
 
 TEST(HTTPClientOperations, BatchReportsEachFinishInOrderAndCompletesOnce) {
-  LoopbackServer server;
-  server.setHandler([](const httplib::Request& request, httplib::Response& response) {
-    if (request.path == "/missing") response.status = 404;
-    response.set_content("x", "text/plain");
+  RawHTTPServer server([](const std::string& head, int socket) {
+    auto status = head.starts_with("GET /missing ") ? "404 Not Found" : "200 OK";
+    RawHTTPServer::send(socket, std::string("HTTP/1.1 ") + status + "\r\nContent-Length: 1\r\n\r\nx");
   });
   HTTPClient client(server.url() + "/");
   std::vector<std::pair<std::size_t, std::size_t>> progress;

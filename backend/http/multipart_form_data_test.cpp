@@ -1,21 +1,22 @@
 #include "backend/http/multipart_form_data.hpp"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <future>
+#include <mutex>
 
 #include "backend/http/http_client.hpp"
+#include "file_test_support.hpp"
 #include "loopback_server_test_support.hpp"
 #include "platform/exceptions.hpp"
 
 namespace backend::http {
 namespace {
 
+using backend::testing::binaryBytes;
 using backend::testing::LoopbackServer;
+using backend::testing::TempDir;
 using platform::Value;
 namespace fs = std::filesystem;
 
@@ -30,41 +31,22 @@ std::string readAll(const RequestBodyStream& stream) {
   throw std::runtime_error("body read failed");
 }
 
-class TempDir {
- public:
-  TempDir() : path_(fs::temp_directory_path() / ("multipart-" + std::to_string(::getpid()) + "-" + std::to_string(counter++))) {
-    fs::create_directories(path_);
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  std::string file(const std::string& name, const std::string& contents) const {
-    auto path = (path_ / name).string();
-    std::ofstream(path, std::ios::binary) << contents;
-    return path;
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  static inline int counter = 0;
-  fs::path path_;
-};
-
-std::string binaryBytes(std::size_t size) {
-  std::string bytes(size, '\0');
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + 7) % 256);
-  return bytes;
-}
-
 struct Sent {
   std::shared_ptr<HTTPRequestOperation> operation;
   std::multimap<std::string, httplib::MultipartFormData> parts;
   std::string contentLength;
 };
 
+// Sends the request and returns what the server parsed out of it.
 Sent send(LoopbackServer& server, URLRequest request) {
-  auto received = std::make_shared<Sent>();
-  server.setHandler([received](const httplib::Request& request, httplib::Response& response) {
-    for (const auto& [name, part] : request.files) received->parts.emplace(name, part);
-    received->contentLength = request.get_header_value("Content-Length");
+  struct Parsed {
+    std::mutex mutex;
+    std::multimap<std::string, httplib::MultipartFormData> parts;
+  };
+  auto parsed = std::make_shared<Parsed>();
+  server.setHandler([parsed](const httplib::Request& request, httplib::Response& response) {
+    std::lock_guard lock(parsed->mutex);
+    for (const auto& [name, part] : request.files) parsed->parts.emplace(name, part);
     response.set_content("ok", "text/plain");
   });
   auto operation = HTTPRequestOperation::create(std::move(request));
@@ -72,8 +54,9 @@ Sent send(LoopbackServer& server, URLRequest request) {
   operation->whenFinished([&] { done.set_value(); });
   operation->start();
   done.get_future().wait();
-  received->operation = operation;
-  return *received;
+  auto requests = server.requests();
+  std::lock_guard lock(parsed->mutex);
+  return {operation, parsed->parts, requests.empty() ? std::string() : requests.back().header("Content-Length")};
 }
 
 TEST(MultipartForm, ServerReadsFieldsAndFilePartsWithBinaryBytesIntact) {
@@ -81,7 +64,8 @@ TEST(MultipartForm, ServerReadsFieldsAndFilePartsWithBinaryBytesIntact) {
   TempDir dir;
   auto large = binaryBytes(300 * 1024);
   auto largePath = dir.file("scan.PDF", large);
-  auto inMemory = std::string("\r\n--not-a-boundary\r\n\0\xff", 24);
+  static const char kTricky[] = "\r\n--not-a-boundary\r\n\0\xff";
+  auto inMemory = std::string(kTricky, sizeof kTricky - 1);
   HTTPClient client(server.url() + "/2/");
   auto request = client.multipartFormRequestWithMethod(
       "POST", "upload", Value::dictionary({{"title", "Vær & vind"}, {"tags", Value::array({"a", "b"})}, {"n", 3}}),
