@@ -241,6 +241,9 @@ void HTTPClient::cancelAllHTTPOperationsWithMethod(std::string_view method, std:
       }
     }
   }
+  // Waiting ones first: a running one that finishes frees its slot at once,
+  // and a waiting one not yet marked would be sent.
+  std::stable_partition(matching.begin(), matching.end(), [](const auto& operation) { return !operation->isExecuting(); });
   // Outside our lock: cancelling finishes operations, which calls back.
   for (auto& operation : matching) operation->cancel();
 }
