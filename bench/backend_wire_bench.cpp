@@ -211,20 +211,16 @@ void BM_RawCurlMultiFind(benchmark::State& state) {
 // The CPU column is the whole process's (the server's share is the same on
 // both sides). Medians of repetitions, as the machine may be shared; the
 // repetitions of both sides run interleaved so that both meet the same load.
-BENCHMARK(BM_RawCurlMultiFind)
-    ->Unit(benchmark::kMillisecond)
-    ->MeasureProcessCPUTime()
-    ->UseRealTime()
-    ->Iterations(2)
-    ->Repetitions(9)
-    ->ReportAggregatesOnly();
-BENCHMARK(BM_NetworkRunnerFind)
-    ->Unit(benchmark::kMillisecond)
-    ->MeasureProcessCPUTime()
-    ->UseRealTime()
-    ->Iterations(2)
-    ->Repetitions(9)
-    ->ReportAggregatesOnly();
+void measuredAlike(benchmark::internal::Benchmark* side) {
+  side->Unit(benchmark::kMillisecond)
+      ->MeasureProcessCPUTime()
+      ->UseRealTime()
+      ->Iterations(2)
+      ->Repetitions(9)
+      ->ReportAggregatesOnly();
+}
+BENCHMARK(BM_RawCurlMultiFind)->Apply(measuredAlike);
+BENCHMARK(BM_NetworkRunnerFind)->Apply(measuredAlike);
 
 int main(int argc, char** argv) {
   // Interleaving is the default here; a flag on the command line still wins.
