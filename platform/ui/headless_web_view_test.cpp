@@ -37,6 +37,8 @@ class LoopbackSite {
     });
     port_ = server_.bind_to_any_port("127.0.0.1");
     thread_ = std::thread([this] { server_.listen_after_bind(); });
+    // A stop before the listener runs is lost, and the join would then wait for ever.
+    while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   ~LoopbackSite() {
     server_.stop();
