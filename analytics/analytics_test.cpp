@@ -12,8 +12,8 @@
 #include "platform/log.hpp"
 #include "platform/reachability.hpp"
 #include "platform/run_loop.hpp"
-#include "test_collector.hpp"
-#include "test_support.hpp"
+#include "support/analytics/test_collector.hpp"
+#include "support/scratch_directory.hpp"
 
 extern char** environ;
 
@@ -40,7 +40,7 @@ class AnalyticsTest : public ::testing::Test {
   }
 
   platform::ManualReachabilitySource reachability;
-  testing::TemporaryDirectory dir;
+  test_support::ScratchDirectory dir;
   testing::TestCollector collector;
 };
 

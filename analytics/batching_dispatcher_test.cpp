@@ -7,10 +7,11 @@
 #include "analytics/fields.hpp"
 #include "analytics/hit_util.hpp"
 #include "analytics/reachability_checker.hpp"
+#include "platform/event_loop_thread.hpp"
 #include "platform/reachability.hpp"
 #include "platform/run_loop.hpp"
-#include "test_collector.hpp"
-#include "test_support.hpp"
+#include "support/analytics/test_collector.hpp"
+#include "support/scratch_directory.hpp"
 
 namespace analytics {
 namespace {
@@ -67,7 +68,7 @@ class DispatcherTest : public ::testing::Test {
     return statuses.back();
   }
 
-  testing::TemporaryDirectory dir;
+  test_support::ScratchDirectory dir;
   testing::TestCollector collector;
   platform::ManualReachabilitySource reachability;
   platform::EventLoopThread thread{"ANThread-test"};

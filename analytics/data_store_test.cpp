@@ -6,11 +6,12 @@
 #include <fstream>
 
 #include "analytics/analytics.hpp"
-#include "analytics/parameter_archive.hpp"
 #include "analytics/logger.hpp"
+#include "analytics/parameter_archive.hpp"
+#include "platform/event_loop_thread.hpp"
 #include "platform/log.hpp"
 #include "platform/notification_center.hpp"
-#include "test_support.hpp"
+#include "support/scratch_directory.hpp"
 
 namespace analytics {
 namespace {
@@ -47,7 +48,7 @@ class DataStoreTest : public ::testing::Test {
     sqlite3_close(db);
   }
 
-  testing::TemporaryDirectory dir;
+  test_support::ScratchDirectory dir;
   platform::EventLoopThread thread{"ANThread-test"};
 };
 

@@ -1,7 +1,7 @@
 #include "app/app_delegate.hpp"
 
 #include "backend/net/backend.hpp"
-#include "shell_test_fixture.hpp"
+#include "support/app/shell_fixture.hpp"
 
 namespace app {
 namespace {

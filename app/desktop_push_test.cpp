@@ -9,7 +9,7 @@
 #include "app/http_get.hpp"
 #include "devserver/push_gateway.hpp"
 #include "devserver/server.hpp"
-#include "shell_test_fixture.hpp"
+#include "support/app/shell_fixture.hpp"
 
 namespace app {
 namespace {

@@ -1,6 +1,6 @@
 #include "app/sidebar_view_controller.hpp"
 
-#include "shell_test_fixture.hpp"
+#include "support/app/shell_fixture.hpp"
 
 namespace app {
 namespace {

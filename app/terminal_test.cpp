@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-#include "shell_test_fixture.hpp"
+#include "support/app/shell_fixture.hpp"
 
 namespace app::terminal {
 namespace {

@@ -1,7 +1,7 @@
 #include "app/view_controller.hpp"
 
 #include "app/nav_bar_dressing.hpp"
-#include "shell_test_fixture.hpp"
+#include "support/app/shell_fixture.hpp"
 
 namespace app {
 namespace {

@@ -15,6 +15,7 @@
 #include "analytics/request_builder.hpp"
 #include "analytics/tracker_model.hpp"
 #include "platform/event_loop_thread.hpp"
+#include "support/scratch_directory.hpp"
 
 namespace {
 
@@ -22,16 +23,6 @@ using Clock = std::chrono::steady_clock;
 using platform::Value;
 
 constexpr int kRound = 500;
-
-struct ScratchDirectory {
-  ScratchDirectory() {
-    std::random_device random;
-    path = std::filesystem::temp_directory_path() / ("analytics-bench-" + std::to_string(random()));
-    std::filesystem::create_directories(path);
-  }
-  ~ScratchDirectory() { std::filesystem::remove_all(path); }
-  std::filesystem::path path;
-};
 
 analytics::ParameterMap typicalHit(int i) {
   analytics::TrackerModel model([] { return std::string("5e2d5a6c-1f7e-4c3b-9d7e-0a1b2c3d4e5f"); });
@@ -82,15 +73,15 @@ class BareSqlite {
 
 // Alternating rounds of the two, so both see the same machine load.
 void BM_PersistHitsVsBareSqlite(benchmark::State& state) {
-  ScratchDirectory dir;
+  test_support::ScratchDirectory dir;
   platform::EventLoopThread thread("ANThread-bench");
   analytics::DataStore::Options options;
-  options.directory = dir.path;
+  options.directory = dir.path();
   options.thread = &thread;
   options.maxHitCount = static_cast<std::uint64_t>(state.range(0));
   analytics::DataStore store(options);
   store.clientId();  // set-up done
-  BareSqlite bare(dir.path / "bare.sql");
+  BareSqlite bare(dir.path() / "bare.sql");
   auto parameters = typicalHit(0);
   std::string blob = analytics::encodeParameterArchive(parameters);
   Clock::duration storeTime{}, bareTime{};

@@ -21,6 +21,8 @@
 #include "backend/net/command_runners.hpp"
 #include "platform/sandbox.hpp"
 #include "ratio_reporter.hpp"
+#include "support/loopback_server.hpp"
+#include "support/scratch_directory.hpp"
 
 namespace {
 
@@ -30,25 +32,7 @@ constexpr const char* kAnswer = R"({"result":[{"objectId":"a1","title":"Story"}]
 
 class AnswerServer {
  public:
-  AnswerServer() {
-    server_.Post(".*", [this](const httplib::Request& request, httplib::Response& response) {
-      noteConnection(request.remote_port);
-      response.set_content(kAnswer, "application/json");
-    });
-    // Without it the server's separate head and body writes wait on the
-    // client's delayed acknowledgement, and both sides measure that wait.
-    server_.set_tcp_nodelay(true);
-    // Connections stay open for the whole run, as a busy server's would.
-    server_.set_keep_alive_max_count(1000000);
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-    while (!server_.is_running()) std::this_thread::yield();
-  }
-  ~AnswerServer() {
-    server_.stop();
-    thread_.join();
-  }
-  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  std::string url() const { return server_.url(); }
 
   // Client connections seen since the last call: each has its own port.
   std::size_t takeConnectionCount() {
@@ -64,28 +48,35 @@ class AnswerServer {
     clientPorts_.insert(clientPort);
   }
 
+  static void tune(httplib::Server& server) {
+    // Without it the server's separate head and body writes wait on the
+    // client's delayed acknowledgement, and both sides measure that wait.
+    server.set_tcp_nodelay(true);
+    // Connections stay open for the whole run, as a busy server's would.
+    server.set_keep_alive_max_count(1000000);
+    server.set_keep_alive_timeout(5);
+  }
+
   std::mutex mutex_;
   std::set<int> clientPorts_;
-  httplib::Server server_;
-  int port_ = 0;
-  std::thread thread_;
+  test_support::LoopbackServer server_{
+      [this](const httplib::Request& request, httplib::Response& response) {
+        noteConnection(request.remote_port);
+        response.set_content(kAnswer, "application/json");
+      },
+      test_support::LoopbackServer::Recording::Off, tune};
 };
 
 // One process-wide set-up: a private sandbox, the server, the client's
 // configuration.
 struct Setup {
   Setup() {
-    root = std::filesystem::temp_directory_path() / ("vv-bench-wire-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(root);
     platform::Sandbox::setRoot(root);
     backend::InternalUtils::setServer(server.url());
     backend::net::Backend::setApplicationId("bench-app-id", "bench-client-key");
   }
-  ~Setup() {
-    std::error_code ignored;
-    std::filesystem::remove_all(root, ignored);
-  }
-  std::filesystem::path root;
+  test_support::ScratchDirectory scratch;
+  const std::filesystem::path root = scratch.path();
   AnswerServer server;
 };
 

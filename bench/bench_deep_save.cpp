@@ -20,6 +20,7 @@
 #include "devserver/server.hpp"
 #include "platform/sandbox.hpp"
 #include "ratio_reporter.hpp"
+#include "support/scratch_directory.hpp"
 
 namespace {
 
@@ -33,8 +34,6 @@ constexpr int kFanOut = 10;
 // One devserver and a configured client for the whole run.
 struct Service {
   Service() {
-    root = std::filesystem::temp_directory_path() / ("bench-deep-save-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(root);
     platform::Sandbox::setRoot(root);
     server.start();
     backend::InternalUtils::setServer(server.baseUrl());
@@ -43,8 +42,6 @@ struct Service {
   }
   ~Service() {
     server.stop();
-    std::error_code ignored;
-    std::filesystem::remove_all(root, ignored);
   }
 
   // Backend commands the service has received so far.
@@ -64,7 +61,8 @@ struct Service {
   }
   void forgetCommands() { httplib::Client("127.0.0.1", server.port()).Delete("/_admin/requests"); }
 
-  std::filesystem::path root;
+  test_support::ScratchDirectory scratch;
+  const std::filesystem::path root = scratch.path();
   devserver::Server server{devserver::Server::Options{}};
 };
 

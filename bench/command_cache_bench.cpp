@@ -24,6 +24,7 @@
 #include "backend/net/command_runners.hpp"
 #include "devserver/server.hpp"
 #include "platform/sandbox.hpp"
+#include "support/scratch_directory.hpp"
 
 namespace {
 
@@ -48,8 +49,6 @@ CommandPtr note(int n) {
 // One sandbox and one devserver for the whole run.
 struct Environment {
   Environment() {
-    root = fs::temp_directory_path() / ("command-cache-bench-" + std::to_string(::getpid()));
-    fs::create_directories(root);
     platform::Sandbox::setRoot(root);
     devserver::Server::Options options;
     options.applications.emplace_back("BenchApp", "bench-key");
@@ -60,15 +59,14 @@ struct Environment {
   }
   ~Environment() {
     server->stop();
-    std::error_code error;
-    fs::remove_all(root, error);
   }
   fs::path freshDirectory(const std::string& name) {
     auto path = root / (name + std::to_string(++runs));
     fs::create_directories(path);
     return path;
   }
-  fs::path root;
+  test_support::ScratchDirectory scratch;
+  const std::filesystem::path root = scratch.path();
   std::unique_ptr<devserver::Server> server;
   int runs = 0;
 };

@@ -21,6 +21,7 @@
 #include "backend/net/key_value_cache.hpp"
 #include "platform/sandbox.hpp"
 #include "ratio_reporter.hpp"
+#include "support/scratch_directory.hpp"
 
 namespace {
 
@@ -42,8 +43,6 @@ std::string valueFor(int i) {
 
 struct Setup {
   Setup() {
-    root = std::filesystem::temp_directory_path() / ("vv-bench-kv-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(root);
     platform::Sandbox::setRoot(root);
     cache = std::make_unique<KeyValueCache>("BenchKeyValueCache");
     for (int i = 0; i < kRecords; ++i) {
@@ -54,10 +53,9 @@ struct Setup {
   }
   ~Setup() {
     cache.reset();
-    std::error_code ignored;
-    std::filesystem::remove_all(root, ignored);
   }
-  std::filesystem::path root;
+  test_support::ScratchDirectory scratch;
+  const std::filesystem::path root = scratch.path();
   std::unique_ptr<KeyValueCache> cache;
   std::unordered_map<std::string, std::string> map;
 };

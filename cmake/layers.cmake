@@ -25,7 +25,8 @@ function(vv_layer NAME)
 endfunction()
 
 # The tests of a layer: every *_test.cpp under DIR in one executable, each
-# GoogleTest case its own CTest test labelled with the layer's name.
+# GoogleTest case its own CTest test labelled with the layer's name. Every
+# test executable gets the shared test toolkit (tests/support).
 function(vv_layer_tests NAME)
   cmake_parse_arguments(ARG "" "DIR;LABEL" "LIBS;EXCLUDE" ${ARGN})
   if(NOT ARG_DIR)
@@ -43,7 +44,7 @@ function(vv_layer_tests NAME)
   endif()
   add_executable(${NAME}_tests ${_tests})
   target_include_directories(${NAME}_tests PRIVATE ${ARG_DIR})
-  target_link_libraries(${NAME}_tests PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${NAME}_tests PRIVATE ${ARG_LIBS} vv_testing GTest::gtest GTest::gmock GTest::gtest_main)
   gtest_discover_tests(${NAME}_tests
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60

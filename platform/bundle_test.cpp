@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "scratch_directory.hpp"
+#include "support/scratch_directory.hpp"
 
 namespace platform {
 namespace {
@@ -41,7 +41,7 @@ TEST(Bundle, InfoDictionaryCannotBeChangedThroughACopy) {
 }
 
 TEST(Bundle, ResourcesAreFoundOnlyInsideTheResourcesDirectory) {
-  testing::ScratchDirectory scratch;
+  test_support::ScratchDirectory scratch;
   fs::create_directory(scratch / "resources");
   std::ofstream(scratch / "resources" / "ping.caf") << "sound";
   std::ofstream(scratch / "secret.txt") << "outside";

@@ -7,13 +7,13 @@
 
 #include "platform/log.hpp"
 #include "platform/sandbox.hpp"
-#include "scratch_directory.hpp"
+#include "support/scratch_directory.hpp"
 
 namespace platform {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ScratchDirectory;
+using test_support::ScratchDirectory;
 
 Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
 

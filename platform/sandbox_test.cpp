@@ -6,13 +6,13 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "scratch_directory.hpp"
+#include "support/scratch_directory.hpp"
 
 namespace platform {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ScratchDirectory;
+using test_support::ScratchDirectory;
 
 void writePlain(const fs::path& path, const std::string& content) { std::ofstream(path, std::ios::binary) << content; }
 

@@ -9,13 +9,13 @@
 #include "platform/exceptions.hpp"
 #include "platform/log.hpp"
 #include "platform/sandbox.hpp"
-#include "scratch_directory.hpp"
+#include "support/scratch_directory.hpp"
 
 namespace platform {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ScratchDirectory;
+using test_support::ScratchDirectory;
 
 TEST(UserDefaults, EveryKindSurvivesAReopen) {
   ScratchDirectory scratch;

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "reveal_test_support.hpp"
+#include "support/reveal/reveal_fixture.hpp"
 
 namespace reveal {
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "reveal/reveal_controller.hpp"
-#include "reveal_test_support.hpp"
+#include "support/reveal/reveal_fixture.hpp"
 
 namespace reveal {
 namespace {

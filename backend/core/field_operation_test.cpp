@@ -7,7 +7,7 @@
 #include "backend/object.hpp"
 #include "platform/exceptions.hpp"
 #include "platform/json.hpp"
-#include "test_support.hpp"
+#include "support/backend/object_fixture.hpp"
 
 namespace backend {
 namespace {

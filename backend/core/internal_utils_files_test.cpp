@@ -5,7 +5,7 @@
 #include "platform/exceptions.hpp"
 #include "platform/log.hpp"
 #include "platform/sandbox.hpp"
-#include "test_support.hpp"
+#include "support/backend/object_fixture.hpp"
 
 namespace backend {
 namespace {

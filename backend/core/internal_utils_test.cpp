@@ -10,7 +10,7 @@
 #include "platform/exceptions.hpp"
 #include "platform/json.hpp"
 #include "platform/log.hpp"
-#include "test_support.hpp"
+#include "support/backend/object_fixture.hpp"
 
 namespace backend {
 namespace {

@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "backend/object.hpp"
-#include "test_support.hpp"
+#include "support/backend/object_fixture.hpp"
 
 namespace backend {
 namespace {

@@ -7,7 +7,7 @@
 #include "backend/internal_utils.hpp"
 #include "backend/object.hpp"
 #include "platform/sandbox.hpp"
-#include "test_support.hpp"
+#include "support/backend/object_fixture.hpp"
 
 namespace backend {
 namespace {

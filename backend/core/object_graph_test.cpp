@@ -7,7 +7,7 @@
 
 #include "backend/object.hpp"
 #include "backend/object_save_hooks.hpp"
-#include "test_support.hpp"
+#include "support/backend/object_fixture.hpp"
 
 namespace backend {
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/exceptions.hpp"
-#include "test_support.hpp"
+#include "support/backend/object_fixture.hpp"
 
 namespace backend {
 namespace {

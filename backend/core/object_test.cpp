@@ -5,7 +5,7 @@
 #include "backend/internal_utils.hpp"
 #include "platform/exceptions.hpp"
 #include "platform/json.hpp"
-#include "test_support.hpp"
+#include "support/backend/object_fixture.hpp"
 
 namespace backend {
 namespace {

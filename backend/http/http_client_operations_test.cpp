@@ -6,8 +6,8 @@
 
 #include "backend/http/http_client.hpp"
 #include "backend/http/json_request_operation.hpp"
-#include "raw_http_server_test_support.hpp"
 #include "platform/run_loop.hpp"
+#include "support/backend/raw_http_server.hpp"
 
 namespace backend::http {
 namespace {

@@ -7,16 +7,17 @@
 #include <mutex>
 
 #include "backend/http/http_client.hpp"
-#include "file_test_support.hpp"
-#include "loopback_server_test_support.hpp"
 #include "platform/exceptions.hpp"
+#include "support/backend/files.hpp"
+#include "support/backend/loopback_server.hpp"
+#include "support/scratch_directory.hpp"
 
 namespace backend::http {
 namespace {
 
 using backend::testing::binaryBytes;
 using backend::testing::LoopbackServer;
-using backend::testing::TempDir;
+using test_support::ScratchDirectory;
 using platform::Value;
 namespace fs = std::filesystem;
 
@@ -61,7 +62,7 @@ Sent send(LoopbackServer& server, URLRequest request) {
 
 TEST(MultipartForm, ServerReadsFieldsAndFilePartsWithBinaryBytesIntact) {
   LoopbackServer server;
-  TempDir dir;
+  ScratchDirectory dir;
   auto large = binaryBytes(300 * 1024);
   auto largePath = dir.file("scan.PDF", large);
   static const char kTricky[] = "\r\n--not-a-boundary\r\n\0\xff";
@@ -127,7 +128,7 @@ TEST(MultipartForm, FramingFollowsTheBoundaryAndNamesCannotBreakIt) {
 }
 
 TEST(MultipartForm, UnreadableFilesAreRefusedAndAShrunkenFileFailsTheUpload) {
-  TempDir dir;
+  ScratchDirectory dir;
   MultipartFormData form("B");
   auto missing = form.appendPartWithFileURL((dir.path() / "missing.txt").string(), "f");
   ASSERT_TRUE(missing);

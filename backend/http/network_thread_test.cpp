@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "backend/http/url_connection_operation.hpp"
-#include "loopback_server_test_support.hpp"
+#include "support/backend/loopback_server.hpp"
 
 namespace backend::http {
 namespace {

@@ -7,8 +7,8 @@
 
 #include "backend/http/json_request_operation.hpp"
 #include "backend/http/network_activity_indicator_manager.hpp"
-#include "loopback_server_test_support.hpp"
 #include "platform/notification_center.hpp"
+#include "support/backend/loopback_server.hpp"
 
 namespace backend::http {
 namespace {

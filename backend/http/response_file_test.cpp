@@ -7,19 +7,20 @@
 #include <future>
 
 #include "backend/http/http_request_operation.hpp"
-#include "file_test_support.hpp"
-#include "loopback_server_test_support.hpp"
-#include "raw_http_server_test_support.hpp"
 #include "platform/exceptions.hpp"
+#include "support/backend/files.hpp"
+#include "support/backend/loopback_server.hpp"
+#include "support/backend/raw_http_server.hpp"
+#include "support/scratch_directory.hpp"
 
 namespace backend::http {
 namespace {
 
 using backend::testing::binaryBytes;
-using backend::testing::fileContents;
+using test_support::fileContents;
 using backend::testing::LoopbackServer;
 using backend::testing::RawHTTPServer;
-using backend::testing::TempDir;
+using test_support::ScratchDirectory;
 namespace fs = std::filesystem;
 
 std::shared_ptr<HTTPRequestOperation> download(const std::string& url, const std::string& path) {
@@ -73,7 +74,7 @@ Resumed pauseAtHalfAndResume(const std::string& body, const std::string& path,
 
 TEST(ResponseFile, BodyGoesToTheFileNotToMemory) {
   LoopbackServer server;
-  TempDir dir;
+  ScratchDirectory dir;
   auto body = binaryBytes(1 << 20);
   server.setHandler([body](const httplib::Request&, httplib::Response& response) {
     response.set_content(body, "application/octet-stream");
@@ -87,7 +88,7 @@ TEST(ResponseFile, BodyGoesToTheFileNotToMemory) {
 }
 
 TEST(ResponseFile, A206ContinuesTheFileWhereThePauseLeftIt) {
-  TempDir dir;
+  ScratchDirectory dir;
   auto body = binaryBytes(200000);
   auto resumed = pauseAtHalfAndResume(body, dir / "resumed.bin", [&](int socket) {
     RawHTTPServer::send(socket,
@@ -104,7 +105,7 @@ TEST(ResponseFile, A206ContinuesTheFileWhereThePauseLeftIt) {
 }
 
 TEST(ResponseFile, AFullAnswerAfterAPauseReplacesTheFileEntirely) {
-  TempDir dir;
+  ScratchDirectory dir;
   auto resumed = pauseAtHalfAndResume(binaryBytes(200000), dir / "replaced.bin", [](int socket) {
     // A shorter new version, whole, although the rest was asked for.
     RawHTTPServer::send(socket, "HTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\nchanged");
@@ -117,7 +118,7 @@ TEST(ResponseFile, AFullAnswerAfterAPauseReplacesTheFileEntirely) {
 
 TEST(ResponseFile, PathsThatCannotBeWrittenBecomeTheOperationsError) {
   LoopbackServer server;
-  TempDir dir;
+  ScratchDirectory dir;
   std::ofstream(dir / "victim") << "keep";
   fs::create_symlink(dir / "victim", dir / "link");
   ::mkfifo((dir / "fifo").c_str(), 0600);

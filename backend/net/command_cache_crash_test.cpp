@@ -9,7 +9,8 @@
 #include <sstream>
 #include <thread>
 
-#include "command_cache_test_support.hpp"
+#include "support/backend/command_cache_fixture.hpp"
+#include "support/eventually.hpp"
 
 extern char** environ;
 
@@ -63,7 +64,7 @@ TEST_F(CommandCacheCrashTest, EveryStoreThatReturnedBeforeAKillIsSentExactlyOnce
   ASSERT_GE(reported.size(), 40u);
 
   auto& queue = makeQueue();
-  while (queue.pendingCount() != 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(test_support::eventually([&] { return queue.pendingCount() == 0; }));
 
   std::map<long long, int> sent;
   auto stored = objects("QueueNote");

@@ -5,9 +5,10 @@
 #include <thread>
 
 #include "backend/net/disk_local_id_manager.hpp"
-#include "command_cache_test_support.hpp"
 #include "platform/log.hpp"
 #include "platform/sandbox.hpp"
+#include "support/backend/command_cache_fixture.hpp"
+#include "support/eventually.hpp"
 
 namespace backend::net {
 namespace {
@@ -29,13 +30,6 @@ std::vector<long long> createdNumbers(const std::vector<QueueTest::SeenRequest>&
     if (request.status == status) numbers.push_back(request.body["data"]["n"].longLongValue());
   }
   return numbers;
-}
-
-// Polls: only for states that no call can wait for (a request the runner
-// sends on its own). Bounded by the test's own timeout.
-template <class Predicate>
-void eventually(Predicate predicate) {
-  while (!predicate()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
 using CommandCacheTest = QueueTest;
@@ -153,7 +147,7 @@ TEST_F(CommandCacheTest, ConnectionFailuresKeepTheCommandThroughEveryRetry) {
   auto& queue = makeQueue();
   queue.setTimeoutMaxRetries(1);
   auto task = queue.runEventuallyAsync(note(1), nullptr);
-  eventually([&] { return backendRequests().size() == 2; });  // the first try and one retry
+  ASSERT_TRUE(test_support::eventually([&] { return backendRequests().size() == 2; }));  // the first try and one retry
   EXPECT_EQ(queue.pendingCount(), 1u);
   EXPECT_FALSE(task.isCompleted());
 
@@ -172,9 +166,9 @@ TEST_F(CommandCacheTest, LosingTheConnectionEndsTheDefaultTenMinuteWaitAtOnce) {
   addFault(1, 503);
   auto& queue = makeQueue(CommandCache::kDefaultTimeoutRetryWaitSeconds);
   auto task = queue.runEventuallyAsync(note(1), nullptr);
-  eventually([&] { return log.contains("Waiting 600.000000 seconds. 5 retries remaining."); });
+  ASSERT_TRUE(test_support::eventually([&] { return log.contains("Waiting 600.000000 seconds. 5 retries remaining."); }));
   setOnline(false);
-  eventually([&] { return log.contains("Aborting wait because runEventually background thread should stop."); });
+  ASSERT_TRUE(test_support::eventually([&] { return log.contains("Aborting wait because runEventually background thread should stop."); }));
   EXPECT_EQ(queue.pendingCount(), 1u);
   EXPECT_FALSE(task.isCompleted());
   EXPECT_FALSE(log.contains("Done waiting for network timeout."));
@@ -245,7 +239,7 @@ TEST_F(CommandCacheTest, CommandsOfAnEarlierRunAreSentByTheNextAndBadFilesAreDis
   auto& reader = makeQueue();
   EXPECT_EQ(reader.pendingCount(), 6u);
   setOnline(true);
-  eventually([&] { return reader.pendingCount() == 0; });
+  ASSERT_TRUE(test_support::eventually([&] { return reader.pendingCount() == 0; }));
   // The bad files and the temporary one are gone; nothing of them was sent.
   EXPECT_TRUE(std::filesystem::is_empty(dir));
   EXPECT_EQ(createdNumbers(backendRequests(), 200), (std::vector<long long>{1, 2, 3}));

@@ -12,13 +12,13 @@
 #include <thread>
 #include <vector>
 
-#include "../core/test_support.hpp"
-#include "../http/loopback_server_test_support.hpp"
 #include "backend/internal_utils.hpp"
 #include "backend/net/backend.hpp"
 #include "backend/net/key_value_cache.hpp"
 #include "platform/json.hpp"
 #include "platform/log.hpp"
+#include "support/backend/loopback_server.hpp"
+#include "support/backend/object_fixture.hpp"
 
 namespace backend::net {
 namespace {

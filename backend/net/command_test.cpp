@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "../core/test_support.hpp"
 #include "backend/internal_utils.hpp"
+#include "support/backend/object_fixture.hpp"
 
 namespace backend::net {
 namespace {

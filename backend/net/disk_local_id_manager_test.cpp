@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include "../core/test_support.hpp"
 #include "backend/internal_utils.hpp"
 #include "backend/net/command.hpp"
 #include "platform/json.hpp"
 #include "platform/sandbox.hpp"
+#include "support/backend/object_fixture.hpp"
 
 namespace backend::net {
 namespace {

@@ -10,9 +10,10 @@
 #include <fstream>
 #include <thread>
 
-#include "../core/test_support.hpp"
 #include "platform/clock.hpp"
 #include "platform/notification_center.hpp"
+#include "support/backend/object_fixture.hpp"
+#include "support/scratch_directory.hpp"
 
 namespace backend::net {
 namespace {
@@ -145,12 +146,10 @@ TEST_F(KeyValueCacheTest, ACacheMayGoAsSoonAsItsWritesAreFlushed) {
 
 TEST(MemoryMappedFile, MapsExactlyTheBytesOrNothing) {
   EXPECT_FALSE(MemoryMappedFile::map("/nonexistent/file"));
-  auto path = std::filesystem::temp_directory_path() / ("mapped-" + std::to_string(::getpid()));
-  std::ofstream(path, std::ios::binary) << std::string("ab\0cd", 5);
-  auto mapped = MemoryMappedFile::map(path);
+  test_support::ScratchDirectory scratch;
+  auto mapped = MemoryMappedFile::map(scratch.file("mapped", std::string("ab\0cd", 5)));
   ASSERT_TRUE(mapped);
   EXPECT_EQ(mapped->data(), std::string_view("ab\0cd", 5));
-  std::filesystem::remove(path);
 }
 
 }  // namespace

@@ -6,9 +6,9 @@
 #include "backend/net/command_cache.hpp"
 #include "backend/object.hpp"
 #include "backend/object_save_hooks.hpp"
-#include "object_devserver_test_support.hpp"
 #include "platform/exceptions.hpp"
 #include "platform/run_loop.hpp"
+#include "support/backend/devserver_fixture.hpp"
 
 namespace backend {
 namespace {

@@ -4,9 +4,9 @@
 
 #include "backend/field_operation.hpp"
 #include "backend/object.hpp"
-#include "object_devserver_test_support.hpp"
 #include "platform/exceptions.hpp"
 #include "platform/run_loop.hpp"
+#include "support/backend/devserver_fixture.hpp"
 
 namespace backend {
 namespace {

@@ -1,65 +1,28 @@
 #include "platform/ui/headless_toolkit.hpp"
 
 #include <gtest/gtest.h>
-#include <httplib.h>
-
-#include <mutex>
-#include <thread>
 
 #include "platform/run_loop.hpp"
 #include "platform/service_routing.hpp"
+#include "support/loopback_server.hpp"
 
 namespace platform::ui {
 namespace {
 
 using namespace std::chrono_literals;
 
-// A loopback site: pages by path, and every request it saw.
-class LoopbackSite {
+// A loopback site: canned pages by path, "/old" redirects, the rest is 404.
+class LoopbackSite : public test_support::LoopbackServer {
  public:
-  LoopbackSite() {
-    server_.Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
-      {
-        std::lock_guard lock(mutex_);
-        seen_.push_back(request);
-      }
-      if (request.path == "/old") {
-        response.set_redirect("/moved?x=1");
-        return;
-      }
-      auto it = pages_.find(request.path);
-      if (it == pages_.end()) {
-        response.status = 404;
-        response.set_content("<title>Not here</title>", "text/html");
-        return;
-      }
-      response.set_content(it->second, "text/html; charset=utf-8");
-    });
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-    // A stop before the listener runs is lost, and the join would then wait for ever.
-    while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  ~LoopbackSite() {
-    server_.stop();
-    thread_.join();
-  }
-
-  void page(std::string path, std::string html) { pages_[std::move(path)] = std::move(html); }
-  std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
-  std::string base() const { return url(""); }
-  std::vector<httplib::Request> seen() {
-    std::lock_guard lock(mutex_);
-    return seen_;
-  }
-
- private:
-  httplib::Server server_;
-  int port_ = 0;
-  std::thread thread_;
-  std::map<std::string, std::string> pages_;
-  std::mutex mutex_;
-  std::vector<httplib::Request> seen_;
+  LoopbackSite()
+      : LoopbackServer([](const httplib::Request& request, httplib::Response& response) {
+          if (request.path == "/old") {
+            response.set_redirect("/moved?x=1");
+            return;
+          }
+          response.status = 404;
+          response.set_content("<title>Not here</title>", "text/html");
+        }) {}
 };
 
 // Records the delegate calls as text, in order.
@@ -117,9 +80,9 @@ TEST_F(HeadlessWebViewTest, SendsHeadersAndReadsTitleAndLinks) {
   view->loadRequest(request);
 
   ASSERT_TRUE(waitUntilIdle(1));
-  const auto seen = site.seen();
+  const auto seen = site.requests();
   ASSERT_EQ(seen.size(), 1u);
-  EXPECT_EQ(seen[0].get_header_value("vestavind_mobile_app"), "1.0.0");
+  EXPECT_EQ(seen[0].header("vestavind_mobile_app"), "1.0.0");
   EXPECT_EQ(view->title(), "Forside & nytt");
   EXPECT_EQ(view->links(), (std::vector<std::string>{site.url("/sak/1"), "http://other.example/x", site.url("/relativ?q=1")}));
   EXPECT_EQ(view->stringByEvaluatingJavaScript("document.title"), "Forside & nytt");
@@ -149,7 +112,7 @@ TEST_F(HeadlessWebViewTest, FramesStartAfterThePageAndTheLastFinishEndsLoading) 
   EXPECT_EQ(delegate->log[9], "finish (loading)");
   EXPECT_EQ(delegate->log[10], "finish (loading)");
   EXPECT_EQ(delegate->log[11], "finish");
-  EXPECT_EQ(site.seen().size(), 4u);
+  EXPECT_EQ(site.requests().size(), 4u);
   ASSERT_EQ(events.size(), 8u);
   EXPECT_EQ(events[0].kind, WebLoadEvent::Kind::RequestSent);
   EXPECT_FALSE(events[0].isFrame);
@@ -162,13 +125,13 @@ TEST_F(HeadlessWebViewTest, RefusedNavigationsSendNothing) {
   delegate->refuse = "/ad";
   view->loadRequest(URLRequest(site.url("/")));
   ASSERT_TRUE(waitUntilIdle(1));
-  EXPECT_EQ(site.seen().size(), 1u);
+  EXPECT_EQ(site.requests().size(), 1u);
   EXPECT_EQ(delegate->finishes, 1);
 
   delegate->refuse = "/sak";
   view->followLink("/sak/2");
   RunLoop::main().runFor(50ms);
-  EXPECT_EQ(site.seen().size(), 1u);
+  EXPECT_EQ(site.requests().size(), 1u);
   EXPECT_EQ(delegate->log.back(), "ask " + site.url("/sak/2") + " link");
   EXPECT_FALSE(view->isLoading());
 }
@@ -193,19 +156,19 @@ TEST_F(HeadlessWebViewTest, HistoryMovesBackAndForward) {
   EXPECT_FALSE(view->canGoForward());
   view->reload();
   ASSERT_TRUE(waitUntilIdle(5));
-  EXPECT_EQ(site.seen().size(), 5u);
+  EXPECT_EQ(site.requests().size(), 5u);
   EXPECT_TRUE(view->canGoBack());
 }
 
 TEST_F(HeadlessWebViewTest, RoutingSendsTheOriginalHostAndFollowsRedirects) {
   site.page("/moved", "<title>Moved</title>");
-  ServiceRouting::shared().routeTo(site.base());
+  ServiceRouting::shared().routeTo(site.url());
   view->loadRequest(URLRequest("http://m.vestavind.test/old"));
   ASSERT_TRUE(waitUntilIdle(1));
-  const auto seen = site.seen();
+  const auto seen = site.requests();
   ASSERT_EQ(seen.size(), 2u);
-  EXPECT_EQ(seen[0].get_header_value("Host"), "m.vestavind.test");
-  EXPECT_EQ(seen[1].get_header_value("Host"), "m.vestavind.test");
+  EXPECT_EQ(seen[0].header("Host"), "m.vestavind.test");
+  EXPECT_EQ(seen[1].header("Host"), "m.vestavind.test");
   EXPECT_EQ(seen[1].path, "/moved");
   EXPECT_EQ(view->stringByEvaluatingJavaScript("window.location.href"), "http://m.vestavind.test/moved?x=1");
   EXPECT_EQ(view->title(), "Moved");

@@ -10,6 +10,7 @@
 #include "platform/ui/graphics.hpp"
 #include "platform/ui/scroll_view.hpp"
 #include "platform/ui/view_controller.hpp"
+#include "support/scratch_directory.hpp"
 
 namespace platform::ui {
 namespace {
@@ -19,19 +20,17 @@ namespace fs = std::filesystem;
 class ResourcesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = fs::temp_directory_path() / ("vv-ui-images-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
     Bundle::setMain(Bundle(Value::emptyDictionary(), dir));
   }
   void TearDown() override {
     Bundle::resetMain();
-    fs::remove_all(dir);
   }
   void write(const std::string& name, const std::string& bytes) {
     std::ofstream(dir / name, std::ios::binary) << bytes;
   }
 
-  fs::path dir;
+  test_support::ScratchDirectory scratch;
+  const fs::path dir = scratch.path();
 };
 
 std::string bytes(std::initializer_list<int> values) {

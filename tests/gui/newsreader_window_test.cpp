@@ -23,6 +23,7 @@
 #include "platform/json.hpp"
 #include "private_session_bus.hpp"
 #include "support/newsreader_process.hpp"
+#include "support/scratch_directory.hpp"
 
 namespace {
 
@@ -173,12 +174,10 @@ class NewsreaderWindow : public ::testing::Test {
     const char* dir = std::getenv("GUI_SCREENSHOT_DIR");
     screenshots_ = dir ? fs::path(dir) : fs::temp_directory_path() / "vv-gui-screenshots";
     fs::create_directories(screenshots_);
-    dataDir_ = fs::temp_directory_path() / ("vv-gui-" + std::to_string(::getpid()));
     server_.start();
   }
   void TearDown() override {
     server_.stop();
-    fs::remove_all(dataDir_);
   }
 
   // The reader in a phone window on the local services.
@@ -204,7 +203,8 @@ class NewsreaderWindow : public ::testing::Test {
 
   devserver::Server server_{devserver::Server::Options{}};
   fs::path screenshots_;
-  fs::path dataDir_;
+  test_support::ScratchDirectory scratch_;
+  const fs::path dataDir_ = scratch_.path();
 };
 
 TEST_F(NewsreaderWindow, BrowsesMenuSectionAndArticleAndShowsAPush) {

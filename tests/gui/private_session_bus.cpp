@@ -12,6 +12,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "support/eventually.hpp"
+
 extern char** environ;
 
 namespace gui_test {
@@ -49,8 +51,6 @@ constexpr const char* kPortalIntrospection =
 }  // namespace
 
 PrivateSessionBus::PrivateSessionBus() {
-  directory_ = fs::temp_directory_path() / ("vv-gui-bus-" + std::to_string(::getpid()));
-  fs::create_directories(directory_);
   const fs::path socket = directory_ / "bus";
   address_ = "unix:path=" + socket.string();
   const fs::path config = directory_ / "bus.conf";
@@ -63,10 +63,8 @@ PrivateSessionBus::PrivateSessionBus() {
     daemon_ = -1;
     throw std::runtime_error("cannot start dbus-daemon");
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!fs::exists(socket)) {
-    if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("dbus-daemon made no socket");
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  if (!test_support::eventually([&] { return fs::exists(socket); }, std::chrono::seconds(30))) {
+    throw std::runtime_error("dbus-daemon made no socket");
   }
 }
 
@@ -75,8 +73,6 @@ PrivateSessionBus::~PrivateSessionBus() {
     ::kill(daemon_, SIGTERM);
     ::waitpid(daemon_, nullptr, 0);
   }
-  std::error_code ignored;
-  fs::remove_all(directory_, ignored);
 }
 
 struct FakeEmailPortal::Impl {

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "support/scratch_directory.hpp"
+
 namespace gui_test {
 
 class PrivateSessionBus {
@@ -28,7 +30,7 @@ class PrivateSessionBus {
   const std::string& address() const { return address_; }
 
  private:
-  std::filesystem::path directory_;
+  test_support::ScratchDirectory directory_;
   std::string address_;
   pid_t daemon_ = -1;
 };

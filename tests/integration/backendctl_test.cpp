@@ -17,6 +17,7 @@
 
 #include "devserver/server.hpp"
 #include "platform/json.hpp"
+#include "support/scratch_directory.hpp"
 
 extern char** environ;
 
@@ -44,15 +45,10 @@ struct Outcome {
 class BackendctlTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() / ("backendctl-test-" + std::to_string(::getpid()) + "-" +
-                                                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
     server_.start();
   }
   void TearDown() override {
     server_.stop();
-    std::filesystem::remove_all(dir_);
   }
 
   // Runs backendctl with the server and this test's data directory first.
@@ -89,7 +85,8 @@ class BackendctlTest : public ::testing::Test {
     return text.str();
   }
 
-  std::filesystem::path dir_;
+  test_support::ScratchDirectory scratch_;
+  const std::filesystem::path dir_ = scratch_.path();
   devserver::Server server_{devserver::Server::Options{}};
 };
 

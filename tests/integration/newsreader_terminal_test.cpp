@@ -13,6 +13,7 @@
 #include "devserver/server.hpp"
 #include "platform/json.hpp"
 #include "support/newsreader_process.hpp"
+#include "support/scratch_directory.hpp"
 
 namespace {
 
@@ -49,8 +50,8 @@ bool sawRequest(const devserver::Server& server, const std::string& host, const 
 TEST(NewsreaderTerminal, BrowsesTheMenuOpensAnArticleAndRegistersTheToken) {
   devserver::Server server(devserver::Server::Options{});
   server.start();
-  const auto dataDir = std::filesystem::temp_directory_path() / ("vv-newsreader-" + std::to_string(::getpid()));
-  auto reader = startTerminalReader(server.baseUrl(), dataDir);
+  test_support::ScratchDirectory dataDir;
+  auto reader = startTerminalReader(server.baseUrl(), dataDir.path());
 
   ASSERT_TRUE(reader.waitForText("ready")) << reader.output();
   EXPECT_TRUE(sawRequest(server, "www.vestavind.test", "/iosapp/menuconfig/"));
@@ -75,7 +76,6 @@ TEST(NewsreaderTerminal, BrowsesTheMenuOpensAnArticleAndRegistersTheToken) {
 
   EXPECT_TRUE(sawRequest(server, "www.vestavind.test", "/pn/addDevice/0a1b2c3d4e5f60ff"));
   server.stop();
-  std::filesystem::remove_all(dataDir);
 }
 
 }  // namespace

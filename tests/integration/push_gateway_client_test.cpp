@@ -19,6 +19,7 @@
 #include "platform/run_loop.hpp"
 #include "platform/sandbox.hpp"
 #include "platform/service_routing.hpp"
+#include "support/scratch_directory.hpp"
 
 namespace {
 
@@ -40,10 +41,6 @@ std::string hex(const std::vector<std::uint8_t>& bytes) {
 class PushGatewayClientTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    static std::atomic<int> counter{0};
-    root_ = std::filesystem::temp_directory_path() /
-            ("vv-push-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-    std::filesystem::create_directories(root_);
     platform::Sandbox::setRoot(root_);
     server.start();
     platform::ServiceRouting::shared().routeTo(server.baseUrl());
@@ -55,8 +52,6 @@ class PushGatewayClientTest : public ::testing::Test {
     server.stop();
     platform::ServiceRouting::shared().clear();
     platform::Sandbox::setRoot({});
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
   }
 
   void startClient(std::size_t maxPayloadBytes = 64 * 1024) {
@@ -95,7 +90,8 @@ class PushGatewayClientTest : public ::testing::Test {
   std::vector<Value> payloads;
 
  private:
-  std::filesystem::path root_;
+  test_support::ScratchDirectory scratch_;
+  const std::filesystem::path root_ = scratch_.path();
 };
 
 TEST_F(PushGatewayClientTest, RegistersOnceAndKeepsTheTokenForTheNextRun) {

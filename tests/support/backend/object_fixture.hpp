@@ -19,6 +19,7 @@
 #include "backend/typed_kind.hpp"
 #include "platform/exceptions.hpp"
 #include "platform/sandbox.hpp"
+#include "support/scratch_directory.hpp"
 
 namespace backend::testing {
 
@@ -89,11 +90,6 @@ class TestRelation : public RelationBase {
 class BackendTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    static std::atomic<int> counter{0};
-    root_ = std::filesystem::temp_directory_path() /
-            ("backend-core-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-    std::filesystem::remove_all(root_);
-    std::filesystem::create_directories(root_);
     platform::Sandbox::setRoot(root_);
     ClientConfiguration::store("app-id", "client-key");
     localIds_ = std::make_shared<MapLocalIdManager>();
@@ -113,11 +109,10 @@ class BackendTest : public ::testing::Test {
     setLocalIdManager(nullptr);
     ClientConfiguration::reset();
     platform::Sandbox::setRoot({});
-    std::error_code error;
-    std::filesystem::remove_all(root_, error);
   }
 
-  std::filesystem::path root_;
+  test_support::ScratchDirectory scratch_;
+  const std::filesystem::path root_ = scratch_.path();
   std::shared_ptr<MapLocalIdManager> localIds_;
   std::shared_ptr<AccessListBase> defaultACL_;
 };

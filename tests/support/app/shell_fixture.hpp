@@ -5,7 +5,6 @@
 // given, and the application launched on the headless UI.
 
 #include <gtest/gtest.h>
-#include <httplib.h>
 
 #include <atomic>
 #include <chrono>
@@ -31,6 +30,8 @@
 #include "platform/ui/headless_toolkit.hpp"
 #include "platform/ui/window.hpp"
 #include "reveal/reveal_controller.hpp"
+#include "support/loopback_server.hpp"
+#include "support/scratch_directory.hpp"
 
 namespace app::testing {
 
@@ -42,29 +43,31 @@ struct SeenRequest {
 };
 
 // Every publisher host on one loopback server. Pages are HTML whose title is
-// host + path; "/frames..." pages hold two frames; "/redirect" answers 302.
+// host + path; "/frames..." pages hold two frames; the menu configuration
+// is what the test last set.
 class Sites {
  public:
   Sites() {
-    server_.Get(".*", [this](const httplib::Request& request, httplib::Response& response) { answer(request, response); });
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-    while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  ~Sites() {
-    server_.stop();
-    thread_.join();
+    setMenuConfig(R"({"Vestavind": []})");
+    server_.setHandler([](const httplib::Request& request, httplib::Response& response) {
+      std::string body = "<html><head><title>" + request.get_header_value("Host") + request.path + "</title></head><body>";
+      if (request.path.rfind("/frames", 0) == 0) body += "<iframe src=\"/frame1\"></iframe><iframe src=\"/frame2\"></iframe>";
+      body += "<a href=\"/article/1\">one</a></body></html>";
+      response.set_content(body, "text/html");
+    });
   }
 
-  std::string baseURL() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  std::string baseURL() const { return server_.url(); }
 
-  void setMenuConfig(std::string json) {
-    std::lock_guard lock(mutex_);
-    menuConfig_ = std::move(json);
-  }
+  void setMenuConfig(std::string json) { server_.page("/iosapp/menuconfig/", std::move(json), "application/json"); }
   std::vector<SeenRequest> requests() const {
-    std::lock_guard lock(mutex_);
-    return requests_;
+    std::vector<SeenRequest> seen;
+    for (const test_support::RecordedRequest& request : server_.requests()) {
+      const bool hasQuery = request.target.size() > request.path.size() + 1;
+      seen.push_back({request.header("Host"), hasQuery ? request.target : request.path,
+                      request.header("vestavind_mobile_app"), request.hasHeader("vestavind_mobile_app")});
+    }
+    return seen;
   }
   std::vector<SeenRequest> requestsFor(const std::string& target) const {
     std::vector<SeenRequest> matching;
@@ -73,39 +76,10 @@ class Sites {
     }
     return matching;
   }
-  void clearRequests() {
-    std::lock_guard lock(mutex_);
-    requests_.clear();
-  }
+  void clearRequests() { server_.clearRequests(); }
 
  private:
-  void answer(const httplib::Request& request, httplib::Response& response) {
-    std::string target = request.path;
-    if (!request.params.empty()) target = request.target;
-    std::string host = request.get_header_value("Host");
-    std::string menu;
-    {
-      std::lock_guard lock(mutex_);
-      requests_.push_back({host, target, request.get_header_value("vestavind_mobile_app"),
-                           request.has_header("vestavind_mobile_app")});
-      menu = menuConfig_;
-    }
-    if (request.path == "/iosapp/menuconfig/") {
-      response.set_content(menu, "application/json");
-      return;
-    }
-    std::string body = "<html><head><title>" + host + request.path + "</title></head><body>";
-    if (request.path.rfind("/frames", 0) == 0) body += "<iframe src=\"/frame1\"></iframe><iframe src=\"/frame2\"></iframe>";
-    body += "<a href=\"/article/1\">one</a></body></html>";
-    response.set_content(body, "text/html");
-  }
-
-  httplib::Server server_;
-  std::thread thread_;
-  int port_ = 0;
-  mutable std::mutex mutex_;
-  std::string menuConfig_ = R"({"Vestavind": []})";
-  std::vector<SeenRequest> requests_;
+  test_support::LoopbackServer server_;
 };
 
 // Keeps what the shell gives a tracker, and hands it on to the real one.
@@ -139,10 +113,7 @@ class RecordingTracker final : public analytics::Tracker {
 class ShellTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = std::filesystem::temp_directory_path() /
-            ("vv-app-" + std::to_string(::getpid()) + "-" + std::to_string(counter()++));
-    std::filesystem::create_directories(root_);
-    platform::Sandbox::setRoot(root_);
+    platform::Sandbox::setRoot(root_.path());
     platform::setReachabilitySource(&reachability);
     platform::ServiceRouting::shared().routeTo(sites.baseURL());
     platform::ui::Application::shared().reset();
@@ -176,8 +147,6 @@ class ShellTest : public ::testing::Test {
     platform::ServiceRouting::shared().clear();
     platform::setReachabilitySource(nullptr);
     platform::Sandbox::setRoot({});
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
   }
 
   // Launches with a new delegate, then lets the first pages load.
@@ -224,11 +193,7 @@ class ShellTest : public ::testing::Test {
   std::optional<int> exitStatus;
 
  private:
-  static std::atomic<int>& counter() {
-    static std::atomic<int> value{0};
-    return value;
-  }
-  std::filesystem::path root_;
+  test_support::ScratchDirectory root_;
 };
 
 }  // namespace app::testing

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "../core/test_support.hpp"
 #include "backend/internal_utils.hpp"
 #include "backend/net/backend.hpp"
 #include "backend/net/command_runners.hpp"
 #include "devserver/server.hpp"
 #include "platform/value.hpp"
+#include "support/backend/object_fixture.hpp"
 
 namespace backend::testing {
 
