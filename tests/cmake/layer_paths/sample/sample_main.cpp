@@ -1,0 +1,2 @@
+int answer();
+int main() { return answer() == 42 ? 0 : 1; }

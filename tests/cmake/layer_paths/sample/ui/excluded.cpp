@@ -1,0 +1,1 @@
+#error "the layer's EXCLUDE must leave this folder out"
