@@ -1,11 +1,21 @@
 #include "backend_bridge.hpp"
 
-#include "backend/backend_service.hpp"
+#include "backend_service/backend_service.hpp"
 
 namespace devserver {
+namespace {
 
-BackendBridge::BackendBridge(const std::filesystem::path& dataDir, PushGateway& push)
-    : service_(std::make_unique<backend::BackendService>(dataDir, push)) {}
+backend::ServiceLimits limitsWith(std::chrono::seconds signatureWindow) {
+  backend::ServiceLimits limits;
+  limits.signatureWindow = signatureWindow;
+  return limits;
+}
+
+}  // namespace
+
+BackendBridge::BackendBridge(const std::filesystem::path& dataDir, PushGateway& push,
+                             std::chrono::seconds signatureWindow)
+    : service_(std::make_unique<backend::BackendService>(dataDir, push, limitsWith(signatureWindow))) {}
 
 BackendBridge::~BackendBridge() = default;
 
@@ -21,5 +31,9 @@ nlohmann::json BackendBridge::objectsOfClass(const std::string& className) {
 void BackendBridge::addApplication(const std::string& applicationId, const std::string& clientKey) {
   service_->addApplication(applicationId, clientKey);
 }
+
+bool BackendBridge::addAuthProvider(const std::string& name) { return service_->addAuthProvider(name); }
+
+std::vector<std::string> BackendBridge::authProviders() { return service_->authProviders(); }
 
 }  // namespace devserver

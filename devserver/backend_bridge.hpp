@@ -2,10 +2,12 @@
 
 #include <httplib.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "devserver/push_gateway.hpp"
 
@@ -15,10 +17,6 @@ namespace backend {
 class BackendService;
 }
 
-// The reader's built-in backend application.
-inline constexpr const char* kReaderApplicationId = "Qx7mTfa2Lr9WcYh3NbVe8KpZs1DuGo6JiRl4MwEn";
-inline constexpr const char* kReaderClientKey = "Hc2vRk8TyBn5WqLm3ZxAe7JfUd9GsPo1KiNt6VaY";
-
 // Where the server meets the backend service ("api.backend.test",
 // "files.backend.test", and "/2/..." on the server's own address). Keeps the
 // service's headers out of the rest of the server.
@@ -26,7 +24,7 @@ class BackendBridge {
  public:
   // Opens the service's data in `dataDir`; "client_push" payloads go to
   // `push`. Throws std::runtime_error when the data cannot be opened.
-  BackendBridge(const std::filesystem::path& dataDir, PushGateway& push);
+  BackendBridge(const std::filesystem::path& dataDir, PushGateway& push, std::chrono::seconds signatureWindow);
   ~BackendBridge();
   BackendBridge(const BackendBridge&) = delete;
   BackendBridge& operator=(const BackendBridge&) = delete;
@@ -37,6 +35,10 @@ class BackendBridge {
   // The stored objects of a class, for inspection.
   nlohmann::json objectsOfClass(const std::string& className);
   void addApplication(const std::string& applicationId, const std::string& clientKey);
+  // Makes an authentication provider known to sign-up and log-in; false
+  // for a bad name or when the service knows its most providers.
+  bool addAuthProvider(const std::string& name);
+  std::vector<std::string> authProviders();
 
  private:
   std::unique_ptr<backend::BackendService> service_;

@@ -1,87 +1,95 @@
 #include "command_line.hpp"
 
-#include <charconv>
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
 
 namespace devserver {
 namespace {
 
-template <typename Number>
-bool parseNumber(const std::string& text, Number& value) {
-  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return error == std::errc() && end == text.data() + text.size() && !text.empty();
+constexpr const char* kDescription =
+    "devserver: plays the publisher's sites, the backend service, the analytics collector and the\n"
+    "push gateway on one local port, telling them apart by the Host header.";
+
+constexpr const char* kFooter =
+    "The first line printed is \"listening on http://HOST:PORT\". Stop with SIGINT or SIGTERM.\n"
+    "GET /_admin/ on the server's own address lists the inspection and fault-injection endpoints;\n"
+    "they answer only to this machine.\n"
+    "Backend objects, users, sessions and files persist in the data folder. The analytics hits,\n"
+    "the publisher's sites, push registrations and queues, fault rules and the request log are\n"
+    "kept in memory only and are gone when the server stops.\n";
+
+std::pair<std::string, std::string> splitApplication(const std::string& value) {
+  auto colon = value.find(':');
+  return {value.substr(0, colon), value.substr(colon + 1)};
 }
 
-// Applies one option with its value; returns an error text or "".
-std::string applyOption(const std::string& name, const std::string& value, CommandLine& line) {
+const CLI::Validator kApplicationValidator(
+    [](std::string& value) -> std::string {
+      auto colon = value.find(':');
+      if (colon == std::string::npos || colon == 0 || colon + 1 == value.size()) {
+        return "--app needs ID:KEY (an application id and its client key)";
+      }
+      return "";
+    },
+    "ID:KEY");
+
+// Unsigned options would otherwise take "-1" and wrap around.
+const CLI::Validator kWholeNumber(
+    [](std::string& value) -> std::string {
+      bool digits = !value.empty() && value.find_first_not_of("0123456789") == std::string::npos;
+      return digits ? "" : "needs a non-negative whole number";
+    },
+    "N");
+
+void defineOptions(CLI::App& app, CommandLine& line, std::vector<std::string>& applications) {
   Server::Options& options = line.options;
-  if (name == "--host") {
-    if (value.empty()) return "--host needs an address";
-    options.host = value;
-  } else if (name == "--port") {
-    int port = 0;
-    if (!parseNumber(value, port) || port < 0 || port > 65535) return "--port needs a number from 0 to 65535";
-    options.port = port;
-  } else if (name == "--data") {
-    if (value.empty()) return "--data needs a folder";
-    options.dataDir = value;
-  } else if (name == "--seed") {
-    if (!parseNumber(value, options.seed)) return "--seed needs a non-negative whole number";
-  } else if (name == "--app") {
-    auto colon = value.find(':');
-    if (colon == std::string::npos || colon == 0 || colon + 1 == value.size()) {
-      return "--app needs APPLICATION_ID:CLIENT_KEY";
-    }
-    options.applications.emplace_back(value.substr(0, colon), value.substr(colon + 1));
-  } else {
-    return "unknown option " + name;
-  }
-  return "";
+  app.add_option("--host", options.host, "address to listen on (default 127.0.0.1)")->option_text("ADDRESS");
+  app.add_option("--port", options.port, "port to listen on; 0 picks a free one (default 0)")
+      ->check(CLI::Range(0, 65535))
+      ->option_text("N");
+  app.add_option("--data", options.dataDir, "folder for persistent data (default: a fresh temporary folder)")
+      ->option_text("DIR");
+  app.add_option("--seed", options.seed, "seed of the generated site content (default 1)")
+      ->check(kWholeNumber)
+      ->option_text("N");
+  app.add_flag("--quiet", options.quiet, "do not log each request on stderr");
+  app.add_option("--app", applications, "accept another backend application (repeatable)")
+      ->check(kApplicationValidator)
+      ->option_text("ID:KEY")
+      ->allow_extra_args(false);
+  app.add_option("--signature-window", options.signatureWindowSeconds,
+                 "seconds a signed request's oauth_timestamp may be off the server's clock (default 900)")
+      ->check(CLI::Range(1, 400000000))
+      ->option_text("S");
+  app.set_version_flag("--version", versionText());
+  app.footer(kFooter);
 }
 
 }  // namespace
 
+std::string versionText() { return std::string("devserver ") + VV_VERSION; }
+
 CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
   CommandLine line;
   line.options.quiet = false;
-  for (std::size_t i = 0; i < arguments.size() && line.error.empty(); ++i) {
-    const std::string& argument = arguments[i];
-    if (argument == "--help" || argument == "-h") {
-      line.help = true;
-    } else if (argument == "--quiet") {
-      line.options.quiet = true;
-    } else if (argument.rfind("--", 0) != 0) {
-      line.error = "unexpected argument " + argument;
-    } else if (auto equals = argument.find('='); equals != std::string::npos) {
-      line.error = applyOption(argument.substr(0, equals), argument.substr(equals + 1), line);
-    } else if (i + 1 < arguments.size()) {
-      line.error = applyOption(argument, arguments[i + 1], line);
-      ++i;
-    } else {
-      line.error = argument == "--host" || argument == "--port" || argument == "--data" || argument == "--seed" ||
-                           argument == "--app"
-                       ? argument + " needs a value"
-                       : "unknown option " + argument;
-    }
+  std::vector<std::string> applications;
+  CLI::App app{kDescription, "devserver"};
+  defineOptions(app, line, applications);
+  std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());  // CLI11 takes them last first
+  try {
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    line.help = true;
+    line.text = app.help();
+  } catch (const CLI::CallForVersion&) {
+    line.version = true;
+    line.text = versionText() + "\n";
+  } catch (const CLI::ParseError& error) {
+    line.error = error.what();
   }
+  for (const auto& application : applications) line.options.applications.push_back(splitApplication(application));
   return line;
-}
-
-std::string usageText() {
-  return "usage: devserver [--host 127.0.0.1] [--port 0] [--data DIR] [--seed N] [--quiet] [--app ID:KEY]...\n"
-         "\n"
-         "Plays the publisher's sites, the backend service, the analytics collector and the\n"
-         "push gateway on one local port, telling them apart by the Host header.\n"
-         "\n"
-         "  --host ADDRESS  address to listen on (default 127.0.0.1)\n"
-         "  --port N        port to listen on; 0 picks a free one (default 0)\n"
-         "  --data DIR      folder for persistent data (default: a fresh temporary folder)\n"
-         "  --seed N        seed of the generated site content (default 1)\n"
-         "  --quiet         do not log each request on stderr\n"
-         "  --app ID:KEY    accept another backend application (repeatable)\n"
-         "  --help          show this text\n"
-         "\n"
-         "The first line printed is \"listening on http://HOST:PORT\". Stop with SIGINT or SIGTERM.\n"
-         "GET /_admin/ on any host lists the inspection and fault-injection endpoints.\n";
 }
 
 }  // namespace devserver

@@ -10,30 +10,41 @@ TEST(CommandLine, DefaultsAndEveryOptionInBothForms) {
   EXPECT_EQ(defaults.error, "");
   EXPECT_EQ(defaults.options.host, "127.0.0.1");
   EXPECT_EQ(defaults.options.port, 0);
+  EXPECT_EQ(defaults.options.signatureWindowSeconds, 900);
   EXPECT_FALSE(defaults.options.quiet);
 
-  CommandLine line = parseCommandLine({"--host", "0.0.0.0", "--port=8080", "--data", "/tmp/d", "--seed=42",
-                                       "--quiet", "--app", "id1:key1", "--app=id2:k:2"});
+  CommandLine line = parseCommandLine({"--host", "0.0.0.0", "--port=8080", "--data", "/tmp/d", "--seed=42", "--quiet",
+                                       "--app", "id1:key1", "--app=id2:k:2", "--signature-window", "60"});
   EXPECT_EQ(line.error, "");
   EXPECT_EQ(line.options.host, "0.0.0.0");
   EXPECT_EQ(line.options.port, 8080);
   EXPECT_EQ(line.options.dataDir, "/tmp/d");
   EXPECT_EQ(line.options.seed, 42u);
   EXPECT_TRUE(line.options.quiet);
+  EXPECT_EQ(line.options.signatureWindowSeconds, 60);
   ASSERT_EQ(line.options.applications.size(), 2u);
   EXPECT_EQ(line.options.applications[1], (std::pair<std::string, std::string>{"id2", "k:2"}));
-  EXPECT_TRUE(parseCommandLine({"--help"}).help);
+}
+
+TEST(CommandLine, HelpAndVersionAreTextToPrint) {
+  CommandLine help = parseCommandLine({"--help"});
+  EXPECT_TRUE(help.help);
+  EXPECT_NE(help.text.find("--signature-window"), std::string::npos);
+  EXPECT_NE(help.text.find("in memory only"), std::string::npos);
+  CommandLine version = parseCommandLine({"--version"});
+  EXPECT_TRUE(version.version);
+  EXPECT_EQ(version.text, "devserver 1.0.0\n");
 }
 
 TEST(CommandLine, MisuseIsExplained) {
-  EXPECT_EQ(parseCommandLine({"--port", "70000"}).error, "--port needs a number from 0 to 65535");
-  EXPECT_EQ(parseCommandLine({"--port", "8x"}).error, "--port needs a number from 0 to 65535");
-  EXPECT_EQ(parseCommandLine({"--seed=-1"}).error, "--seed needs a non-negative whole number");
-  EXPECT_EQ(parseCommandLine({"--app", "nocolon"}).error, "--app needs APPLICATION_ID:CLIENT_KEY");
-  EXPECT_EQ(parseCommandLine({"--app=:k"}).error, "--app needs APPLICATION_ID:CLIENT_KEY");
-  EXPECT_EQ(parseCommandLine({"--port"}).error, "--port needs a value");
-  EXPECT_EQ(parseCommandLine({"--bogus"}).error, "unknown option --bogus");
-  EXPECT_EQ(parseCommandLine({"stray"}).error, "unexpected argument stray");
+  for (const std::vector<std::string>& misuse :
+       {std::vector<std::string>{"--port", "70000"}, {"--port", "8x"}, {"--seed=-1"}, {"--app", "nocolon"},
+        {"--app=:k"}, {"--port"}, {"--bogus"}, {"stray"}, {"--signature-window", "0"}}) {
+    CommandLine line = parseCommandLine(misuse);
+    EXPECT_NE(line.error, "") << misuse[0];
+    EXPECT_FALSE(line.help);
+  }
+  EXPECT_NE(parseCommandLine({"--app", "nocolon"}).error.find("ID:KEY"), std::string::npos);
 }
 
 }  // namespace

@@ -6,10 +6,11 @@
 #include "command_line.hpp"
 #include "devserver/server.hpp"
 
+// Exit codes: 0 success, 1 failure, 2 misuse.
 int main(int argc, char** argv) {
   devserver::CommandLine line = devserver::parseCommandLine({argv + 1, argv + argc});
-  if (line.help) {
-    std::cout << devserver::usageText();
+  if (line.help || line.version) {
+    std::cout << line.text;
     return 0;
   }
   if (!line.error.empty()) {

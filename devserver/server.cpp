@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -20,6 +21,7 @@
 #include "http/request_target.hpp"
 #include "inspect/admin_endpoints.hpp"
 #include "inspect/request_log.hpp"
+#include "inspect/secret_redaction.hpp"
 #include "push/push_endpoints.hpp"
 #include "sites/publisher_sites.hpp"
 #include "sites/push_provider.hpp"
@@ -27,7 +29,12 @@
 namespace devserver {
 namespace {
 
-constexpr int kWorkerThreads = 32;  // held push streams each keep one
+// Every connection keeps a worker while it is open, a held push stream for
+// as long as the device listens; the stream cap leaves workers for the rest.
+constexpr int kWorkerThreads = 192;
+constexpr std::size_t kMaxPushStreams = kWorkerThreads / 2;
+// Injected delays hold workers too: at most this many at once.
+constexpr int kMaxHeldDelays = 8;
 constexpr std::size_t kMaxPayload = 32 * 1024 * 1024;
 constexpr std::size_t kMaxDecodedBody = 64 * 1024 * 1024;
 constexpr const char* kLibraryHeaders[] = {"REMOTE_ADDR", "REMOTE_PORT", "LOCAL_ADDR", "LOCAL_PORT"};
@@ -43,14 +50,28 @@ std::filesystem::path makeTemporaryDataDir() {
   return pattern;
 }
 
+// The request's headers as the log keeps them: without the library's own
+// and with credentials blanked.
 std::vector<std::pair<std::string, std::string>> headersOf(const httplib::Request& request) {
   std::vector<std::pair<std::string, std::string>> headers;
-  for (const auto& [name, value] : request.headers) {
+  for (const auto& header : request.headers) {
     bool added = std::any_of(std::begin(kLibraryHeaders), std::end(kLibraryHeaders),
-                             [&](const char* library) { return name == library; });
-    if (!added) headers.emplace_back(name, value);
+                             [&](const char* library) { return header.first == library; });
+    if (!added) headers.emplace_back(header.first, isSecretHeader(header.first) ? kRedacted : header.second);
   }
   return headers;
+}
+
+bool isLoopbackPeer(const std::string& address) {
+  return address == "::1" || address.rfind("127.", 0) == 0 || address.rfind("::ffff:127.", 0) == 0;
+}
+
+bool isJsonContentType(const std::string& type) {
+  std::string lowered;
+  for (char c : type.substr(0, type.find(';'))) {
+    if (c != ' ') lowered += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return lowered == "application/json";
 }
 
 // Replaces the answer's body by a provider that sends half of it and then
@@ -75,11 +96,11 @@ struct Server::Impl {
       : options(std::move(opts)),
         dataDir(options.dataDir.empty() ? makeTemporaryDataDir() : options.dataDir),
         ownsDataDir(options.dataDir.empty()),
+        gateway(kMaxPushStreams),
         sites(options.seed, provider),
-        backend(prepareDataDir(), gateway),
+        backend(prepareDataDir(), gateway, std::chrono::seconds(options.signatureWindowSeconds)),
         pushEndpoints(gateway, stopping),
         admin(AdminServices{requestLog, collector, gateway, provider, faults, sites, backend}) {
-    backend.addApplication(kReaderApplicationId, kReaderClientKey);
     for (const auto& [id, key] : options.applications) backend.addApplication(id, key);
   }
 
@@ -103,6 +124,7 @@ struct Server::Impl {
   void start() {
     if (started) throw std::runtime_error("the server was already started");
     started = true;
+    warnIfReachableFromOutside();
     http.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
     // The library's default SO_REUSEPORT would let a second server share a
     // taken port silently; SO_REUSEADDR alone still allows a quick restart.
@@ -151,6 +173,16 @@ struct Server::Impl {
     });
     // stop() must not race the listener's start, or it would miss the running loop.
     while (!http.is_running() && !listenerDone) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+
+  // The admin endpoints are safe only while nobody else can reach the server.
+  void warnIfReachableFromOutside() const {
+    const std::string& host = options.host;
+    if (isLoopbackHost(host) || host == "::1") return;
+    std::fprintf(stderr,
+                 "devserver: warning: listening on %s, which other machines may reach; the services here "
+                 "check little and keep test data (the admin endpoints still answer only this machine)\n",
+                 host.c_str());
   }
 
   void stop() {
@@ -254,19 +286,19 @@ struct Server::Impl {
     RequestTarget target = *resolution.target;
     if (target.host.empty()) target.host = options.host;  // HTTP/1.0 without Host: the server itself
     if (target.path == "/_admin" || target.path.rfind("/_admin/", 0) == 0) {
-      admin.handle(request, target, response);
+      handleAdmin(request, target, response);
       logLine(request, target.host, response.status);
       return;
     }
     std::uint64_t sequence = requestLog.add(LoggedRequest{0, RequestLog::now(), request.method, target.host,
                                                           target.path, request.target, target.absoluteForm,
-                                                          headersOf(request), request.body, false, 0});
+                                                          headersOf(request), redactSecrets(request.body), false, 0});
     std::optional<Fault> fault = faults.take(target.host);
-    if (fault && fault->delay.count() > 0) {
-      std::unique_lock lock(delayMutex);
-      wakeDelays.wait_for(lock, fault->delay, [this] { return stopping.load(); });
-    }
-    if (fault && fault->status != 0) {
+    bool delayRefused = fault && fault->delay.count() > 0 && !holdInjectedDelay(fault->delay);
+    if (delayRefused) {
+      answerError(response, 503, "injected delay refused: " + std::to_string(kMaxHeldDelays) +
+                                     " delayed requests are already being held");
+    } else if (fault && fault->status != 0) {
       answerError(response, fault->status, "injected fault: status " + std::to_string(fault->status));
     } else {
       route(request, target, response);
@@ -275,6 +307,32 @@ struct Server::Impl {
     int status = response.status == -1 ? 200 : response.status;
     requestLog.setStatus(sequence, status);
     logLine(request, target.host, status);
+  }
+
+  // A web page must not drive the admin endpoints: they answer only peers on
+  // this machine that name the server itself, and take only JSON bodies
+  // (which a page cannot post across sites without asking first).
+  void handleAdmin(const httplib::Request& request, const RequestTarget& target, httplib::Response& response) {
+    if (!isLoopbackPeer(request.remote_addr) || !isOwnHost(target.host)) {
+      answerError(response, 403, "the admin endpoints answer only on the server's own address, from this machine");
+      return;
+    }
+    bool mayCarryBody = request.method == "POST" || (request.method == "DELETE" && !request.body.empty());
+    if (mayCarryBody && !isJsonContentType(request.get_header_value("Content-Type"))) {
+      answerError(response, 415, "admin requests with a body must send Content-Type: application/json");
+      return;
+    }
+    admin.handle(request, target, response);
+  }
+
+  // Waits out an injected delay unless too many are held already; false then.
+  bool holdInjectedDelay(std::chrono::milliseconds delay) {
+    std::unique_lock lock(delayMutex);
+    if (heldDelays >= kMaxHeldDelays) return false;
+    ++heldDelays;
+    wakeDelays.wait_for(lock, delay, [this] { return stopping.load(); });
+    --heldDelays;
+    return true;
   }
 
   void route(const httplib::Request& request, const RequestTarget& target, httplib::Response& response) {
@@ -332,7 +390,7 @@ struct Server::Impl {
             {"backend", "/2/<operation> on this address, or Host api.backend.test / files.backend.test"},
             {"analytics", "Host ssl.analytics.test or www.analytics.test, path /collect"},
             {"push", std::string("Host ") + kPushGatewayHost + ": POST /devices, GET /devices/<token>/events"},
-            {"admin", "/_admin/ on any host"}};
+            {"admin", "/_admin/ on this address, from this machine"}};
   }
 
   void logLine(const httplib::Request& request, const std::string& host, int status) {
@@ -360,6 +418,7 @@ struct Server::Impl {
   std::mutex stopMutex;
   std::mutex delayMutex;
   std::condition_variable wakeDelays;
+  int heldDelays = 0;
   int boundPort = 0;
   bool started = false;
 };

@@ -7,11 +7,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <mutex>
 #include <thread>
+#include <vector>
 
-#include "backend_bridge.hpp"
-#include "test_support/oauth_signer.hpp"
-#include "test_support/running_server.hpp"
+#include "backend_service/reader_application.hpp"
+#include "oauth_signer.hpp"
+#include "running_server.hpp"
 
 namespace devserver {
 namespace {
@@ -132,7 +134,55 @@ TEST(Server, FaultRulesAreValidated) {
   EXPECT_EQ(addFault(running, {{"host", "x.test"}, {"status", 42}})["error"].is_string(), true);
   EXPECT_EQ(addFault(running, {{"host", "x.test"}, {"count", 0}, {"status", 500}})["error"].is_string(), true);
   EXPECT_EQ(addFault(running, {{"host", 5}, {"status", 500}})["error"].is_string(), true);
+  // Numbers no integer can hold, fractions and text are refused, not converted.
+  for (const auto& [name, value] : std::vector<std::pair<std::string, nlohmann::json>>{
+           {"count", 1e300}, {"count", -1e300}, {"count", 2.5}, {"count", "3"}, {"status", 1e19},
+           {"status", 500.5}, {"delayMs", 1e300}, {"delayMs", -1.0}, {"delayMs", 18446744073709551615ull}}) {
+    nlohmann::json rule{{"host", "x.test"}, {"status", 500}};
+    rule[name] = value;
+    EXPECT_EQ(addFault(running, rule)["error"].is_string(), true) << name << " " << value;
+  }
+  EXPECT_EQ(addFault(running, {{"host", "x.test"}, {"count", 2.0}, {"status", 500.0}})["remaining"], 2);
+  running.client()->Delete("/_admin/faults");
+  // Delays hold workers: their total over every rule is bounded.
+  EXPECT_EQ(addFault(running, {{"host", "*"}, {"count", 1000}, {"delayMs", 300000}})["error"].is_string(), true);
+  EXPECT_EQ(addFault(running, {{"host", "*"}, {"count", 2}, {"delayMs", 300000}})["remaining"], 2);
+  EXPECT_EQ(addFault(running, {{"host", "*"}, {"count", 1}, {"delayMs", 1000}})["error"].is_string(), true);
+  running.client()->Delete("/_admin/faults");
   EXPECT_TRUE(running.admin("/_admin/faults")["faults"].empty());
+}
+
+TEST(Server, OnlySoManyInjectedDelaysAreHeldAtOnce) {
+  test::RunningServer running;
+  addFault(running, {{"host", "*"}, {"count", 9}, {"delayMs", 60000}});
+  std::mutex mutex;
+  std::vector<std::string> answered;
+  std::vector<std::thread> clients;
+  for (int i = 0; i < 9; ++i) {
+    clients.emplace_back([&] {
+      auto result = running.get("www.vestavind.test", "/");
+      std::lock_guard lock(mutex);
+      answered.push_back(result ? std::to_string(result->status) + " " + result->body : "no answer");
+    });
+  }
+  // Eight are held for a minute; the ninth is answered at once instead of taking another worker.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  auto anyAnswered = [&] {
+    std::lock_guard lock(mutex);
+    return !answered.empty();
+  };
+  while (!anyAnswered() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  {
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(answered.size(), 1u);
+    std::string first = answered.empty() ? "" : answered[0];
+    EXPECT_EQ(first.rfind("503 ", 0), 0u) << first;
+    EXPECT_NE(first.find("injected delay refused"), std::string::npos);
+  }
+  running.server().stop();
+  for (auto& client : clients) client.join();
 }
 
 TEST(Server, RequestLogShowsMethodHostPathHeadersAndBody) {
@@ -158,7 +208,7 @@ TEST(Server, BackendRequestsAreVerifiedAgainstTheUrlTheClientSigned) {
   test::RunningServer running;
   const std::string body = R"({"classname":"Note"})";
   auto signedFor = [](const std::string& url) {
-    return httplib::Headers{{"Authorization", test::oauthHeader(url, kReaderApplicationId, kReaderClientKey)}};
+    return httplib::Headers{{"Authorization", test::oauthHeader(url, backend::kReaderApplicationId, backend::kReaderClientKey)}};
   };
   // Routed by Host: the client signed https although it arrives over plain HTTP.
   auto routed = running.post("api.backend.test", "/2/find", body, signedFor("https://api.backend.test/2/find"));
@@ -175,8 +225,8 @@ TEST(Server, BackendRequestsAreVerifiedAgainstTheUrlTheClientSigned) {
 
   // Through the proxy form, the URL as written on the request line.
   std::string request = "POST http://api.backend.test/2/find HTTP/1.1\r\nHost: api.backend.test\r\n"
-                        "Authorization: " + test::oauthHeader("http://api.backend.test/2/find", kReaderApplicationId,
-                                                              kReaderClientKey) +
+                        "Authorization: " + test::oauthHeader("http://api.backend.test/2/find", backend::kReaderApplicationId,
+                                                              backend::kReaderClientKey) +
                         "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
                         "\r\nConnection: close\r\n\r\n" + body;
   EXPECT_EQ(rawExchange(running.port(), request).rfind("HTTP/1.1 200", 0), 0u);
@@ -211,6 +261,21 @@ TEST(Server, ReportsItsPortAndRefusesATakenOneOrASecondStart) {
   EXPECT_THROW(clash.start(), std::runtime_error);
 }
 
+TEST(Server, WarnsWhenOtherMachinesMayReachIt) {
+  Server::Options options;
+  options.host = "0.0.0.0";
+  Server server(options);
+  ::testing::internal::CaptureStderr();
+  server.start();
+  std::string warned = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(warned.find("warning: listening on 0.0.0.0"), std::string::npos) << warned;
+
+  ::testing::internal::CaptureStderr();
+  Server quiet(Server::Options{});
+  quiet.start();
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+}
+
 TEST(Server, KeepsAGivenDataFolderAndRemovesItsOwnTemporaryOne) {
   std::filesystem::path temporary;
   {
@@ -240,7 +305,7 @@ TEST(Server, FileFormPostThroughTheStorageHostRoundTrips) {
   test::RunningServer running;
   const std::string url = "https://api.backend.test/2/upload_file";
   auto slot = running.post("api.backend.test", "/2/upload_file", R"({"name":"notes.txt"})",
-                           {{"Authorization", test::oauthHeader(url, kReaderApplicationId, kReaderClientKey)}});
+                           {{"Authorization", test::oauthHeader(url, backend::kReaderApplicationId, backend::kReaderClientKey)}});
   ASSERT_TRUE(slot);
   auto result = nlohmann::json::parse(slot->body)["result"];
   ASSERT_TRUE(result.is_object()) << slot->body;

@@ -1,6 +1,7 @@
 // Feeds arbitrary bodies to the backend service's commands: the first byte
 // picks the operation, the rest is the request body, signed like a client's.
 #include "backend_service.hpp"
+#include "reader_application.hpp"
 #include "request_signature.hpp"
 
 #include <devserver/push_gateway.hpp>
@@ -8,25 +9,28 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <ctime>
 #include <string>
 #include <unistd.h>
 
 namespace {
 
-constexpr const char* kAppId = "Qx7mTfa2Lr9WcYh3NbVe8KpZs1DuGo6JiRl4MwEn";
-constexpr const char* kClientKey = "Hc2vRk8TyBn5WqLm3ZxAe7JfUd9GsPo1KiNt6VaY";
+using devserver::backend::kReaderApplicationId;
+using devserver::backend::kReaderClientKey;
 constexpr const char* kOperations[] = {"create", "update", "delete", "get", "find", "multi", "client_push",
                                        "upload_file", "user_signup", "user_signup_or_login", "user_login",
                                        "user_request_password_reset", "client_me"};
 
 std::string authorization(const std::string& url) {
   using namespace devserver::backend;
-  std::map<std::string, std::string> oauth{{"oauth_nonce", "FUZZ"},
-                                           {"oauth_timestamp", "1700000000"},
+  // A fresh nonce and the current time, or the service refuses it as a replay.
+  static std::uint64_t counter = 0;
+  std::map<std::string, std::string> oauth{{"oauth_nonce", "FUZZ-" + std::to_string(++counter)},
+                                           {"oauth_timestamp", std::to_string(time(nullptr))},
                                            {"oauth_signature_method", "HMAC-SHA1"},
                                            {"oauth_version", "1.0"},
-                                           {"oauth_consumer_key", kAppId}};
-  std::string header = "OAuth oauth_signature=\"" + percentEncode(oauthSignature("POST", url, oauth, kClientKey)) + "\"";
+                                           {"oauth_consumer_key", kReaderApplicationId}};
+  std::string header = "OAuth oauth_signature=\"" + percentEncode(oauthSignature("POST", url, oauth, kReaderClientKey)) + "\"";
   for (const auto& [name, value] : oauth) header += ", " + name + "=\"" + percentEncode(value) + "\"";
   return header;
 }

@@ -10,9 +10,14 @@ for target in "$build"/bin/fuzz_*; do
   corpus="fuzz/corpus-$name"
   mkdir -p "$corpus"
   seeds=()
-  [ -d "fuzz/seeds/${name#fuzz_}" ] && seeds=("fuzz/seeds/${name#fuzz_}")
+  [ -d "fuzz/seeds/${name#fuzz_}" ] && seeds+=("fuzz/seeds/${name#fuzz_}")
+  [ -d "fuzz/corpus/${name#fuzz_}" ] && seeds+=("fuzz/corpus/${name#fuzz_}")
+  flags=()
+  # Deep nesting needs long inputs to be reachable at all.
+  case "${name#fuzz_}" in devserver_backend|devserver_admin) flags+=(-max_len=1048576) ;; esac
   echo "== $name for ${seconds}s"
-  if ! "$target" -max_total_time="$seconds" -print_final_stats=1 "$corpus" "${seeds[@]}" 2>"$build/$name.log"; then
+  if ! "$target" -max_total_time="$seconds" -print_final_stats=1 "${flags[@]}" "$corpus" "${seeds[@]}" \
+      2>"$build/$name.log"; then
     echo "$name FAILED: see $build/$name.log" >&2
     status=1
   fi

@@ -11,7 +11,24 @@ std::string rawQuery(const std::string& target) {
   return mark == std::string::npos ? std::string() : target.substr(mark + 1);
 }
 
+// What a kept hit costs in memory, roughly: its line and its decoded parts.
+std::size_t sizeOf(const CollectedHit& hit) {
+  std::size_t bytes = sizeof(CollectedHit) + hit.line.size();
+  for (const auto& [name, value] : hit.parameters) bytes += name.size() + value.size() + 64;
+  for (const auto& problem : hit.problems) bytes += problem.size() + 32;
+  return bytes;
+}
+
 }  // namespace
+
+void Collector::keep(StoredHit hit) {
+  hitBytes_ += hit.bytes;
+  hits_.push_back(std::move(hit));
+  while (hits_.size() > kMaxHits || hitBytes_ > kMaxHitBytes) {
+    hitBytes_ -= hits_.front().bytes;
+    hits_.pop_front();
+  }
+}
 
 void Collector::handle(const httplib::Request& request, const RequestTarget& target, httplib::Response& response) {
   if (target.path != "/collect" && target.path != "/collect/") {
@@ -35,8 +52,8 @@ void Collector::handle(const httplib::Request& request, const RequestTarget& tar
   {
     std::lock_guard lock(mutex_);
     for (auto& hit : received) {
-      hits_.push_back({nextSequence_++, time, target.host, request.method, encoding, std::move(hit)});
-      if (hits_.size() > kMaxHits) hits_.pop_front();
+      std::size_t bytes = sizeOf(hit);
+      keep({nextSequence_++, time, target.host, request.method, encoding, std::move(hit), bytes});
     }
   }
   answerJson(response, {{"received", received.size()}});
@@ -68,6 +85,7 @@ nlohmann::json Collector::hits() const {
 void Collector::clear() {
   std::lock_guard lock(mutex_);
   hits_.clear();
+  hitBytes_ = 0;
 }
 
 }  // namespace devserver

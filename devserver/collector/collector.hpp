@@ -20,7 +20,9 @@ namespace devserver {
 // Thread-safe.
 class Collector {
  public:
+  // The oldest hits go first beyond either bound.
   static constexpr std::size_t kMaxHits = 10000;
+  static constexpr std::size_t kMaxHitBytes = 32 * 1024 * 1024;
 
   // Handles one request for a collector host.
   void handle(const httplib::Request& request, const RequestTarget& target, httplib::Response& response);
@@ -40,10 +42,13 @@ class Collector {
     std::string method;
     std::string encoding;
     CollectedHit hit;
+    std::size_t bytes;
   };
+  void keep(StoredHit hit);
 
   mutable std::mutex mutex_;
   std::deque<StoredHit> hits_;
+  std::size_t hitBytes_ = 0;
   std::uint64_t nextSequence_ = 1;
 };
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include "test_support/running_server.hpp"
+#include "running_server.hpp"
 
 namespace devserver {
 namespace {

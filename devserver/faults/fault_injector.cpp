@@ -4,8 +4,9 @@
 
 namespace devserver {
 
-FaultRule FaultInjector::add(std::string host, int count, Fault fault) {
+std::optional<FaultRule> FaultInjector::add(std::string host, int count, Fault fault) {
   std::lock_guard lock(mutex_);
+  if (rules_.size() >= kMaxRules) return std::nullopt;
   FaultRule rule{nextId_++, std::move(host), count, fault};
   rules_.push_back(rule);
   return rule;
@@ -24,6 +25,13 @@ std::optional<Fault> FaultInjector::take(const std::string& host) {
 std::vector<FaultRule> FaultInjector::rules() const {
   std::lock_guard lock(mutex_);
   return rules_;
+}
+
+std::chrono::milliseconds FaultInjector::delayTotal() const {
+  std::lock_guard lock(mutex_);
+  std::chrono::milliseconds total{0};
+  for (const auto& rule : rules_) total += rule.fault.delay * rule.remaining;
+  return total;
 }
 
 void FaultInjector::clear() {

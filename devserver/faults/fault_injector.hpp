@@ -28,12 +28,17 @@ struct FaultRule {
 // Holds fault rules for tests. Thread-safe.
 class FaultInjector {
  public:
-  // Adds a rule and returns it with its id. Rules for the same host apply in
-  // the order they were added, each until its count is used up.
-  FaultRule add(std::string host, int count, Fault fault);
+  static constexpr std::size_t kMaxRules = 1000;
+
+  // Adds a rule and returns it with its id, or nothing when kMaxRules stand
+  // already. Rules for the same host apply in the order they were added,
+  // each until its count is used up.
+  std::optional<FaultRule> add(std::string host, int count, Fault fault);
   // Takes one use of the first rule matching `host` (exact, lower case, or "*").
   std::optional<Fault> take(const std::string& host);
   std::vector<FaultRule> rules() const;
+  // The delay the standing rules still hold: the sum of delay x remaining.
+  std::chrono::milliseconds delayTotal() const;
   void clear();
 
  private:

@@ -1,7 +1,9 @@
 #include "inspect/admin_endpoints.hpp"
 
 #include <algorithm>
+#include <cmath>
 
+#include "devserver/limited_json.hpp"
 #include "http/answers.hpp"
 
 namespace devserver {
@@ -22,6 +24,8 @@ nlohmann::json endpointIndex() {
              {"what", "body {\"host\": H or \"*\", \"count\": N, \"status\": S, \"delayMs\": D, \"close\": true}"}},
             {{"DELETE", "/_admin/faults"}, {"what", "drop every fault rule"}},
             {{"GET", "/_admin/sites"}, {"what", "the publisher's sites, sections and article URLs"}},
+            {{"GET", "/_admin/providers"}, {"what", "authentication providers sign-up and log-in accept"}},
+            {{"POST", "/_admin/providers"}, {"what", "body {\"name\": P}: accept another authentication provider"}},
             {{"POST", "/_admin/reset"}, {"what", "forget requests, hits, provider registrations and faults"}}}}};
 }
 
@@ -43,10 +47,40 @@ nlohmann::json faultJson(const FaultRule& rule) {
           {"close", rule.fault.closeMidAnswer}};
 }
 
+constexpr std::int64_t kMaxFaultCount = 1000000;
+constexpr std::chrono::milliseconds kMaxDelay = std::chrono::minutes(5);
+constexpr std::chrono::milliseconds kMaxDelayTotal = std::chrono::minutes(10);
+
+// The whole number `name` of `body` within [min, max] (`fallback` when it is
+// absent), or nothing for anything else: text, fractions, out of range,
+// huge floats (converting those to an integer would be undefined).
+std::optional<std::int64_t> wholeNumber(const nlohmann::json& body, const char* name, std::int64_t fallback,
+                                        std::int64_t min, std::int64_t max) {
+  auto it = body.find(name);
+  if (it == body.end()) return fallback;
+  if (it->is_number_unsigned()) {
+    auto value = it->get<std::uint64_t>();
+    if (value > static_cast<std::uint64_t>(max) || static_cast<std::int64_t>(value) < min) return std::nullopt;
+    return static_cast<std::int64_t>(value);
+  }
+  if (it->is_number_integer()) {
+    auto value = it->get<std::int64_t>();
+    return value >= min && value <= max ? std::optional(value) : std::nullopt;
+  }
+  if (it->is_number_float()) {
+    double value = it->get<double>();
+    if (!(value >= static_cast<double>(min) && value <= static_cast<double>(max)) || value != std::floor(value)) {
+      return std::nullopt;
+    }
+    return static_cast<std::int64_t>(value);
+  }
+  return std::nullopt;
+}
+
 // Parses a JSON object body; answers 400 and returns nothing when it is not one.
 std::optional<nlohmann::json> objectBody(const httplib::Request& request, httplib::Response& response) {
-  auto body = nlohmann::json::parse(request.body, nullptr, false);
-  if (body.is_discarded() || !body.is_object()) {
+  auto body = parseJsonLimited(request.body);
+  if (!body || !body->is_object()) {
     answerError(response, 400, "the body must be a JSON object");
     return std::nullopt;
   }
@@ -87,6 +121,8 @@ void AdminEndpoints::handle(const httplib::Request& request, const RequestTarget
     objects(path.substr(std::string("/_admin/objects/").size()), response);
   } else if (path == "/_admin/faults") {
     faults(request, response);
+  } else if (path == "/_admin/providers") {
+    providers(request, response);
   } else if (path == "/_admin/sites" && method == "GET") {
     answerJson(response, services_.sites.describe());
   } else if (path == "/_admin/reset" && method == "POST") {
@@ -180,26 +216,58 @@ void AdminEndpoints::faults(const httplib::Request& request, httplib::Response& 
   }
   auto body = objectBody(request, response);
   if (!body) return;
-  try {
-    std::string host = body->at("host").get<std::string>();
-    std::transform(host.begin(), host.end(), host.begin(), [](unsigned char c) { return std::tolower(c); });
-    int count = body->value("count", 1);
-    Fault fault;
-    fault.status = body->value("status", 0);
-    fault.delay = std::chrono::milliseconds(body->value("delayMs", 0));
-    fault.closeMidAnswer = body->value("close", false);
-    if (host.empty() || count < 1 || (fault.status != 0 && (fault.status < 100 || fault.status > 599)) ||
-        fault.delay.count() < 0 || fault.delay > std::chrono::minutes(5) ||
-        (fault.status == 0 && fault.delay.count() == 0 && !fault.closeMidAnswer)) {
-      answerError(response, 400, "a fault needs a host, a count of at least 1, and a status (100-599), "
-                                 "a delayMs (0-300000) or \"close\": true");
-      return;
-    }
-    answerJson(response, faultJson(services_.faults.add(host, count, fault)), 201);
-  } catch (const nlohmann::json::exception&) {
-    answerError(response, 400, "fault fields: \"host\" (string), \"count\", \"status\", \"delayMs\" (numbers), "
-                               "\"close\" (boolean)");
+  auto host = body->find("host");
+  auto count = wholeNumber(*body, "count", 1, 1, kMaxFaultCount);
+  auto status = wholeNumber(*body, "status", 0, 0, 599);
+  auto delayMs = wholeNumber(*body, "delayMs", 0, 0, kMaxDelay.count());
+  auto close = body->value("close", nlohmann::json(false));
+  if (host == body->end() || !host->is_string() || host->get_ref<const std::string&>().empty() || !count ||
+      !status || (*status != 0 && *status < 100) || !delayMs || !close.is_boolean() ||
+      (*status == 0 && *delayMs == 0 && !close.get<bool>())) {
+    answerError(response, 400, "a fault needs a \"host\" (string), a \"count\" (1-" + std::to_string(kMaxFaultCount) +
+                                   "), and a \"status\" (100-599), a \"delayMs\" (0-" +
+                                   std::to_string(kMaxDelay.count()) + ") or \"close\": true");
+    return;
   }
+  Fault fault;
+  fault.status = static_cast<int>(*status);
+  fault.delay = std::chrono::milliseconds(*delayMs);
+  fault.closeMidAnswer = close.get<bool>();
+  // Delays hold the server's workers, so their total is bounded.
+  auto added = fault.delay * *count;
+  if (added + services_.faults.delayTotal() > kMaxDelayTotal) {
+    answerError(response, 400, "the fault rules may hold at most " + std::to_string(kMaxDelayTotal.count()) +
+                                   " ms of delay in all (count x delayMs)");
+    return;
+  }
+  std::string lowered = host->get<std::string>();
+  std::transform(lowered.begin(), lowered.end(), lowered.begin(), [](unsigned char c) { return std::tolower(c); });
+  auto rule = services_.faults.add(lowered, static_cast<int>(*count), fault);
+  if (!rule) {
+    answerError(response, 400, "at most " + std::to_string(FaultInjector::kMaxRules) + " fault rules may stand");
+    return;
+  }
+  answerJson(response, faultJson(*rule), 201);
+}
+
+void AdminEndpoints::providers(const httplib::Request& request, httplib::Response& response) {
+  if (request.method == "GET") {
+    answerJson(response, {{"providers", services_.backend.authProviders()}});
+    return;
+  }
+  if (request.method != "POST") {
+    answerError(response, 405, "GET or POST /_admin/providers");
+    return;
+  }
+  auto body = objectBody(request, response);
+  if (!body) return;
+  auto name = body->find("name");
+  if (name == body->end() || !name->is_string() || !services_.backend.addAuthProvider(name->get<std::string>())) {
+    answerError(response, 400, "give {\"name\": P}, P a letter then letters, digits or _ "
+                               "(unless the most providers are known already)");
+    return;
+  }
+  answerJson(response, {{"providers", services_.backend.authProviders()}}, 201);
 }
 
 void AdminEndpoints::objects(const std::string& className, httplib::Response& response) {

@@ -37,6 +37,7 @@ class AdminEndpoints {
   void sendPush(const httplib::Request& request, httplib::Response& response);
   void faults(const httplib::Request& request, httplib::Response& response);
   void objects(const std::string& className, httplib::Response& response);
+  void providers(const httplib::Request& request, httplib::Response& response);
 
   AdminServices services_;
 };

@@ -38,7 +38,12 @@ void PushEndpoints::handle(const httplib::Request& request, const RequestTarget&
       answerError(response, 405, "POST /devices asks for a device token");
       return;
     }
-    answerJson(response, {{"token", gateway_.registerDevice()}}, 201);
+    auto token = gateway_.registerDevice();
+    if (!token) {
+      answerError(response, 503, "the push gateway knows too many devices; try again later");
+      return;
+    }
+    answerJson(response, {{"token", *token}}, 201);
     return;
   }
   const std::string prefix = "/devices/";
@@ -66,40 +71,62 @@ void PushEndpoints::handle(const httplib::Request& request, const RequestTarget&
                         {"connected", gateway_.waitingCount(*token) > 0}});
 }
 
+// One open event stream; the gateway slot is given back when the answer
+// (which owns the stream's provider) goes away, however the stream ended.
+struct PushEndpoints::StreamState {
+  StreamState(PushGateway& gateway, std::string token, std::uint64_t stream)
+      : gateway(gateway), token(std::move(token)), stream(stream) {}
+  ~StreamState() { gateway.closeStream(token, stream); }
+  StreamState(const StreamState&) = delete;
+  StreamState& operator=(const StreamState&) = delete;
+
+  PushGateway& gateway;
+  const std::string token;
+  const std::uint64_t stream;
+  bool greeted = false;
+  Clock::time_point lastWrite = Clock::now();
+};
+
 void PushEndpoints::openStream(const std::string& token, httplib::Response& response) {
-  struct StreamState {
-    bool greeted = false;
-    Clock::time_point lastWrite = Clock::now();
-  };
-  auto state = std::make_shared<StreamState>();
+  auto stream = gateway_.openStream(token);
+  if (!stream) {
+    response.set_header("Retry-After", "5");
+    answerError(response, 503, "too many push streams are open; try again later");
+    return;
+  }
+  auto state = std::make_shared<StreamState>(gateway_, token, *stream);
   response.set_header("Cache-Control", "no-cache");
-  response.set_chunked_content_provider(
-      "text/event-stream", [this, token, state](std::size_t, httplib::DataSink& sink) {
-        if (stopping_) {
-          sink.done();
-          return true;
-        }
-        if (!state->greeted) {
-          state->greeted = true;
-          state->lastWrite = Clock::now();
-          return writeText(sink, "event: ready\ndata: {\"token\":\"" + token + "\"}\n\n");
-        }
-        if (!sink.is_writable()) return false;
-        auto pending = gateway_.waitForPayload(token, kWaitSlice);
-        if (stopping_) {
-          sink.done();
-          return true;
-        }
-        if (pending) {
-          if (!writeText(sink, pushEvent(pending->sequence, pending->payload))) return false;
-          gateway_.acknowledge(token, pending->sequence);
-          state->lastWrite = Clock::now();
-        } else if (Clock::now() - state->lastWrite >= kKeepAliveEvery) {
-          if (!writeText(sink, ": keep-alive\n\n")) return false;
-          state->lastWrite = Clock::now();
-        }
-        return true;
-      });
+  response.set_chunked_content_provider("text/event-stream", [this, state](std::size_t, httplib::DataSink& sink) {
+    return sendNext(*state, sink);
+  });
+}
+
+bool PushEndpoints::sendNext(StreamState& state, httplib::DataSink& sink) {
+  // A newer stream for the same device replaces this one.
+  if (stopping_ || !gateway_.isLiveStream(state.token, state.stream)) {
+    sink.done();
+    return true;
+  }
+  if (!state.greeted) {
+    state.greeted = true;
+    state.lastWrite = Clock::now();
+    return writeText(sink, "event: ready\ndata: {\"token\":\"" + state.token + "\"}\n\n");
+  }
+  if (!sink.is_writable()) return false;
+  auto pending = gateway_.waitForPayload(state.token, kWaitSlice);
+  if (!pending) {
+    if (Clock::now() - state.lastWrite < kKeepAliveEvery) return true;
+    state.lastWrite = Clock::now();
+    return writeText(sink, ": keep-alive\n\n");
+  }
+  if (stopping_ || !writeText(sink, pushEvent(pending->sequence, pending->payload))) {
+    gateway_.release(state.token, pending->sequence);  // the next stream of the device gets it
+    if (stopping_) sink.done();
+    return stopping_;
+  }
+  gateway_.acknowledge(state.token, pending->sequence);
+  state.lastWrite = Clock::now();
+  return true;
 }
 
 }  // namespace devserver

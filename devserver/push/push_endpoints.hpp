@@ -19,7 +19,8 @@ inline constexpr const char* kPushGatewayHost = "push.gateway.test";
 //        with {"token": ...}, then one "event: push" per payload ("id" is the
 //        delivery's sequence number, "data" the payload JSON), and ": keep-alive"
 //        comments while idle. A payload leaves the token's queue only once it
-//        was written to the stream.
+//        was written to the stream. One stream per device: a new one ends
+//        the earlier. 503 when the gateway holds its most streams.
 class PushEndpoints {
  public:
   // `stopping` turns true when the server shuts down; held streams then end.
@@ -29,6 +30,8 @@ class PushEndpoints {
 
  private:
   void openStream(const std::string& token, httplib::Response& response);
+  struct StreamState;
+  bool sendNext(StreamState& state, httplib::DataSink& sink);
 
   PushGateway& gateway_;
   const std::atomic<bool>& stopping_;

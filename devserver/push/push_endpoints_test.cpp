@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "test_support/running_server.hpp"
+#include "running_server.hpp"
 
 namespace devserver {
 namespace {
@@ -88,6 +88,22 @@ TEST(PushEndpoints, DeviceStatusAndMalformedRequests) {
   auto badSend = running.client()->Post("/_admin/push/send", R"({"token": "zz", "alert": "x"})", "application/json");
   EXPECT_EQ(badSend->status, 400);
   EXPECT_EQ(running.client()->Post("/_admin/push/send", "[1", "application/json")->status, 400);
+}
+
+TEST(PushEndpoints, ANewStreamOfTheSameDeviceEndsTheEarlierOne) {
+  test::RunningServer running;
+  std::string token = newToken(running);
+  std::string earlier;
+  std::thread first([&] { earlier = readEvents(running, token, 1); });
+  while (running.server().pushGateway().waitingCount(token) == 0) std::this_thread::yield();
+  std::string later;
+  std::thread second([&] { later = readEvents(running, token, 1); });
+  first.join();  // ended by the server once the second stream opened
+  EXPECT_EQ(earlier.find("event: push"), std::string::npos);
+  running.server().pushGateway().deliver(token, R"({"n":1})");
+  second.join();
+  EXPECT_NE(later.find(R"(data: {"n":1})"), std::string::npos);
+  EXPECT_EQ(running.server().pushGateway().openStreams() <= 1, true);
 }
 
 TEST(PushEndpoints, StoppingTheServerEndsHeldStreams) {

@@ -9,7 +9,6 @@
 namespace devserver {
 namespace {
 
-constexpr std::size_t kMaxHistory = 1000;
 constexpr std::size_t kMaxTokenLength = 200;
 
 std::string randomHex(std::size_t bytes) {
@@ -38,30 +37,69 @@ std::optional<std::string> PushGateway::normalizeToken(const std::string& token)
   return lower;
 }
 
-std::string PushGateway::registerDevice() {
+std::optional<std::string> PushGateway::registerDevice() {
   std::string token = randomHex(32);
   std::lock_guard lock(mutex_);
-  queues_[token];
+  if (!queueFor(token)) return std::nullopt;
   return token;
 }
 
 void PushGateway::deliver(const std::string& deviceToken, const std::string& payloadJson) {
   std::lock_guard lock(mutex_);
-  Delivery delivery{nextSequence_++, deviceToken, payloadJson, "dropped"};
+  Delivery delivery{nextSequence_++, deviceToken.substr(0, kMaxTokenLength), payloadJson, "dropped"};
   auto token = normalizeToken(deviceToken);
-  if (token) {
+  Queue* queue = token ? queueFor(*token) : nullptr;
+  if (queue) {
     delivery.token = *token;
     delivery.state = "queued";
-    Queue& queue = queues_[*token];
-    queue.pending.emplace_back(delivery.sequence, payloadJson);
-    if (queue.pending.size() > kMaxPendingPerToken) {
-      markDelivery(queue.pending.front().first, "dropped");
-      queue.pending.pop_front();
+    queue->pending.push_back({delivery.sequence, payloadJson, false});
+    ++pendingTotal_;
+    pendingBytes_ += payloadJson.size();
+    if (queue->pending.size() > kMaxPendingPerToken) {
+      removePending(*queue, queue->pending.begin(), "dropped");
     }
+    while (pendingTotal_ > kMaxPendingTotal || pendingBytes_ > kMaxPendingBytes) dropOldestPending();
   }
-  deliveries_.push_back(std::move(delivery));
-  if (deliveries_.size() > kMaxHistory) deliveries_.pop_front();
+  recordDelivery(std::move(delivery));
   changed_.notify_all();
+}
+
+std::optional<std::uint64_t> PushGateway::openStream(const std::string& deviceToken) {
+  auto token = normalizeToken(deviceToken);
+  if (!token) return std::nullopt;
+  std::lock_guard lock(mutex_);
+  if (closed_) return std::nullopt;
+  Queue* queue = queueFor(*token);
+  if (!queue) return std::nullopt;
+  if (queue->liveStream == 0) {
+    if (openStreams_ >= maxStreams_) return std::nullopt;
+    ++openStreams_;
+  }
+  queue->liveStream = nextStream_++;
+  changed_.notify_all();  // the replaced stream stops waiting
+  return queue->liveStream;
+}
+
+void PushGateway::closeStream(const std::string& deviceToken, std::uint64_t stream) {
+  auto token = normalizeToken(deviceToken);
+  if (!token) return;
+  std::lock_guard lock(mutex_);
+  auto found = queues_.find(*token);
+  if (found == queues_.end() || found->second.liveStream != stream) return;
+  found->second.liveStream = 0;
+  --openStreams_;
+}
+
+bool PushGateway::isLiveStream(const std::string& deviceToken, std::uint64_t stream) const {
+  auto token = normalizeToken(deviceToken);
+  std::lock_guard lock(mutex_);
+  auto found = token ? queues_.find(*token) : queues_.end();
+  return !closed_ && found != queues_.end() && found->second.liveStream == stream;
+}
+
+std::size_t PushGateway::openStreams() const {
+  std::lock_guard lock(mutex_);
+  return openStreams_;
 }
 
 std::optional<PushGateway::Pending> PushGateway::waitForPayload(const std::string& deviceToken,
@@ -69,13 +107,24 @@ std::optional<PushGateway::Pending> PushGateway::waitForPayload(const std::strin
   auto token = normalizeToken(deviceToken);
   if (!token) return std::nullopt;
   std::unique_lock lock(mutex_);
-  Queue& queue = queues_[*token];
-  ++queue.waiting;
+  Queue* queue = queueFor(*token);
+  if (!queue) return std::nullopt;
+  auto firstFree = [queue] {
+    return std::find_if(queue->pending.begin(), queue->pending.end(),
+                        [](const Payload& payload) { return !payload.handedOut; });
+  };
+  std::uint64_t stream = queue->liveStream;
+  ++queue->waiting;
   changed_.notify_all();  // lets observers see the device come online
-  changed_.wait_for(lock, wait, [&] { return closed_ || !queue.pending.empty(); });
-  --queue.waiting;
-  if (closed_ || queue.pending.empty()) return std::nullopt;
-  return Pending{queue.pending.front().first, queue.pending.front().second};
+  // Entries of queues_ stay put while someone waits on them (see makeRoomForToken).
+  changed_.wait_for(lock, wait, [&] {
+    return closed_ || queue->liveStream != stream || firstFree() != queue->pending.end();
+  });
+  --queue->waiting;
+  auto entry = firstFree();
+  if (closed_ || queue->liveStream != stream || entry == queue->pending.end()) return std::nullopt;
+  entry->handedOut = true;
+  return Pending{entry->sequence, entry->text};
 }
 
 void PushGateway::acknowledge(const std::string& deviceToken, std::uint64_t sequence) {
@@ -85,10 +134,20 @@ void PushGateway::acknowledge(const std::string& deviceToken, std::uint64_t sequ
   auto found = queues_.find(*token);
   if (found == queues_.end()) return;
   auto& pending = found->second.pending;
-  auto entry = std::find_if(pending.begin(), pending.end(), [&](const auto& item) { return item.first == sequence; });
-  if (entry == pending.end()) return;
-  pending.erase(entry);
-  markDelivery(sequence, "taken");
+  auto entry = std::find_if(pending.begin(), pending.end(), [&](const Payload& item) { return item.sequence == sequence; });
+  if (entry != pending.end()) removePending(found->second, entry, "taken");
+}
+
+void PushGateway::release(const std::string& deviceToken, std::uint64_t sequence) {
+  auto token = normalizeToken(deviceToken);
+  if (!token) return;
+  std::lock_guard lock(mutex_);
+  auto found = queues_.find(*token);
+  if (found == queues_.end()) return;
+  for (auto& payload : found->second.pending) {
+    if (payload.sequence == sequence) payload.handedOut = false;
+  }
+  changed_.notify_all();
 }
 
 void PushGateway::close() {
@@ -121,6 +180,52 @@ std::size_t PushGateway::waitingCount(const std::string& deviceToken) const {
   std::lock_guard lock(mutex_);
   auto found = token ? queues_.find(*token) : queues_.end();
   return found == queues_.end() ? 0 : found->second.waiting;
+}
+
+PushGateway::Queue* PushGateway::queueFor(const std::string& token) {
+  auto found = queues_.find(token);
+  if (found != queues_.end()) return &found->second;
+  if (queues_.size() >= kMaxTokens && !makeRoomForToken()) return nullptr;
+  return &queues_[token];
+}
+
+// Forgets one token that nothing depends on: no payload queued, no device
+// waiting or streaming. A device that registered it may still use it later.
+bool PushGateway::makeRoomForToken() {
+  for (auto it = queues_.begin(); it != queues_.end(); ++it) {
+    const Queue& queue = it->second;
+    if (queue.pending.empty() && queue.waiting == 0 && queue.liveStream == 0) {
+      queues_.erase(it);
+      return true;
+    }
+  }
+  return false;
+}
+
+void PushGateway::dropOldestPending() {
+  Queue* oldest = nullptr;
+  for (auto& [token, queue] : queues_) {
+    if (!queue.pending.empty() && (!oldest || queue.pending.front().sequence < oldest->pending.front().sequence)) {
+      oldest = &queue;
+    }
+  }
+  if (oldest) removePending(*oldest, oldest->pending.begin(), "dropped");
+}
+
+void PushGateway::removePending(Queue& queue, std::deque<Payload>::iterator entry, const char* state) {
+  markDelivery(entry->sequence, state);
+  --pendingTotal_;
+  pendingBytes_ -= entry->text.size();
+  queue.pending.erase(entry);
+}
+
+void PushGateway::recordDelivery(Delivery delivery) {
+  historyBytes_ += delivery.payload.size();
+  deliveries_.push_back(std::move(delivery));
+  while (deliveries_.size() > kMaxHistory || (historyBytes_ > kMaxHistoryBytes && deliveries_.size() > 1)) {
+    historyBytes_ -= deliveries_.front().payload.size();
+    deliveries_.pop_front();
+  }
 }
 
 void PushGateway::markDelivery(std::uint64_t sequence, const char* state) {

@@ -3,7 +3,7 @@
 #include <regex>
 #include <set>
 
-#include "test_support/running_server.hpp"
+#include "running_server.hpp"
 
 namespace devserver {
 namespace {

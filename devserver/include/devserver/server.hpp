@@ -14,7 +14,9 @@ class PushGateway;
 // One local process playing every hosted service: the publisher's sites, the
 // backend service, the analytics collector and the push gateway. Requests are
 // told apart by their Host header (or the host of an absolute-form target, so
-// the server also works as the HTTP proxy of a web view).
+// the server also works as the HTTP proxy of a web view). The admin
+// endpoints ("/_admin/...") answer only peers on this machine that address
+// the server by its own name.
 class Server {
  public:
   struct Options {
@@ -27,6 +29,8 @@ class Server {
     bool quiet = true;       // false logs one line per request to stderr
     // Backend applications (id, client key) accepted besides the built-in one.
     std::vector<std::pair<std::string, std::string>> applications;
+    // How far a signed request's "oauth_timestamp" may be from the clock.
+    std::int64_t signatureWindowSeconds = 15 * 60;
   };
 
   // Prepares the server; nothing listens until start(). Throws
@@ -38,8 +42,9 @@ class Server {
   Server& operator=(const Server&) = delete;
 
   // Binds the address and serves on threads of its own. Returns once the
-  // socket listens. Throws std::runtime_error when binding fails or when the
-  // server was started before.
+  // socket listens; warns on stderr when the address is not a loopback one.
+  // Throws std::runtime_error when binding fails or when the server was
+  // started before.
   void start();
   // Stops serving: wakes held push streams and delayed answers, closes the
   // socket and joins every thread. Idempotent; safe from any thread except
