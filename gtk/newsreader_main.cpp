@@ -150,8 +150,10 @@ int runTerminal() {
 // The window mode: the GLib main loop is the main queue, the front end the
 // toolkit; the application launches once the loop runs.
 int runWindow(ui::Size windowSize) {
-  gtk::GlibMainQueue queue;
-  platform::setMainQueue(&queue);
+  // Never destroyed: a thread that looked the main queue up just before the
+  // window closed may still post to it.
+  static auto* queue = new gtk::GlibMainQueue();
+  platform::setMainQueue(queue);
   int status = 0;
   GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
   {

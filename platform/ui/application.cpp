@@ -2,6 +2,9 @@
 
 #include <cstdio>
 
+#include "platform/application_notifications.hpp"
+#include "platform/notification_center.hpp"
+
 namespace platform::ui {
 
 Application& Application::shared() {
@@ -19,13 +22,21 @@ bool Application::launch(const Value& launchOptions) {
 void Application::step(ApplicationState to) {
   const ApplicationState from = state_;
   state_ = to;
-  if (!delegate_) return;
   // Keep the delegate alive even if a handler replaces it.
   auto delegate = delegate_;
-  if (from == ApplicationState::Active && to == ApplicationState::Inactive) delegate->applicationWillResignActive(*this);
-  if (from == ApplicationState::Inactive && to == ApplicationState::Background) delegate->applicationDidEnterBackground(*this);
-  if (from == ApplicationState::Background && to == ApplicationState::Inactive) delegate->applicationWillEnterForeground(*this);
-  if (from == ApplicationState::Inactive && to == ApplicationState::Active) delegate->applicationDidBecomeActive(*this);
+  auto tell = [&](void (ApplicationDelegate::*handler)(Application&), const char* notification) {
+    if (delegate) ((*delegate).*handler)(*this);
+    NotificationCenter::defaultCenter().post(notification);
+  };
+  if (from == ApplicationState::Active && to == ApplicationState::Inactive) {
+    tell(&ApplicationDelegate::applicationWillResignActive, kApplicationWillResignActiveNotification);
+  } else if (from == ApplicationState::Inactive && to == ApplicationState::Background) {
+    tell(&ApplicationDelegate::applicationDidEnterBackground, kApplicationDidEnterBackgroundNotification);
+  } else if (from == ApplicationState::Background && to == ApplicationState::Inactive) {
+    tell(&ApplicationDelegate::applicationWillEnterForeground, kApplicationWillEnterForegroundNotification);
+  } else if (from == ApplicationState::Inactive && to == ApplicationState::Active) {
+    tell(&ApplicationDelegate::applicationDidBecomeActive, kApplicationDidBecomeActiveNotification);
+  }
 }
 
 void Application::setState(ApplicationState state) {
@@ -37,6 +48,7 @@ void Application::setState(ApplicationState state) {
 
 void Application::terminate() {
   if (auto delegate = delegate_) delegate->applicationWillTerminate(*this);
+  NotificationCenter::defaultCenter().post(kApplicationWillTerminateNotification);
 }
 
 void Application::setIconBadgeNumber(int number) { badge_ = number; }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "platform/application_notifications.hpp"
+#include "platform/notification_center.hpp"
 #include "platform/ui/alert_view.hpp"
 #include "platform/ui/application.hpp"
 #include "platform/ui/control.hpp"
@@ -158,15 +160,30 @@ class Lifecycle : public ApplicationDelegate {
   std::vector<std::string> events;
 };
 
-TEST(Application, LifecyclePassesThroughInactive) {
+TEST(Application, LifecyclePassesThroughInactiveAndPostsEachChange) {
   auto& app = Application::shared();
   app.reset();
   auto delegate = std::make_shared<Lifecycle>();
   app.setDelegate(delegate);
+  auto& center = NotificationCenter::defaultCenter();
+  std::vector<std::string> posted;
+  std::vector<ScopedObserver> observers;
+  for (const char* name : {kApplicationWillResignActiveNotification, kApplicationDidEnterBackgroundNotification,
+                           kApplicationWillEnterForegroundNotification, kApplicationDidBecomeActiveNotification,
+                           kApplicationWillTerminateNotification}) {
+    observers.emplace_back(center, center.addObserver(name, [&](const Notification& n) { posted.push_back(n.name); }));
+  }
   EXPECT_TRUE(app.launch());
   app.setState(ApplicationState::Background);
   app.setState(ApplicationState::Active);
   app.setState(ApplicationState::Active);
+  app.terminate();
+  EXPECT_EQ(posted, (std::vector<std::string>{kApplicationDidBecomeActiveNotification,
+                                              kApplicationWillResignActiveNotification,
+                                              kApplicationDidEnterBackgroundNotification,
+                                              kApplicationWillEnterForegroundNotification,
+                                              kApplicationDidBecomeActiveNotification,
+                                              kApplicationWillTerminateNotification}));
   app.registerForRemoteNotificationTypes(kRemoteNotificationTypeBadge | kRemoteNotificationTypeSound |
                                          kRemoteNotificationTypeAlert);
   app.deliverDeviceToken({0xde, 0xad, 0xbe, 0xef, 0x00, 0x11, 0x22, 0x33, 0x44});
