@@ -1,12 +1,13 @@
 #include "analytics/analytics.hpp"
 
 #include "analytics/fields.hpp"
-#include "analytics/string_util.hpp"
-#include "analytics/usage_tracker.hpp"
+#include "batching_dispatcher.hpp"
 #include "diagnostics.hpp"
 #include "platform/event_loop_thread.hpp"
 #include "platform/sandbox.hpp"
+#include "string_util.hpp"
 #include "uncaught_exception_handler.hpp"
+#include "usage_tracker.hpp"
 
 namespace analytics {
 
@@ -27,8 +28,8 @@ Analytics::Configuration& sharedConfiguration() {
   return configuration;
 }
 
-std::shared_ptr<Tracker> makeTrackerImpl(std::shared_ptr<DispatchSender> dispatcher, const std::string& name) {
-  return TrackerImpl::create(std::move(dispatcher), name);
+std::shared_ptr<Tracker> makeDefaultTracker(std::shared_ptr<DispatchSender> dispatcher, const std::string& name) {
+  return makeTracker(std::move(dispatcher), name);
 }
 
 }  // namespace
@@ -50,7 +51,7 @@ bool Analytics::configureSharedInstance(Configuration configuration) {
 std::shared_ptr<Logger> Analytics::sharedLogger() { return detail::sharedLogger(); }
 
 Analytics::Analytics(Configuration configuration)
-    : configuration_(std::move(configuration)), trackerFactory_(&makeTrackerImpl) {
+    : configuration_(std::move(configuration)), trackerFactory_(&makeDefaultTracker) {
   connections_ = std::make_shared<URLConnectionFactory>(configuration_.router, configuration_.thread);
   std::lock_guard lock(mutex_);
   if (!dispatcherLocked()) AN_ERROR("Dispatcher initialization failed: could not create the hit store");
@@ -99,11 +100,7 @@ std::shared_ptr<Tracker> Analytics::trackerWithName(const std::string& name, con
   if (auto it = trackers_.find(trimmed); it != trackers_.end()) return it->second;
   auto tracker = trackerFactory_(dispatcherLocked(), trimmed);
   if (!tracker) return nullptr;
-  if (auto* impl = dynamic_cast<TrackerImpl*>(tracker.get())) {
-    impl->anSet(kTrackingIdField, platform::Value(trackingId));
-  } else {
-    tracker->set(kTrackingIdField, platform::Value(trackingId));
-  }
+  tracker->anSet(kTrackingIdField, platform::Value(trackingId));
   trackers_.emplace(trimmed, tracker);
   if (!defaultTracker_.lock()) defaultTracker_ = tracker;
   return tracker;
@@ -222,7 +219,7 @@ void Analytics::setConnectionFactory(std::shared_ptr<ConnectionFactory> connecti
 
 void Analytics::setTrackerFactory(TrackerFactory factory) {
   std::lock_guard lock(mutex_);
-  trackerFactory_ = factory ? std::move(factory) : TrackerFactory(&makeTrackerImpl);
+  trackerFactory_ = factory ? std::move(factory) : TrackerFactory(&makeDefaultTracker);
 }
 
 void Analytics::reset() {

@@ -8,12 +8,14 @@
 #include <fstream>
 #include <sstream>
 
-#include "analytics/usage_tracker.hpp"
+#include "batching_dispatcher.hpp"
+#include "platform/event_loop_thread.hpp"
 #include "platform/log.hpp"
 #include "platform/reachability.hpp"
 #include "platform/run_loop.hpp"
 #include "support/analytics/test_collector.hpp"
 #include "support/scratch_directory.hpp"
+#include "usage_tracker.hpp"
 
 extern char** environ;
 
@@ -54,7 +56,7 @@ TEST_F(AnalyticsTest, StartSequenceShipsItsUsageCodesWithTheFirstHit) {
   tracker->set("&sc", Value("start"));
   analytics.defaultTracker()->send({{"&t", Value("appview")}, {"&cd", Value("Frontpage")}});
   tracker->send({{"&t", Value("appview")}, {"&cd", Value("Article")}});
-  std::dynamic_pointer_cast<TrackerImpl>(tracker)->anSend({{"&t", Value("appview")}});
+  tracker->anSend({{"&t", Value("appview")}});
   analytics.dispatch();
   ASSERT_TRUE(runUntilRequests(3));
   auto requests = collector.requests();
@@ -66,6 +68,40 @@ TEST_F(AnalyticsTest, StartSequenceShipsItsUsageCodesWithTheFirstHit) {
   EXPECT_NE(requests[1].target.find("&_u=.L&"), std::string::npos) << requests[1].target;
   // Nothing recorded in between: "_u" goes out as a bare name.
   EXPECT_NE(requests[2].target.find("&_u&"), std::string::npos) << requests[2].target;
+  analytics.setTrackUncaughtExceptions(false);
+}
+
+// Hands everything on, as the reader's terminal mode wraps its tracker.
+class ForwardingTracker final : public Tracker {
+ public:
+  explicit ForwardingTracker(std::shared_ptr<Tracker> inner) : inner_(std::move(inner)) {}
+  void set(const std::string& name, const Value& value) override { inner_->set(name, value); }
+  std::optional<std::string> get(const std::string& name) override { return inner_->get(name); }
+  void send(const ParameterMap& parameters) override { inner_->send(parameters); }
+  const std::string& name() const override { return inner_->name(); }
+  void anSet(const std::string& name, const Value& value) override { inner_->anSet(name, value); }
+  void anSend(const ParameterMap& parameters) override { inner_->anSend(parameters); }
+
+ private:
+  std::shared_ptr<Tracker> inner_;
+};
+
+TEST_F(AnalyticsTest, AWrappedTrackerAddsNoUsageCodeOfItsOwn) {
+  Analytics analytics(configuration());
+  analytics.setTrackerFactory([](std::shared_ptr<DispatchSender> dispatcher, const std::string& name) {
+    auto inner = makeTracker(std::move(dispatcher), name);
+    return inner ? std::make_shared<ForwardingTracker>(std::move(inner)) : nullptr;
+  });
+  UsageTracker::getUsageSequence();
+  analytics.setTrackUncaughtExceptions(true);
+  analytics.setDispatchInterval(5);
+  analytics.trackerWithTrackingId("AN-318264-9")->set("&sc", Value("start"));
+  analytics.defaultTracker()->send({{"&t", Value("appview")}, {"&cd", Value("Frontpage")}});
+  analytics.dispatch();
+  ASSERT_TRUE(runUntilRequests(1));
+  auto target = collector.requests().at(0).target;
+  EXPECT_NE(target.find("&_u=.etnKoL&"), std::string::npos) << target;
+  EXPECT_NE(target.find("tid=AN-318264-9"), std::string::npos) << target;
   analytics.setTrackUncaughtExceptions(false);
 }
 
@@ -146,14 +182,40 @@ TEST_F(AnalyticsTest, UncaughtExceptionIsSentAsAFatalHitBeforeTheProcessEnds) {
   EXPECT_NE(err.find("terminate called"), std::string::npos) << err;
 }
 
-TEST_F(AnalyticsTest, SecondUncaughtExceptionWhileReportingIsOnlyLogged) {
-  collector.setDelay(std::chrono::milliseconds(3000));
+// Hits left in a store directory (opened after the process that used it ended).
+std::int64_t hitsLeftIn(const std::filesystem::path& directory) {
+  platform::EventLoopThread thread("ANThread-check");
+  DataStore::Options options;
+  options.directory = directory;
+  options.thread = &thread;
+  return DataStore(options).hitCount();
+}
+
+TEST_F(AnalyticsTest, SecondUncaughtExceptionWaitsForTheFirstReportToFinish) {
+  collector.setDelay(std::chrono::milliseconds(1500));
   auto log = dir.path() / "stderr.txt";
   int status = runCrashHelper(collector.url(), dir.path() / "store", "twice", log);
   ASSERT_TRUE(WIFSIGNALED(status)) << status;
   auto err = readAll(log);
   EXPECT_NE(err.find("Bailing on multiple uncaught exceptions: std::logic_error: second failure"), std::string::npos)
       << err;
+  // The first report ran to its end: its hit was answered and deleted, and
+  // its previous handler ended the process.
+  EXPECT_EQ(hitsLeftIn(dir.path() / "store"), 0) << err;
+  EXPECT_NE(err.find("terminate called after throwing an instance of 'std::runtime_error'"), std::string::npos) << err;
+}
+
+TEST_F(AnalyticsTest, CrashReportCompletesItsExchangesWhenTheMainLoopCannotRun) {
+  auto log = dir.path() / "stderr.txt";
+  int status = runCrashHelper(collector.url(), dir.path() / "store", "blocked-main", log);
+  ASSERT_TRUE(WIFSIGNALED(status)) << status;
+  auto requests = collector.requests();
+  ASSERT_EQ(requests.size(), 3u) << readAll(log);
+  EXPECT_NE(requests[0].target.find("cd=Frontpage"), std::string::npos) << requests[0].target;
+  EXPECT_NE(requests[1].target.find("cd=Article"), std::string::npos) << requests[1].target;
+  EXPECT_NE(requests[2].target.find("t=exception"), std::string::npos) << requests[2].target;
+  // Nothing is left to go out again at the next launch.
+  EXPECT_EQ(hitsLeftIn(dir.path() / "store"), 0);
 }
 
 }  // namespace

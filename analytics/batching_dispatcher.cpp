@@ -1,17 +1,23 @@
-#include "analytics/batching_dispatcher.hpp"
+#include "batching_dispatcher.hpp"
 
 #include <atomic>
-#include <cstdlib>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <future>
 #include <mutex>
+#include <string_view>
+#include <thread>
 
 #include "analytics/analytics.hpp"
 #include "analytics/fields.hpp"
-#include "analytics/hit_util.hpp"
-#include "analytics/reachability_checker.hpp"
+#include "completion_route.hpp"
 #include "diagnostics.hpp"
+#include "hit_util.hpp"
 #include "platform/event_loop_thread.hpp"
 #include "platform/executor.hpp"
 #include "platform/notification_center.hpp"
+#include "reachability_checker.hpp"
 
 namespace analytics {
 
@@ -38,14 +44,17 @@ bool usesPlainEndpoint(const HitRecord& hit) {
   return useSecure && *useSecure == "0";
 }
 
-// "&sf" as a percentage when its whole text is a number.
+// "&sf" as a percentage when its whole text is a number (leading blanks and
+// a plus sign allowed). The decimal point is "." whatever the process locale.
 std::optional<double> sampleRate(const ParameterMap& parameters) {
   const std::string* text = stringParameter(parameters, kSampleRateField);
-  if (!text || text->empty()) return std::nullopt;
-  const char* begin = text->c_str();
-  char* end = nullptr;
-  double rate = std::strtod(begin, &end);
-  if (end == begin || *end != '\0') return std::nullopt;
+  if (!text) return std::nullopt;
+  std::string_view rest = *text;
+  while (!rest.empty() && std::isspace(static_cast<unsigned char>(rest.front()))) rest.remove_prefix(1);
+  if (!rest.empty() && rest.front() == '+') rest.remove_prefix(1);
+  double rate = 0;
+  auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), rate);
+  if (error != std::errc() || end != rest.data() + rest.size() || !std::isfinite(rate)) return std::nullopt;
   return rate;
 }
 
@@ -55,10 +64,10 @@ std::string describe(const HitRecord& hit) { return platform::Value(hit.paramete
 
 struct BatchingDispatcher::Impl final : ReachabilityDelegate, std::enable_shared_from_this<BatchingDispatcher::Impl> {
   platform::EventLoopThread& thread;
-  platform::Executor& completionQueue;
+  std::shared_ptr<CompletionRoute> completions;
   std::unique_ptr<DataStore> store;
   RequestBuilder requestBuilder;
-  std::function<void(long)> exchangeFinished;
+  DispatchObserver observer;
 
   std::atomic<bool> optOut{false};
   std::atomic<bool> stopped{false};
@@ -69,6 +78,7 @@ struct BatchingDispatcher::Impl final : ReachabilityDelegate, std::enable_shared
   std::string httpURL;
   bool hostReachable = true;
   bool hasHits = true;
+  bool deleteFailureLogged = false;
   std::shared_ptr<Connection> connection;
   platform::Timer timer;
   platform::Timer initialTimer;
@@ -79,10 +89,10 @@ struct BatchingDispatcher::Impl final : ReachabilityDelegate, std::enable_shared
   // Main-queue side.
   std::unique_ptr<ReachabilityChecker> reachability;
 
-  Impl(platform::EventLoopThread& t, platform::Executor& completion, std::unique_ptr<DataStore> s, Options& options)
-      : thread(t), completionQueue(completion), store(std::move(s)), exchangeFinished(std::move(options.exchangeFinished)),
-        settings(options.settings), httpsURL(std::move(options.httpsURL)), httpURL(std::move(options.httpURL)),
-        connections(std::move(options.connections)) {
+  Impl(platform::EventLoopThread& t, std::unique_ptr<DataStore> s, Options& options)
+      : thread(t), completions(std::make_shared<CompletionRoute>(t, options.completionQueue)), store(std::move(s)),
+        observer(std::move(options.observer)), settings(options.settings), httpsURL(std::move(options.httpsURL)),
+        httpURL(std::move(options.httpURL)), connections(std::move(options.connections)) {
     if (!connections) connections = std::make_shared<URLConnectionFactory>(RequestRouter{}, &thread);
   }
 
@@ -124,6 +134,7 @@ struct BatchingDispatcher::Impl final : ReachabilityDelegate, std::enable_shared
 
   bool canDispatch() const { return hostReachable && hasHits; }
   bool canScheduleDispatch() const { return settings.dispatchInterval > 0 && canDispatch(); }
+  bool idle() { return !connection && store->hitCount() <= 0; }
 
   // --- scheduling ---
 
@@ -192,6 +203,8 @@ struct BatchingDispatcher::Impl final : ReachabilityDelegate, std::enable_shared
 
   void persist(HitRecord hit) {
     hop([hit = std::move(hit)](Impl& self) {
+      // Opting out may have come between the caller's check and this turn.
+      if (self.optOut) return;
       platform::Error error;
       error.domain.clear();
       self.store->addHit(hit, &error);
@@ -202,53 +215,75 @@ struct BatchingDispatcher::Impl final : ReachabilityDelegate, std::enable_shared
         AN_ERROR("Failed to save hit: " + error.description());
       }
       self.setHasHits(true);
+      if (self.observer.hitPersisted) self.observer.hitPersisted(saved);
     });
   }
 
   // --- collecting ---
 
-  void deleteHits(const std::vector<HitRecord>& hits) {
+  // Deletes the hits for good (deleted and saved). A store that refuses
+  // (full disk, locked file) keeps them for the next try; the failure is
+  // logged once until a deletion works again.
+  bool deleteHits(const std::vector<HitRecord>& hits) {
     std::vector<ObjectId> ids;
     ids.reserve(hits.size());
     for (const auto& hit : hits) {
       if (hit.objectId) ids.push_back(*hit.objectId);
     }
-    store->deleteHits(ids);
+    platform::Error error;
+    if (!store->deleteHits(ids, &error)) {
+      reportDeleteFailure("Failed to delete hit(s): " + error.description());
+      return false;
+    }
     setHasHits(store->hitCount() != 0);
     AN_INFO("hit(s) Successfully dispatched");
-    platform::Error error;
-    if (!store->save(&error)) AN_ERROR("Unable to save after deleting hit(s): " + error.description());
+    if (!store->save(&error)) {
+      reportDeleteFailure("Unable to save after deleting hit(s): " + error.description());
+      return false;
+    }
+    deleteFailureLogged = false;
+    return true;
   }
 
-  std::vector<HitRecord> nextPendingHits() {
+  void reportDeleteFailure(const std::string& message) {
+    if (!deleteFailureLogged) AN_ERROR(message);
+    deleteFailureLogged = true;
+  }
+
+  // The oldest hits that are not stale; nullopt when stale ones could not be
+  // deleted (the next tick tries again).
+  std::optional<std::vector<HitRecord>> nextPendingHits() {
     for (;;) {
       platform::Error error;
       auto fetched = store->fetchHits(settings.maxHitsPerDispatch, &error);
       if (!fetched) {
         AN_ERROR("Failed to load pending hits: " + error.description());
-        return {};
+        return std::vector<HitRecord>();
       }
       auto oldest = platform::Date::now().addingTimeInterval(-settings.maxHitAge);
       std::vector<HitRecord> stale;
       for (const auto& hit : *fetched) {
         if (hit.timestamp && *hit.timestamp <= oldest) stale.push_back(hit);
       }
-      if (stale.empty()) return std::move(*fetched);
-      deleteHits(stale);
+      if (stale.empty()) return fetched;
+      if (!deleteHits(stale)) return std::nullopt;
     }
   }
 
-  std::vector<HitRecord> hitsForDispatch() {
-    auto pending = nextPendingHits();
+  // The next batch; nullopt when the store could not be tidied first.
+  std::optional<std::vector<HitRecord>> nextBatch() {
+    auto next = nextPendingHits();
+    if (!next) return std::nullopt;
+    auto& pending = *next;
     if (pending.empty()) {
       AN_INFO("No pending hits.");
-      return {};
+      return std::vector<HitRecord>();
     }
     unsigned strategy = settings.batchingStrategy;
-    if (strategy == 0) return {pending.front()};
+    if (strategy == 0) return std::vector<HitRecord>{pending.front()};
     if (strategy > 5) {
       AN_ERROR("unexpected batch strategy: " + std::to_string(strategy));
-      return {pending.front()};
+      return std::vector<HitRecord>{pending.front()};
     }
     bool plain = usesPlainEndpoint(pending.front());
     std::vector<HitRecord> kept;
@@ -287,6 +322,8 @@ struct BatchingDispatcher::Impl final : ReachabilityDelegate, std::enable_shared
     return kept;
   }
 
+  std::vector<HitRecord> hitsForDispatch() { return nextBatch().value_or(std::vector<HitRecord>()); }
+
   std::string buildPayload(const std::vector<HitRecord>& hits) {
     std::string payload;
     bool first = true;
@@ -307,8 +344,16 @@ struct BatchingDispatcher::Impl final : ReachabilityDelegate, std::enable_shared
   }
 
   void dispatchOnThread() {
+    if (optOut) {
+      // Nothing stored before opting out may leave; a delete-all that failed
+      // is tried again.
+      if (hasHits) deleteAllHitsOnThread();
+      return;
+    }
     if (!canDispatch()) return;
-    auto batch = hitsForDispatch();
+    auto next = nextBatch();
+    if (!next) return;
+    auto& batch = *next;
     if (batch.empty()) {
       setHasHits(false);
       return;
@@ -329,13 +374,12 @@ struct BatchingDispatcher::Impl final : ReachabilityDelegate, std::enable_shared
     }
     if (!request) {
       AN_ERROR("Failed to generate request for hit(s).");
-      deleteHits(batch);
-      later([](Impl& self) { self.dispatchOnThread(); });
+      if (deleteHits(batch)) later([](Impl& self) { self.dispatchOnThread(); });
       return;
     }
     AN_VERBOSE("Sending hit(s) " + request->method + ": " + request->url);
     std::weak_ptr<Impl> weak = shared_from_this();
-    connection = factory()->start(std::move(*request), completionQueue,
+    connection = factory()->start(std::move(*request), *completions,
                                   [weak, batch = std::move(batch)](std::optional<HttpResponse> response, std::string,
                                                                    std::optional<platform::Error> error) mutable {
                                     if (auto self = weak.lock(); self && !self->stopped) {
@@ -348,18 +392,20 @@ struct BatchingDispatcher::Impl final : ReachabilityDelegate, std::enable_shared
   void didSendHits(std::vector<HitRecord> batch, const std::optional<HttpResponse>& response,
                    const std::optional<platform::Error>& error) {
     long status = response ? response->statusCode : -1;
+    ExchangeOutcome outcome{status, batch.size(), error};
     if (response) {
-      hop([batch = std::move(batch), status](Impl& self) {
-        self.deleteHits(batch);
+      hop([batch = std::move(batch), outcome](Impl& self) {
+        bool deleted = self.deleteHits(batch);
         self.connection.reset();
         AN_INFO(std::to_string(batch.size()) + " hit(s) sent");
-        if (self.exchangeFinished) self.exchangeFinished(status);
-        if (self.canDispatch()) self.later([](Impl& impl) { impl.dispatchOnThread(); });
+        if (self.observer.exchangeFinished) self.observer.exchangeFinished(outcome);
+        // Undeleted hits would only go out again at once: leave them to the next tick.
+        if (deleted && self.canDispatch()) self.later([](Impl& impl) { impl.dispatchOnThread(); });
       });
     } else {
-      hop([](Impl& self) {
+      hop([outcome](Impl& self) {
         self.connection.reset();
-        if (self.exchangeFinished) self.exchangeFinished(-1);
+        if (self.observer.exchangeFinished) self.observer.exchangeFinished(outcome);
       });
     }
     if (error) {
@@ -370,15 +416,21 @@ struct BatchingDispatcher::Impl final : ReachabilityDelegate, std::enable_shared
   }
 
   void deleteAllHits() {
-    hop([](Impl& self) {
-      platform::Error error;
-      if (!self.store->deleteAllHits(&error)) {
-        AN_ERROR("Failed to delete all hits for opt-out: " + error.description());
-      } else if (!self.store->save(&error)) {
-        AN_ERROR("Failed to save after updating opt-out property and deleting pending hits: " + error.description());
-      }
-      self.setHasHits(false);
-    });
+    hop([](Impl& self) { self.deleteAllHitsOnThread(); });
+  }
+
+  // When the store refuses, hasHits stays set so that the timer keeps coming
+  // back to try again.
+  void deleteAllHitsOnThread() {
+    platform::Error error;
+    bool deleted = store->deleteAllHits(&error);
+    if (!deleted) AN_ERROR("Failed to delete all hits for opt-out: " + error.description());
+    // What was deleted is saved even when one file refused.
+    bool saved = store->save(&error);
+    if (!saved) {
+      AN_ERROR("Failed to save after updating opt-out property and deleting pending hits: " + error.description());
+    }
+    if (deleted && saved) setHasHits(false);
   }
 
   void stop() {
@@ -397,10 +449,9 @@ std::shared_ptr<BatchingDispatcher> BatchingDispatcher::dispatcher(Options optio
 
 BatchingDispatcher::BatchingDispatcher(std::unique_ptr<DataStore> store, Options options) {
   auto& thread = options.thread ? *options.thread : Analytics::thread();
-  auto& completion = options.completionQueue ? *options.completionQueue : platform::mainQueue();
   bool initial = options.initialDispatch;
   auto* source = options.reachabilitySource;
-  impl_ = std::make_shared<Impl>(thread, completion, std::move(store), options);
+  impl_ = std::make_shared<Impl>(thread, std::move(store), options);
   impl_->reachability = ReachabilityChecker::create(impl_.get(), hostOf(impl_->httpsURL));
   if (impl_->reachability) {
     impl_->reachability->setReachabilitySource(source);
@@ -481,9 +532,31 @@ void BatchingDispatcher::setConnectionFactory(std::shared_ptr<ConnectionFactory>
 
 std::shared_ptr<ConnectionFactory> BatchingDispatcher::connectionFactory() const { return impl_->factory(); }
 
-bool BatchingDispatcher::isIdle() {
-  return impl_->onThread([&] { return !impl_->connection && impl_->store->hitCount() <= 0; });
+void BatchingDispatcher::setObserver(DispatchObserver observer) {
+  impl_->later([observer = std::move(observer)](Impl& self) { self.observer = observer; });
 }
+
+bool BatchingDispatcher::isIdle() {
+  return impl_->onThread([&] { return impl_->idle(); });
+}
+
+bool BatchingDispatcher::waitUntilIdle(std::chrono::steady_clock::time_point deadline) {
+  if (impl_->thread.runsOnCurrentThread()) return false;
+  for (;;) {
+    // A question posted to the thread, whose answer is waited for only until
+    // the deadline: a thread stuck in a slow store call cannot hold us.
+    auto answer = std::make_shared<std::promise<bool>>();
+    auto idle = answer->get_future();
+    impl_->thread.post([impl = impl_, answer] { answer->set_value(impl->idle()); });
+    if (idle.wait_until(deadline) != std::future_status::ready) return false;
+    if (idle.get()) return true;
+    auto pause = std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(10));
+    std::this_thread::sleep_until(pause);
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+  }
+}
+
+void BatchingDispatcher::divertCompletionsToThread() { impl_->completions->divertToThread(); }
 
 DataStore& BatchingDispatcher::dataStore() { return *impl_->store; }
 

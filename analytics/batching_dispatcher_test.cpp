@@ -1,17 +1,23 @@
-#include "analytics/batching_dispatcher.hpp"
+#include "batching_dispatcher.hpp"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
+#include <atomic>
+#include <future>
 #include <mutex>
+#include <thread>
 
 #include "analytics/fields.hpp"
-#include "analytics/hit_util.hpp"
-#include "analytics/reachability_checker.hpp"
+#include "hit_util.hpp"
 #include "platform/event_loop_thread.hpp"
+#include "platform/log.hpp"
 #include "platform/reachability.hpp"
 #include "platform/run_loop.hpp"
+#include "reachability_checker.hpp"
 #include "support/analytics/test_collector.hpp"
 #include "support/scratch_directory.hpp"
+#include "support/scoped_locale.hpp"
 
 namespace analytics {
 namespace {
@@ -35,9 +41,9 @@ class DispatcherTest : public ::testing::Test {
     options.thread = &thread;
     options.connections = connections;
     options.initialDispatch = false;
-    options.exchangeFinished = [this](long status) {
+    options.observer.exchangeFinished = [this](const ExchangeOutcome& outcome) {
       std::lock_guard lock(mutex);
-      statuses.push_back(status);
+      statuses.push_back(outcome.status);
     };
     DataStore::Options storeOptions;
     storeOptions.directory = dir.path();
@@ -66,6 +72,20 @@ class DispatcherTest : public ::testing::Test {
   long lastStatus() {
     std::lock_guard lock(mutex);
     return statuses.back();
+  }
+  // Answers whether the analytics thread got round to an empty task within
+  // `limit` (it does not when something loops on it).
+  bool threadAnswers(std::chrono::seconds limit = std::chrono::seconds(20)) {
+    auto answered = std::make_shared<std::promise<void>>();
+    auto done = answered->get_future();
+    thread.post([answered] { answered->set_value(); });
+    return done.wait_for(limit) == std::future_status::ready;
+  }
+  // How many captured lines hold `text`.
+  static std::size_t count(const platform::LogCapture& log, const std::string& text) {
+    auto lines = log.lines();
+    return std::count_if(lines.begin(), lines.end(),
+                         [&](const std::string& line) { return line.find(text) != std::string::npos; });
   }
 
   test_support::ScratchDirectory dir;
@@ -256,6 +276,123 @@ TEST_F(DispatcherTest, ConvertedHitsGoToThePlainEndpointAndBatchesDoNotMix) {
   EXPECT_EQ(requests[1].target.rfind("/collect?t=appview&cd=secure", 0), 0u) << requests[1].target;
 }
 
+// Holds the write lock of a store file, as another process would; a store
+// asking for it gives up after its busy timeout.
+class WriteLock {
+ public:
+  explicit WriteLock(const std::filesystem::path& file) {
+    sqlite3_open(file.c_str(), &db_);
+    locked_ = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
+  ~WriteLock() { release(); }
+  bool locked() const { return locked_; }
+  void release() {
+    if (!db_) return;
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(db_);
+    db_ = nullptr;
+  }
+
+ private:
+  sqlite3* db_ = nullptr;
+  bool locked_ = false;
+};
+
+TEST_F(DispatcherTest, StaleHitsThatCannotBeDeletedLeaveTheThreadFreeUntilTheNextTick) {
+  start();
+  auto monthAgo = platform::Date::now().addingTimeInterval(-2592000 - 5);
+  dispatcher->dataStore().addHit({monthAgo, appview("stale"), std::nullopt});
+  dispatcher->dataStore().save();
+  WriteLock lock(dir.path() / kHitStoreFileName);
+  ASSERT_TRUE(lock.locked());
+  platform::LogCapture log;
+  dispatcher->dispatch();
+  ASSERT_TRUE(threadAnswers());
+  dispatcher->dispatch();
+  ASSERT_TRUE(threadAnswers());
+  EXPECT_EQ(count(log, "Failed to delete hit(s)"), 1u);
+  EXPECT_EQ(dispatcher->dataStore().hitCount(), 1);
+  lock.release();
+  dispatcher->dispatch();
+  ASSERT_TRUE(threadAnswers());
+  EXPECT_EQ(dispatcher->dataStore().hitCount(), 0);
+  EXPECT_TRUE(collector.requests().empty());
+}
+
+TEST_F(DispatcherTest, AnUnbuildableBatchThatCannotBeDeletedIsNotTriedAgainAtOnce) {
+  DispatchSettings settings;
+  settings.batchingStrategy = 1;
+  settings.maxBodySize = 10;  // every POST is too large to build
+  start(settings);
+  queue({appview("A"), appview("B")});
+  WriteLock lock(dir.path() / kHitStoreFileName);
+  ASSERT_TRUE(lock.locked());
+  platform::LogCapture log;
+  dispatcher->dispatch();
+  ASSERT_TRUE(threadAnswers());
+  ASSERT_TRUE(threadAnswers());
+  EXPECT_EQ(count(log, "Failed to generate request for hit(s)."), 1u);
+  EXPECT_EQ(dispatcher->dataStore().hitCount(), 2);
+}
+
+TEST_F(DispatcherTest, OptingOutDeletesWhatItCanAndNothingLeavesWhileOptedOut) {
+  start();
+  queue({appview("A")});
+  {
+    // A locked property file does not keep the hit file from being emptied.
+    WriteLock lock(dir.path() / kPropertyStoreFileName);
+    ASSERT_TRUE(lock.locked());
+    dispatcher->setOptOut(true);
+    ASSERT_TRUE(threadAnswers());
+    EXPECT_EQ(dispatcher->dataStore().hitCount(), 0);
+  }
+  dispatcher->setOptOut(false);
+  queue({appview("B")});
+  {
+    WriteLock lock(dir.path() / kHitStoreFileName);
+    ASSERT_TRUE(lock.locked());
+    dispatcher->setOptOut(true);
+    ASSERT_TRUE(threadAnswers());
+    EXPECT_EQ(dispatcher->dataStore().hitCount(), 1);
+  }
+  // The hit the locked file kept is not sent; the next try deletes it.
+  dispatcher->dispatch();
+  ASSERT_TRUE(threadAnswers());
+  EXPECT_EQ(dispatcher->dataStore().hitCount(), 0);
+  EXPECT_TRUE(collector.requests().empty());
+}
+
+TEST_F(DispatcherTest, ExchangesCompleteOnTheMainQueueInstalledWhenTheyFinish) {
+  // A window's queue: installed when the dispatcher was made, gone before
+  // its exchange finished.
+  platform::RunLoop windowQueue;
+  platform::setMainQueue(&windowQueue);
+  start();
+  platform::setMainQueue(nullptr);
+  queue({appview("A")});
+  dispatcher->dispatch();
+  EXPECT_TRUE(waitForExchanges(1));
+  // Reachability reports follow the installed queue too.
+  reachability.setDefaultFlags(platform::ReachabilityFlags());
+  EXPECT_EQ(windowQueue.drain(), 0u);
+}
+
+TEST_F(DispatcherTest, SampleRateReadsTheSameUnderACommaDecimalLocale) {
+  start();
+  std::string inside, outside;
+  for (int i = 0; inside.empty() || outside.empty(); ++i) {
+    std::string cid = "client-" + std::to_string(i);
+    (HitUtil::gaHash(cid) % 10000 < 1250 ? inside : outside) = cid;
+  }
+  test_support::ScopedLocale norwegian("nb_NO.UTF-8");
+  ASSERT_TRUE(norwegian.active()) << "the nb_NO.UTF-8 locale is missing (scripts/install-deps.sh makes it)";
+  auto sampled = [](const std::string& cid) {
+    return ParameterMap{{"&t", Value("appview")}, {"&cid", Value(cid)}, {"&sf", Value("12.5")}};
+  };
+  queue({sampled(inside), sampled(outside)});
+  EXPECT_EQ(dispatcher->dataStore().hitCount(), 1);
+}
+
 TEST(BatchingStrategies, TimeGapAndSessionSplit) {
   auto at = [](double t, const char* sc = nullptr) {
     HitRecord hit{platform::Date(t), {}, std::nullopt};
@@ -270,6 +407,33 @@ TEST(BatchingStrategies, TimeGapAndSessionSplit) {
   EXPECT_EQ(BatchingDispatcher::batchBySessionSplit(sessions, 4), 2u);
   EXPECT_EQ(BatchingDispatcher::batchBySessionSplit(sessions, 2), 2u);
   EXPECT_EQ(BatchingDispatcher::batchBySessionSplit({at(0), at(1)}, 2), 2u);
+}
+
+TEST(ReachabilityChecker, StopEndsReportsBeforeTheStatusGoesBackToUnknown) {
+  class Counting final : public ReachabilityDelegate {
+   public:
+    void reachabilityStatusChanged(ReachabilityChecker&, ReachabilityStatus) override { ++changes; }
+    std::atomic<int> changes{0};
+  } delegate;
+  platform::ManualReachabilitySource source;
+  ReachabilityChecker checker(&delegate, "ssl.analytics.test");
+  checker.setReachabilitySource(&source);
+  ASSERT_TRUE(checker.start());
+  // The main queue runs on a thread of its own while the flags flip.
+  std::atomic<bool> stopping{false};
+  std::thread mainLoop([&] {
+    while (!stopping) platform::RunLoop::main().runFor(std::chrono::milliseconds(1));
+  });
+  for (int i = 0; i < 200; ++i) {
+    source.setDefaultFlags(i % 2 ? platform::ReachabilityFlags() : platform::ReachabilityFlag::Reachable);
+  }
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (delegate.changes == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  checker.stop();
+  EXPECT_EQ(checker.status(), ReachabilityStatus::Unknown);
+  stopping = true;
+  mainLoop.join();
+  EXPECT_EQ(checker.status(), ReachabilityStatus::Unknown);
 }
 
 TEST(ReachabilityChecker, StatusForFlags) {

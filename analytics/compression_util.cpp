@@ -1,4 +1,4 @@
-#include "analytics/compression_util.hpp"
+#include "compression_util.hpp"
 
 #include <zlib.h>
 

@@ -1,6 +1,9 @@
 // A program that dies of an uncaught exception with crash reporting on, for
 // the tests of the uncaught-exception handler.
-//   analytics_crash_helper <collector-url> <store-directory> once|twice
+//   analytics_crash_helper <collector-url> <store-directory> once|twice|blocked-main
+// twice: a second thread fails while the first report is on its way.
+// blocked-main: a main queue that never runs (a window's loop, stopped by the
+// failure on its own thread), and two hits stored before the failure.
 
 #include <chrono>
 #include <cstdio>
@@ -9,12 +12,16 @@
 #include <thread>
 
 #include "analytics/analytics.hpp"
+#include "platform/run_loop.hpp"
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: %s <collector-url> <store-directory> once|twice\n", argv[0]);
+  std::string mode = argc == 4 ? argv[3] : "";
+  if (mode != "once" && mode != "twice" && mode != "blocked-main") {
+    std::fprintf(stderr, "usage: %s <collector-url> <store-directory> once|twice|blocked-main\n", argv[0]);
     return 2;
   }
+  static platform::RunLoop stoppedLoop;
+  if (mode == "blocked-main") platform::setMainQueue(&stoppedLoop);
   analytics::Analytics::Configuration configuration;
   configuration.httpsURL = argv[1];
   configuration.httpURL = argv[1];
@@ -22,9 +29,12 @@ int main(int argc, char** argv) {
   analytics::Analytics::configureSharedInstance(configuration);
   auto& instance = analytics::Analytics::sharedInstance();
   instance.setTrackUncaughtExceptions(true);
-  instance.trackerWithTrackingId("AN-318264-9");
-  if (std::string(argv[3]) == "twice") {
-    // A second failure while the first is still being reported.
+  auto tracker = instance.trackerWithTrackingId("AN-318264-9");
+  if (mode == "blocked-main") {
+    tracker->send({{"&t", platform::Value("appview")}, {"&cd", platform::Value("Frontpage")}});
+    tracker->send({{"&t", platform::Value("appview")}, {"&cd", platform::Value("Article")}});
+  }
+  if (mode == "twice") {
     static std::thread second([] {
       std::this_thread::sleep_for(std::chrono::milliseconds(300));
       throw std::logic_error("second failure");

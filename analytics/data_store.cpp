@@ -1,4 +1,4 @@
-#include "analytics/data_store.hpp"
+#include "data_store.hpp"
 
 #include <atomic>
 #include <condition_variable>
@@ -6,10 +6,11 @@
 
 #include "analytics/analytics.hpp"
 #include "analytics/fields.hpp"
-#include "analytics/hit_util.hpp"
 #include "analytics/logger.hpp"
-#include "analytics/parameter_archive.hpp"
 #include "diagnostics.hpp"
+#include "hit_util.hpp"
+#include "parameter_archive.hpp"
+#include "platform/application_notifications.hpp"
 #include "platform/event_loop_thread.hpp"
 #include "platform/notification_center.hpp"
 #include "platform/sandbox.hpp"
@@ -254,14 +255,22 @@ struct DataStore::Impl {
     return true;
   }
 
+  // Empties both files; one that refuses does not stop the other. A file
+  // that could not be opened holds no hit to delete.
   bool deleteAll(platform::Error& error) {
+    bool deleted = true;
     for (auto store : {ObjectId::Store::Properties, ObjectId::Store::Hits}) {
       auto& database = db(store);
-      if (!database.beginChanges(error)) return false;
-      if (!database.exec("DELETE FROM ANHit", error)) return false;
-      rows(store) = 0;
+      if (!database.isOpen()) continue;
+      platform::Error failure;
+      if (database.beginChanges(failure) && database.exec("DELETE FROM ANHit", failure)) {
+        rows(store) = 0;
+      } else if (deleted) {
+        error = failure;
+        deleted = false;
+      }
     }
-    return true;
+    return deleted;
   }
 
   bool deleteExcess(platform::Error& error) {
@@ -360,8 +369,10 @@ DataStore::DataStore(Options options) {
           nullptr);
     }
   };
-  resignObserver_ = platform::ScopedObserver(center, center.addObserver(kApplicationWillResignActiveNotification, onExit));
-  terminateObserver_ = platform::ScopedObserver(center, center.addObserver(kApplicationWillTerminateNotification, onExit));
+  resignObserver_ =
+      platform::ScopedObserver(center, center.addObserver(platform::kApplicationWillResignActiveNotification, onExit));
+  terminateObserver_ =
+      platform::ScopedObserver(center, center.addObserver(platform::kApplicationWillTerminateNotification, onExit));
 }
 
 DataStore::~DataStore() {

@@ -1,4 +1,4 @@
-#include "analytics/data_store.hpp"
+#include "data_store.hpp"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -7,7 +7,8 @@
 
 #include "analytics/analytics.hpp"
 #include "analytics/logger.hpp"
-#include "analytics/parameter_archive.hpp"
+#include "parameter_archive.hpp"
+#include "platform/application_notifications.hpp"
 #include "platform/event_loop_thread.hpp"
 #include "platform/log.hpp"
 #include "platform/notification_center.hpp"
@@ -158,7 +159,7 @@ TEST_F(DataStoreTest, StaleHitsAreRemovedAndTheTerminateNotificationSaves) {
   auto now = platform::Date::now().timeIntervalSince1970();
   store->addHit(hit(now - 2592000 - 1, "stale"));
   store->addHit(hit(now, "fresh"));
-  platform::NotificationCenter::defaultCenter().post(kApplicationWillTerminateNotification);
+  platform::NotificationCenter::defaultCenter().post(platform::kApplicationWillTerminateNotification);
   EXPECT_TRUE(store->removeStaleHits(ObjectId::Store::Hits));
   store.reset();
   auto reopened = open();

@@ -1,9 +1,9 @@
 #include "analytics/dictionary_builder.hpp"
 
 #include "analytics/fields.hpp"
-#include "analytics/string_util.hpp"
-#include "analytics/usage_tracker.hpp"
 #include "diagnostics.hpp"
+#include "string_util.hpp"
+#include "usage_tracker.hpp"
 
 namespace analytics {
 

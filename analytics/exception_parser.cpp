@@ -1,4 +1,4 @@
-#include "analytics/exception_parser.hpp"
+#include "exception_parser.hpp"
 
 #include <cxxabi.h>
 #include <dlfcn.h>

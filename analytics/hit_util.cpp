@@ -1,4 +1,4 @@
-#include "analytics/hit_util.hpp"
+#include "hit_util.hpp"
 
 #include <sys/random.h>
 

@@ -1,11 +1,11 @@
-#include "analytics/hit_util.hpp"
+#include "hit_util.hpp"
 
 #include <gtest/gtest.h>
 
 #include <set>
 
-#include "analytics/exception_parser.hpp"
-#include "analytics/usage_tracker.hpp"
+#include "exception_parser.hpp"
+#include "usage_tracker.hpp"
 
 namespace analytics {
 namespace {

@@ -1,4 +1,4 @@
-#include "analytics/parameter_archive.hpp"
+#include "parameter_archive.hpp"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "analytics/reachability_checker.hpp"
+#include "reachability_checker.hpp"
 
 #include <cstdio>
 
@@ -8,6 +8,23 @@
 namespace analytics {
 
 using platform::ReachabilityFlag;
+
+namespace {
+
+// Reports go to the main queue installed when each is posted: a window's
+// queue may be taken down while the checker still runs.
+class InstalledMainQueue final : public platform::Executor {
+ public:
+  void post(platform::Work work) override { platform::mainQueue().post(std::move(work)); }
+  bool runsOnCurrentThread() const override { return platform::mainQueue().runsOnCurrentThread(); }
+};
+
+platform::Executor& installedMainQueue() {
+  static InstalledMainQueue queue;
+  return queue;
+}
+
+}  // namespace
 
 std::unique_ptr<ReachabilityChecker> ReachabilityChecker::create(ReachabilityDelegate* delegate, std::string host) {
   if (host.empty()) {
@@ -27,15 +44,20 @@ bool ReachabilityChecker::start() {
   auto& source = source_ ? *source_ : platform::reachabilitySource();
   auto watcher = source.createWatcher(platform::ReachabilityTarget::host(host_));
   if (!watcher) return false;
-  if (!watcher->start([this](platform::ReachabilityFlags flags) { reachabilityFlagsChanged(flags); })) return false;
+  if (!watcher->start([this](platform::ReachabilityFlags flags) { reachabilityFlagsChanged(flags); },
+                      installedMainQueue())) {
+    return false;
+  }
   watcher_ = std::move(watcher);
   return true;
 }
 
 void ReachabilityChecker::stop() {
-  status_ = ReachabilityStatus::Unknown;
+  // Once the watcher has stopped no report can be running, so the status is
+  // ours alone to reset.
   if (watcher_) watcher_->stop();
   watcher_.reset();
+  status_ = ReachabilityStatus::Unknown;
 }
 
 void ReachabilityChecker::setReachabilitySource(platform::ReachabilitySource* source) {

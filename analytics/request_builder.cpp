@@ -1,11 +1,11 @@
-#include "analytics/request_builder.hpp"
+#include "request_builder.hpp"
 
 #include <strings.h>
 
-#include "analytics/compression_util.hpp"
-#include "analytics/hit_util.hpp"
-#include "analytics/string_util.hpp"
+#include "compression_util.hpp"
 #include "diagnostics.hpp"
+#include "hit_util.hpp"
+#include "string_util.hpp"
 
 namespace analytics {
 

@@ -1,5 +1,6 @@
-#include "analytics/string_util.hpp"
+#include "string_util.hpp"
 
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -64,9 +65,11 @@ std::string StringUtil::uintString(std::uint64_t value) { return std::to_string(
 std::string StringUtil::decimalString(double value, int decimals) {
   if (decimals < 0) decimals = 0;
   if (decimals > 30) decimals = 30;
+  // The decimal point is "." whatever the process locale.
   char buffer[512];
-  std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
-  std::string text = buffer;
+  auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+  if (error != std::errc()) return {};
+  std::string text(buffer, end);
   // Only digits after a decimal point are padding; "100" must stay "100".
   if (text.find('.') == std::string::npos) return text;
   while (!text.empty() && text.back() == '0') text.pop_back();

@@ -1,9 +1,10 @@
-#include "analytics/string_util.hpp"
+#include "string_util.hpp"
 
 #include <gtest/gtest.h>
 
-#include "analytics/compression_util.hpp"
-#include "analytics/parameter_archive.hpp"
+#include "compression_util.hpp"
+#include "parameter_archive.hpp"
+#include "support/scoped_locale.hpp"
 
 namespace analytics {
 namespace {
@@ -36,6 +37,13 @@ TEST(StringUtil, QueryDecodingSplitsPairsAndLaterPartsWin) {
   EXPECT_EQ(StringUtil::decodeParametersFromUrl("http://h/p?utm_source=a#frag")->get("utm_source"), platform::Value("a"));
   EXPECT_EQ(StringUtil::urlParams("x?y?z"), "y?z");
   EXPECT_EQ(StringUtil::urlParams("xyz"), "");
+}
+
+TEST(StringUtil, DecimalTextsKeepTheirPointUnderACommaDecimalLocale) {
+  test_support::ScopedLocale norwegian("nb_NO.UTF-8");
+  ASSERT_TRUE(norwegian.active()) << "the nb_NO.UTF-8 locale is missing (scripts/install-deps.sh makes it)";
+  EXPECT_EQ(StringUtil::decimalString(2.5, 3), "2.5");
+  EXPECT_EQ(StringUtil::decimalString(1234.0, 2), "1234");
 }
 
 TEST(StringUtil, NumberTexts) {

@@ -1,4 +1,4 @@
-#include "analytics/tracker_model.hpp"
+#include "tracker_model.hpp"
 
 #include <sys/random.h>
 
@@ -7,9 +7,9 @@
 #include <random>
 
 #include "analytics/fields.hpp"
-#include "analytics/hit_util.hpp"
 #include "analytics/logger.hpp"
 #include "diagnostics.hpp"
+#include "hit_util.hpp"
 #include "platform/bundle.hpp"
 
 namespace analytics {

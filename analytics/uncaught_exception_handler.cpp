@@ -7,12 +7,10 @@
 #include <thread>
 
 #include "analytics/analytics.hpp"
-#include "analytics/exception_parser.hpp"
 #include "analytics/fields.hpp"
+#include "batching_dispatcher.hpp"
 #include "diagnostics.hpp"
-#include "platform/event_loop_thread.hpp"
-#include "platform/executor.hpp"
-#include "platform/run_loop.hpp"
+#include "exception_parser.hpp"
 
 // Fatal signals (SIGSEGV, SIGABRT...) are deliberately not handled: storing
 // and sending a hit takes SQLite, libcurl and the heap, none of which is
@@ -24,61 +22,48 @@ namespace analytics::detail {
 namespace {
 
 constexpr auto kGracePeriod = std::chrono::seconds(5);
-constexpr auto kGraceSlice = std::chrono::milliseconds(10);
 
 std::atomic<Analytics*> reporter{nullptr};
 std::atomic<std::terminate_handler> previousHandler{nullptr};
 std::atomic<int> reporting{0};
-
-// Lets the storing, sending and completion work happen: runs the main loop
-// when the crash is on the main thread of a headless program, else waits.
-// Ends early once the hit is out.
-void waitForDelivery(Analytics& analytics) {
-  auto& thread = Analytics::thread();
-  if (thread.runsOnCurrentThread()) return;  // nothing can run there while we wait
-  bool pumpMain = platform::isMainThread() && &platform::mainQueue() == &platform::RunLoop::main();
-  auto deadline = std::chrono::steady_clock::now() + kGracePeriod;
-  auto dispatcher = analytics.dispatcher();
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (pumpMain) {
-      platform::RunLoop::main().runFor(kGraceSlice);
-    } else {
-      std::this_thread::sleep_for(kGraceSlice);
-    }
-    if (dispatcher && dispatcher->isIdle()) return;
-  }
-}
 
 [[noreturn]] void callPrevious() {
   if (auto previous = previousHandler.load()) previous();
   std::abort();
 }
 
+// Queues the fatal hit and lets it, and what was stored before it, leave
+// within the grace period. Exchanges complete on the analytics thread from
+// here on: the main loop may be the one that failed.
+void report(Analytics& analytics, const std::exception_ptr& exception) {
+  auto deadline = std::chrono::steady_clock::now() + kGracePeriod;
+  auto failure = ExceptionReport::fromException(exception);
+  AN_WARNING("Uncaught exception: " + failure.name + ": " + failure.reason);
+  auto dispatcher = analytics.dispatcher();
+  if (dispatcher) dispatcher->divertCompletionsToThread();
+  auto hit = DictionaryBuilder::anException(platform::Value(ExceptionParser::exceptionDescription(failure, 150)),
+                                            platform::Value(true));
+  if (auto tracker = analytics.defaultTracker()) tracker->anSend(hit.build());
+  analytics.dispatch();
+  if (dispatcher) dispatcher->waitUntilIdle(deadline);
+}
+
 [[noreturn]] void terminateHandler() {
   int expected = 0;
   auto exception = std::current_exception();
   if (!reporting.compare_exchange_strong(expected, 1, std::memory_order_seq_cst)) {
-    auto report = ExceptionReport::fromException(exception);
-    AN_WARNING("Bailing on multiple uncaught exceptions: " + report.name + ": " + report.reason);
-    // A terminate handler must not return.
+    auto failure = ExceptionReport::fromException(exception);
+    AN_WARNING("Bailing on multiple uncaught exceptions: " + failure.name + ": " + failure.reason);
+    // The first report ends the process when it is done; ending it from here
+    // would cut that report off. A terminate handler must not return, so
+    // wait, and end it only if the first report never does.
+    std::this_thread::sleep_for(kGracePeriod * 2);
     std::abort();
   }
   Analytics* analytics = reporter.load();
   if (!exception || !analytics) callPrevious();
   try {
-    auto report = ExceptionReport::fromException(exception);
-    AN_WARNING("Uncaught exception: " + report.name + ": " + report.reason);
-    auto hit = DictionaryBuilder::anException(platform::Value(ExceptionParser::exceptionDescription(report, 150)),
-                                              platform::Value(true));
-    if (auto tracker = analytics->defaultTracker()) {
-      if (auto* impl = dynamic_cast<TrackerImpl*>(tracker.get())) {
-        impl->anSend(hit.build());
-      } else {
-        tracker->send(hit.build());
-      }
-    }
-    analytics->dispatch();
-    waitForDelivery(*analytics);
+    report(*analytics, exception);
   } catch (...) {
     // Reporting must never stand in the way of the previous handler.
   }

@@ -1,4 +1,4 @@
-#include "analytics/url_connection.hpp"
+#include "url_connection.hpp"
 
 #include <curl/curl.h>
 
@@ -33,6 +33,7 @@ class CurlConnection final : public Connection, public std::enable_shared_from_t
   ~CurlConnection() override { releaseHandles(); }
 
   void start(const Route& route, bool dryRun) {
+    if (finished_) return;  // cancelled before it started
     if (dryRun) {
       response_ = HttpResponse{200, {}};
       finish(std::nullopt);

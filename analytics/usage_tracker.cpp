@@ -1,4 +1,4 @@
-#include "analytics/usage_tracker.hpp"
+#include "usage_tracker.hpp"
 
 #include <algorithm>
 #include <map>

@@ -101,14 +101,23 @@ class PrintingTracker final : public analytics::Tracker {
   }
   std::optional<std::string> get(const std::string& name) override { return inner_->get(name); }
   void send(const analytics::ParameterMap& parameters) override {
-    std::string line = "hit";
-    for (const auto& [key, value] : parameters) line += " " + key + "=" + (value.isString() ? value.asString() : value.description());
-    print_(line);
+    printHit(parameters);
     inner_->send(parameters);
   }
   const std::string& name() const override { return inner_->name(); }
+  void anSet(const std::string& name, const platform::Value& value) override { inner_->anSet(name, value); }
+  void anSend(const analytics::ParameterMap& parameters) override {
+    printHit(parameters);
+    inner_->anSend(parameters);
+  }
 
  private:
+  void printHit(const analytics::ParameterMap& parameters) {
+    std::string line = "hit";
+    for (const auto& [key, value] : parameters) line += " " + key + "=" + (value.isString() ? value.asString() : value.description());
+    print_(line);
+  }
+
   std::shared_ptr<analytics::Tracker> inner_;
   std::function<void(const std::string&)> print_;
 };
@@ -167,7 +176,7 @@ Terminal::Terminal(std::ostream& out) : out_(out), observers_(std::make_unique<O
   Services::analyticsClient().setTrackerFactory(
       [print](std::shared_ptr<analytics::DispatchSender> dispatcher, const std::string& name)
           -> std::shared_ptr<analytics::Tracker> {
-        std::shared_ptr<analytics::Tracker> inner = analytics::TrackerImpl::create(std::move(dispatcher), name);
+        std::shared_ptr<analytics::Tracker> inner = analytics::makeTracker(std::move(dispatcher), name);
         if (!inner) return nullptr;
         return std::make_shared<PrintingTracker>(std::move(inner), print);
       });

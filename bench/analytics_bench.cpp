@@ -10,11 +10,11 @@
 #include <filesystem>
 #include <random>
 
-#include "analytics/data_store.hpp"
-#include "analytics/parameter_archive.hpp"
-#include "analytics/request_builder.hpp"
-#include "analytics/tracker_model.hpp"
+#include "data_store.hpp"
+#include "parameter_archive.hpp"
 #include "platform/event_loop_thread.hpp"
+#include "request_builder.hpp"
+#include "tracker_model.hpp"
 #include "support/scratch_directory.hpp"
 
 namespace {

@@ -8,12 +8,12 @@
 #include <string>
 #include <string_view>
 
-#include "analytics/compression_util.hpp"
 #include "analytics/dictionary_builder.hpp"
-#include "analytics/exception_parser.hpp"
-#include "analytics/hit_util.hpp"
-#include "analytics/parameter_archive.hpp"
-#include "analytics/string_util.hpp"
+#include "compression_util.hpp"
+#include "exception_parser.hpp"
+#include "hit_util.hpp"
+#include "parameter_archive.hpp"
+#include "string_util.hpp"
 
 using analytics::StringUtil;
 

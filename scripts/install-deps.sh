@@ -10,7 +10,7 @@ packages=(
   rapidjson-dev libsimdjson-dev libasio-dev libfmt-dev libcli11-dev
   libcpp-httplib-dev nlohmann-json3-dev libpcre2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  curl python3 attr
+  curl python3 attr locales
   libgtk-4-dev libwebkitgtk-6.0-dev xvfb xauth librsvg2-bin netpbm xdotool
 )
 
@@ -20,13 +20,18 @@ for p in "${packages[@]}"; do
   [ "$status" = "install ok installed" ] || missing+=("$p")
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
-fi
-
-echo "install-deps: installing ${missing[*]}" >&2
 as_root=()
 [ "$(id -u)" -eq 0 ] || as_root=(sudo)
-export DEBIAN_FRONTEND=noninteractive
-"${as_root[@]}" apt-get update -qq
-"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "install-deps: installing ${missing[*]}" >&2
+  export DEBIAN_FRONTEND=noninteractive
+  "${as_root[@]}" apt-get update -qq
+  "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Number texts are tested under a locale whose decimal separator is a comma.
+if ! locale -a 2>/dev/null | grep -qx 'nb_NO.utf8'; then
+  echo "install-deps: generating the nb_NO.UTF-8 locale" >&2
+  "${as_root[@]}" localedef -i nb_NO -f UTF-8 nb_NO.UTF-8
+fi

@@ -22,6 +22,7 @@
 #include "gtk/png_image.hpp"
 #include "platform/json.hpp"
 #include "private_session_bus.hpp"
+#include "support/collected_hits.hpp"
 #include "support/newsreader_process.hpp"
 #include "support/scratch_directory.hpp"
 
@@ -214,6 +215,10 @@ TEST_F(NewsreaderWindow, BrowsesMenuSectionAndArticleAndShowsAPush) {
   const auto homeHeader = appHeaderSeen(server_, "m.vestavind.test", "/");
   ASSERT_TRUE(homeHeader);
   EXPECT_FALSE(homeHeader->empty());
+  // Its hit carries the start-up's analytics calls, each once.
+  const auto firstHit = test_support::waitForFirstHit(server_.baseUrl(), "appview");
+  ASSERT_TRUE(firstHit) << reader.output();
+  EXPECT_EQ((*firstHit)["_u"], platform::Value(".etnKoL")) << (*firstHit)["_u"].description();
 
   const Region sidebar{130, 50, 380, 400};
   const Region bottomBar{0, 844 - 44, 390, 844 - 43};

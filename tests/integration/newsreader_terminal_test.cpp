@@ -12,6 +12,7 @@
 #include "app/http_get.hpp"
 #include "devserver/server.hpp"
 #include "platform/json.hpp"
+#include "support/collected_hits.hpp"
 #include "support/newsreader_process.hpp"
 #include "support/scratch_directory.hpp"
 
@@ -54,6 +55,11 @@ TEST(NewsreaderTerminal, BrowsesTheMenuOpensAnArticleAndRegistersTheToken) {
   auto reader = startTerminalReader(server.baseUrl(), dataDir.path());
 
   ASSERT_TRUE(reader.waitForText("ready")) << reader.output();
+  // The start-up's analytics calls and the front page's hit, each once.
+  const auto firstHit = test_support::waitForFirstHit(server.baseUrl(), "appview");
+  ASSERT_TRUE(firstHit) << reader.output();
+  EXPECT_EQ((*firstHit)["_u"], platform::Value(".etnKoL")) << (*firstHit)["_u"].description();
+  EXPECT_EQ((*firstHit)["sc"], platform::Value("start")) << (*firstHit)["sc"].description();
   EXPECT_TRUE(sawRequest(server, "www.vestavind.test", "/iosapp/menuconfig/"));
   std::string homeHeader;
   EXPECT_TRUE(sawRequest(server, "m.vestavind.test", "/", &homeHeader));

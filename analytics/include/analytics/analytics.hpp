@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "analytics/batching_dispatcher.hpp"
+#include "analytics/collection.hpp"
 #include "analytics/logger.hpp"
 #include "analytics/tracker.hpp"
 
@@ -19,6 +19,9 @@ class EventLoopThread;
 }
 
 namespace analytics {
+
+class BatchingDispatcher;
+class ConnectionFactory;
 
 // Makes a tracker for a dispatcher and a name (null when it cannot).
 using TrackerFactory =

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "analytics/compression_util.hpp"
+#include "compression_util.hpp"
 #include "support/loopback_server.hpp"
 
 namespace analytics::testing {

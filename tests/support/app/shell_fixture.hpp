@@ -96,6 +96,8 @@ class RecordingTracker final : public analytics::Tracker {
     inner_->send(parameters);
   }
   const std::string& name() const override { return inner_->name(); }
+  void anSet(const std::string& name, const platform::Value& value) override { inner_->anSet(name, value); }
+  void anSend(const analytics::ParameterMap& parameters) override { inner_->anSend(parameters); }
 
   std::vector<std::string> marks;
   std::vector<analytics::ParameterMap> hits;
@@ -126,7 +128,7 @@ class ShellTest : public ::testing::Test {
     analyticsClient->setTrackerFactory(
         [this](std::shared_ptr<analytics::DispatchSender> dispatcher, const std::string& name)
             -> std::shared_ptr<analytics::Tracker> {
-          auto inner = analytics::TrackerImpl::create(std::move(dispatcher), name);
+          auto inner = analytics::makeTracker(std::move(dispatcher), name);
           if (!inner) return nullptr;
           tracker = std::make_shared<RecordingTracker>(std::move(inner));
           return tracker;

@@ -50,10 +50,6 @@ struct OldHitRecord {
 inline constexpr const char* kPropertyStoreFileName = "analytics-v2.sql";
 inline constexpr const char* kHitStoreFileName = "analytics-v3.sql";
 
-// The application's lifecycle notifications on which pending changes are saved.
-inline constexpr const char* kApplicationWillResignActiveNotification = "UIApplicationWillResignActiveNotification";
-inline constexpr const char* kApplicationWillTerminateNotification = "UIApplicationWillTerminateNotification";
-
 class DataStore {
  public:
   struct Options {

@@ -1,4 +1,4 @@
-#include "analytics/tracker.hpp"
+#include "tracker_impl.hpp"
 
 #include "analytics/fields.hpp"
 #include "diagnostics.hpp"
@@ -17,6 +17,10 @@ double nowSeconds() {
 }
 
 }  // namespace
+
+std::shared_ptr<Tracker> makeTracker(std::shared_ptr<DispatchSender> dispatcher, std::string name) {
+  return TrackerImpl::create(std::move(dispatcher), std::move(name));
+}
 
 std::unique_ptr<TrackerImpl> TrackerImpl::create(std::shared_ptr<DispatchSender> dispatcher, std::string name) {
   if (!dispatcher) {

@@ -9,9 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include "analytics/request_builder.hpp"
+#include "analytics/collection.hpp"
 #include "platform/error.hpp"
 #include "platform/executor.hpp"
+#include "request_builder.hpp"
 
 namespace platform {
 class EventLoopThread;
@@ -28,14 +29,6 @@ struct HttpResponse {
 // answer came), the body received, and the failure when there is one.
 using ConnectionCompletion =
     std::function<void(std::optional<HttpResponse>, std::string data, std::optional<platform::Error>)>;
-
-// Where a request really goes: the reader sends the collection hosts to a
-// local server by rewriting the URL and naming the original host in a header.
-struct Route {
-  std::string url;
-  std::vector<std::string> extraHeaders;  // "Name: value"
-};
-using RequestRouter = std::function<Route(const std::string& url)>;
 
 // An exchange in flight.
 class Connection {

@@ -4,16 +4,19 @@
 // right after each delivery while hits remain. Its state lives on the
 // analytics thread; every public operation may be called from any thread.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "analytics/data_store.hpp"
-#include "analytics/dispatch_sender.hpp"
-#include "analytics/request_builder.hpp"
-#include "analytics/url_connection.hpp"
+#include "analytics/collection.hpp"
+#include "data_store.hpp"
+#include "dispatch_sender.hpp"
+#include "request_builder.hpp"
+#include "url_connection.hpp"
 
 namespace platform {
 class EventLoopThread;
@@ -23,8 +26,6 @@ class ReachabilitySource;
 
 namespace analytics {
 
-inline constexpr const char* kSecureCollectURL = "https://ssl.analytics.test/collect";
-inline constexpr const char* kPlainCollectURL = "http://www.analytics.test/collect";
 // Posted on the analytics thread before each exchange, with no object.
 inline constexpr const char* kWillDispatchNotification = "ANWillDispatchNotification";
 
@@ -39,6 +40,22 @@ struct DispatchSettings {
   Compression compression = Compression::None;
 };
 
+// What became of one exchange.
+struct ExchangeOutcome {
+  long status = -1;                      // the HTTP status; -1 when no answer came
+  std::size_t hits = 0;                  // the hits the request carried
+  std::optional<platform::Error> error;  // why no answer came, when known
+};
+
+// Reports of the dispatcher's work for tools and tests, called on the
+// analytics thread once the outcome has been applied to the store.
+struct DispatchObserver {
+  // A hit that passed opt-out and sampling was stored (true) or could not be.
+  std::function<void(bool stored)> hitPersisted;
+  // An exchange ended; with an answer its hits are gone from the store.
+  std::function<void(const ExchangeOutcome&)> exchangeFinished;
+};
+
 class BatchingDispatcher final : public DispatchSender {
  public:
   struct Options {
@@ -49,9 +66,7 @@ class BatchingDispatcher final : public DispatchSender {
     std::shared_ptr<ConnectionFactory> connections;          // null: libcurl exchanges
     platform::Executor* completionQueue = nullptr;          // null: the main queue
     platform::ReachabilitySource* reachabilitySource = nullptr;  // null: the platform's
-    // Called on the analytics thread once an exchange's outcome has been
-    // applied (hits deleted or kept): the HTTP status, or -1 without answer.
-    std::function<void(long status)> exchangeFinished;
+    DispatchObserver observer;
     bool initialDispatch = true;  // try to send one second after creation
   };
 
@@ -91,8 +106,18 @@ class BatchingDispatcher final : public DispatchSender {
   void setConnectionFactory(std::shared_ptr<ConnectionFactory> connections);
   std::shared_ptr<ConnectionFactory> connectionFactory() const;
 
+  // Replaces the observer (on the analytics thread, after what is queued there).
+  void setObserver(DispatchObserver observer);
+
   // True when no exchange is in flight and the store holds no hit.
   bool isIdle();
+  // Waits until isIdle() or the deadline, never blocking past it even when
+  // the analytics thread is busy. False on time-out, and at once on the
+  // analytics thread itself (nothing could happen there while it waited).
+  bool waitUntilIdle(std::chrono::steady_clock::time_point deadline);
+  // Completes exchanges on the analytics thread from now on, those waiting
+  // in the main queue included: a crash report cannot count on the main loop.
+  void divertCompletionsToThread();
   DataStore& dataStore();
 
   // The batch the next exchange would carry (deleting stale hits on the way).

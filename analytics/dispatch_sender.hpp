@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "analytics/tracker_model.hpp"
+#include "tracker_model.hpp"
 
 namespace analytics {
 

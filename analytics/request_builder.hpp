@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "analytics/data_store.hpp"
+#include "data_store.hpp"
 
 namespace analytics {
 

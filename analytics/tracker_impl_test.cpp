@@ -1,11 +1,11 @@
-#include "analytics/tracker.hpp"
+#include "tracker_impl.hpp"
 
 #include <gtest/gtest.h>
 
 #include "analytics/fields.hpp"
-#include "analytics/request_builder.hpp"
 #include "platform/clock.hpp"
 #include "platform/log.hpp"
+#include "request_builder.hpp"
 
 namespace analytics {
 namespace {
