@@ -1,5 +1,6 @@
 #include "data_store.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -22,6 +23,11 @@ namespace {
 
 constexpr double kStaleHitAge = 2592000.0;  // 30 days
 constexpr const char* kClientIdProperty = "ClientId";
+
+// The oldest hits a save deletes at least once the store is over its cap.
+std::int64_t evictionBatch(std::uint64_t maxHitCount) {
+  return std::max<std::int64_t>(1, static_cast<std::int64_t>(maxHitCount / 100));
+}
 
 const detail::SqliteDatabase::Schema kHitSchema = {
     3,
@@ -280,7 +286,9 @@ struct DataStore::Impl {
     if (!total) return false;
     if (*total <= static_cast<std::int64_t>(max)) return true;
     AN_VERBOSE("Deleting excess hits.");
-    std::int64_t excess = *total - static_cast<std::int64_t>(max);
+    // A full store would otherwise pay for one deletion per hit saved: make
+    // room for a batch of hits at once (a hundredth of the cap).
+    std::int64_t excess = std::max(*total - static_cast<std::int64_t>(max), evictionBatch(max));
     // Previous-generation hits are the oldest; the rest comes from the hit file.
     if (current == ObjectId::Store::Properties) {
       std::int64_t before = propertyHitRows;

@@ -90,8 +90,9 @@ class DataStore {
   // Deletes the records that still exist.
   bool deleteHits(const std::vector<ObjectId>& ids, platform::Error* error = nullptr);
   bool deleteAllHits(platform::Error* error = nullptr);
-  // Makes pending changes durable, first trimming the store to maxHitCount
-  // (oldest hits go first).
+  // Makes pending changes durable. A store over maxHitCount first loses its
+  // oldest hits: the excess, and at least a hundredth of the cap, so that a
+  // full store does not pay for a deletion with every hit.
   bool save(platform::Error* error = nullptr);
   bool deleteExcessHits(platform::Error* error = nullptr);
   // Deletes hits at or before now minus 30 days from one file, then saves.

@@ -91,17 +91,32 @@ TEST_F(DataStoreTest, HitsComeBackOldestFirstAndSurviveARestart) {
   EXPECT_EQ(store->hitCount(), 0);
 }
 
-TEST_F(DataStoreTest, SaveCapsTheStoreAtTwoThousandDroppingTheOldest) {
+TEST_F(DataStoreTest, SaveCapsTheStoreAtTwoThousandDroppingTheOldestInBatches) {
   Analytics::sharedLogger()->setLogLevel(LogLevel::Verbose);
   auto store = open();
   platform::LogCapture log;
-  for (int i = 0; i < 2003; ++i) store->addHit(hit(1e9 + i, std::to_string(i)));
-  EXPECT_EQ(store->hitCount(), 2003);
+  for (int i = 0; i < 2000; ++i) store->addHit(hit(1e9 + i, std::to_string(i)));
   EXPECT_TRUE(store->save());
   EXPECT_EQ(store->hitCount(), 2000);
-  auto oldest = store->fetchHits(1);
-  EXPECT_EQ(oldest->at(0).parameters.get("&cd"), Value("3"));
+  EXPECT_FALSE(log.contains("Deleting excess hits."));
+  for (int i = 2000; i < 2003; ++i) store->addHit(hit(1e9 + i, std::to_string(i)));
+  EXPECT_EQ(store->hitCount(), 2003);
+  EXPECT_TRUE(store->save());
+  // Room for a batch of 20 (a hundredth of the cap), the oldest first.
+  EXPECT_EQ(store->hitCount(), 1983);
+  EXPECT_EQ(store->fetchHits(1)->at(0).parameters.get("&cd"), Value("20"));
   EXPECT_TRUE(log.contains("Deleting excess hits."));
+  // The next 17 saves delete nothing, the one after deletes a batch again.
+  for (int i = 2003; i < 2020; ++i) {
+    store->addHit(hit(1e9 + i, std::to_string(i)));
+    store->save();
+  }
+  EXPECT_EQ(store->hitCount(), 2000);
+  store->addHit(hit(1e9 + 2020, "2020"));
+  store->save();
+  EXPECT_EQ(store->hitCount(), 1981);
+  store.reset();
+  EXPECT_EQ(open()->hitCount(), 1981);
   Analytics::sharedLogger()->setLogLevel(LogLevel::Warning);
 }
 
