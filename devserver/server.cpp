@@ -293,7 +293,7 @@ struct Server::Impl {
     std::uint64_t sequence = requestLog.add(LoggedRequest{0, RequestLog::now(), request.method, target.host,
                                                           target.path, request.target, target.absoluteForm,
                                                           headersOf(request), redactSecrets(request.body), false, 0});
-    std::optional<Fault> fault = faults.take(target.host);
+    std::optional<Fault> fault = faults.take(target.host, target.path);
     bool delayRefused = fault && fault->delay.count() > 0 && !holdInjectedDelay(fault->delay);
     if (delayRefused) {
       answerError(response, 503, "injected delay refused: " + std::to_string(kMaxHeldDelays) +

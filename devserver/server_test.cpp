@@ -98,6 +98,15 @@ TEST(Server, FaultsApplyToTheNextRequestsOfTheirHostOnly) {
   EXPECT_TRUE(running.admin("/_admin/faults")["faults"].empty());
 }
 
+TEST(Server, AFaultWithAPathHitsOnlyPathsThatStartWithIt) {
+  test::RunningServer running;
+  auto rule = addFault(running, {{"host", "*"}, {"status", 503}, {"path", "/iosapp/"}});
+  EXPECT_EQ(rule["path"], "/iosapp/");
+  EXPECT_EQ(running.get("www.vestavind.test", "/")->status, 200);
+  EXPECT_EQ(running.get("www.vestavind.test", "/iosapp/menuconfig/")->status, 503);
+  EXPECT_EQ(running.get("www.vestavind.test", "/iosapp/menuconfig/")->status, 200);
+}
+
 TEST(Server, AClosedMidAnswerFaultCutsTheBodyShort) {
   test::RunningServer running;
   addFault(running, {{"host", "*"}, {"close", true}});

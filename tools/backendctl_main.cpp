@@ -1,13 +1,14 @@
 // backendctl: the backend client from the command line. `call` sends one
 // command and prints the answer's "result"; `save`, `get` and `delete` work on
 // one data object and print it; `eventually` hands a save or delete to the
-// offline queue. Output is compact JSON on stdout (exit 0) or the error as
+// offline queue; `upload` and `download` move a file's bytes. Output is compact JSON on stdout (exit 0) or the error as
 // JSON on stderr (exit 1); usage mistakes exit 2; a command that is still
 // queued when the wait ends exits 3.
 //   backendctl --server http://127.0.0.1:8080 call find '{"classname":"Story"}' --runner cached --policy 3
 //   backendctl --server http://127.0.0.1:8080 save Note title=Hei count=3 tags='["a","b"]'
 
 #include <CLI/CLI.hpp>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "backend/file.hpp"
 #include "backend/internal_utils.hpp"
 #include "backend/net/backend.hpp"
 #include "backend/net/command_cache.hpp"
@@ -24,6 +26,7 @@
 #include "backend/object_save_hooks.hpp"
 #include "platform/json.hpp"
 #include "platform/exceptions.hpp"
+#include "platform/run_loop.hpp"
 #include "platform/sandbox.hpp"
 
 namespace {
@@ -48,6 +51,12 @@ struct Options {
   std::string className;
   std::vector<std::string> arguments;  // [ID] key=value... (save), ID (get, delete)
   double waitSeconds = 30;
+  // upload / download
+  std::string path;
+  std::string name;
+  std::string mimeType;
+  std::string url;
+  std::string output;
 };
 
 // Exit statuses.
@@ -262,12 +271,97 @@ int eventually(const Options& options, bool save) {
   if (!waitFor(task, options.waitSeconds)) return stillQueued();
   return report(task, *object, !save);
 }
+
+// ---- Files -------------------------------------------------------------------
+
+// A bar on stderr while a transfer runs, only when stderr is a terminal.
+class ProgressBar {
+ public:
+  explicit ProgressBar(std::string label) : label_(std::move(label)), shown_(::isatty(STDERR_FILENO) == 1) {}
+  ~ProgressBar() {
+    if (drawn_) std::fputc('\n', stderr);
+  }
+  ProgressBar(const ProgressBar&) = delete;
+  ProgressBar& operator=(const ProgressBar&) = delete;
+
+  // The callback for a file's progress block (main thread).
+  backend::File::ProgressBlock block() {
+    return [this](int percent) { draw(percent); };
+  }
+
+ private:
+  void draw(int percent) {
+    if (!shown_) return;
+    constexpr int kWidth = 40;
+    const int filled = std::clamp(percent, 0, 100) * kWidth / 100;
+    std::fprintf(stderr, "\r%s [%s%s] %3d%%", label_.c_str(), std::string(filled, '#').c_str(),
+                 std::string(kWidth - filled, '.').c_str(), percent);
+    std::fflush(stderr);
+    drawn_ = true;
+  }
+
+  std::string label_;
+  bool shown_;
+  bool drawn_ = false;
+};
+
+// Runs the main loop, where progress is reported, until the task ends.
+template <class T>
+void runUntilFinished(const backend::Task<T>& task) {
+  platform::RunLoop::main().runUntil([&] { return task.isCompleted(); }, std::chrono::hours(24 * 365));
+}
+
+// True for "type/subtype" with an optional parameter list, in printable ASCII.
+bool isMimeType(const std::string& text) {
+  const auto slash = text.find('/');
+  return slash != std::string::npos && slash > 0 && slash + 1 < text.size() &&
+         std::all_of(text.begin(), text.end(), [](unsigned char c) { return c >= 0x20 && c < 0x7f; });
+}
+
+int uploadFile(const Options& options) {
+  if (!options.mimeType.empty() && !isMimeType(options.mimeType))
+    throw UsageError("--type must be a MIME type such as image/png");
+  configure(options);
+  const std::string name = options.name.empty() ? std::filesystem::path(options.path).filename().string() : options.name;
+  auto file = backend::File::fileWithNameContentsAtPath(name, options.path);
+  if (!options.mimeType.empty()) file->setMimeType(options.mimeType);
+  ProgressBar bar("upload");
+  auto task = file->saveAsync(bar.block());
+  runUntilFinished(task);
+  if (auto exception = task.exception()) std::rethrow_exception(exception);
+  if (task.isCancelled()) return printError(platform::makeError(backend::kErrorDomain, backend::kErrorConnectionFailed, "cancelled"));
+  if (auto error = task.error()) return printError(*error);
+  std::printf("%s\n", toJSON(platform::Value::dictionary({{"name", file->name().value_or("")},
+                                                           {"url", file->url().value_or("")}}))
+                          .c_str());
+  return 0;
+}
+
+int downloadFile(const Options& options) {
+  const std::filesystem::path output =
+      std::filesystem::absolute(options.output.empty() ? backend::File::fileNameForURL(options.url) : options.output);
+  configure(options);
+  auto file = backend::File::fileWithNameURL(std::nullopt, options.url);
+  ProgressBar bar("download");
+  auto task = file->getDataAsync(bar.block());
+  runUntilFinished(task);
+  if (auto exception = task.exception()) std::rethrow_exception(exception);
+  if (task.isCancelled()) return printError(platform::makeError(backend::kErrorDomain, backend::kErrorConnectionFailed, "cancelled"));
+  if (auto error = task.error()) return printError(*error);
+  const auto data = task.result();
+  if (auto error = platform::writeFileAtomically(output, data->data())) {
+    std::fprintf(stderr, "backendctl: cannot write %s: %s\n", output.string().c_str(), error.message().c_str());
+    return kExitFailure;
+  }
+  std::printf("%s\n", toJSON(platform::Value::dictionary({{"path", output.string()}, {"size", static_cast<long long>(data->size())}})).c_str());
+  return 0;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
   Options options;
-  CLI::App app{"backendctl: the backend client from the command line: send one command, or save, get and\n"
-               "delete data objects, at once or through the offline queue.\n"
+  CLI::App app{"backendctl: the backend client from the command line: send one command, save, get and\n"
+               "delete data objects (at once or through the offline queue), upload and download files.\n"
                "Exit status: 0 success (JSON on stdout), 1 failure (error JSON on stderr: domain, code,\n"
                "error and the error's user info), 2 usage errors, 3 still queued (eventually)."};
   app.add_option("--server", options.server, "backend service address (the API version path is added)")
@@ -316,6 +410,15 @@ int main(int argc, char** argv) {
   auto* eventuallyDelete = eventuallyCommand->add_subcommand("delete", "as delete, through the offline queue");
   addObjectArguments(eventuallyDelete, "ID");
   eventuallyCommand->require_subcommand(1);
+  auto* uploadCommand = app.add_subcommand(
+      "upload", "save a file's bytes to the file storage; prints {\"name\", \"url\"} (the server may rename it)");
+  uploadCommand->add_option("FILE", options.path, "the file to upload (at most 10485760 bytes)")->required();
+  uploadCommand->add_option("--name", options.name, "the name to store it under (default: the file's own name)");
+  uploadCommand->add_option("--type", options.mimeType, "its MIME type (default: from the name's extension)");
+  auto* downloadCommand = app.add_subcommand("download", "fetch a stored file's bytes; prints {\"path\", \"size\"}");
+  downloadCommand->add_option("URL", options.url, "the file's http or https URL")->required();
+  downloadCommand->add_option("--output", options.output,
+                              "where to write it (default: the URL's last path component, in this directory)");
   app.require_subcommand(1);
   try {
     app.parse(argc, argv);
@@ -336,6 +439,8 @@ int main(int argc, char** argv) {
     if (*deleteCommand) return deleteObject(options);
     if (*eventuallySave) return eventually(options, true);
     if (*eventuallyDelete) return eventually(options, false);
+    if (*uploadCommand) return uploadFile(options);
+    if (*downloadCommand) return downloadFile(options);
     return call(options);
   } catch (const UsageError& e) {
     std::fprintf(stderr, "backendctl: %s (see --help)\n", e.what());

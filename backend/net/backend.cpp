@@ -11,6 +11,7 @@
 #include "backend/net/disk_local_id_manager.hpp"
 #include "backend/net/key_value_cache.hpp"
 #include "command_object_transport.hpp"
+#include "file_support.hpp"
 
 namespace backend::net {
 namespace {
@@ -28,6 +29,7 @@ void Backend::setApplicationId(std::string_view applicationId, std::string_view 
   InternalUtils::checkCacheApplicationId();
   FieldOperation::registerDefaultDecoders();
   installObjectTransport();
+  installFileSupport();
   DiskLocalIdManager::installDefaultInstance();
   // Created here rather than later on a background queue, so that it binds
   // to the private directory of this configuration.

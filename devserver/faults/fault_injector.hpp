@@ -17,12 +17,13 @@ struct Fault {
 };
 
 // A standing order: the next `remaining` requests to `host` ("*" for every
-// host) get `fault`.
+// host) whose path starts with `pathPrefix` (empty for every path) get `fault`.
 struct FaultRule {
   std::uint64_t id = 0;
   std::string host;
   int remaining = 0;
   Fault fault;
+  std::string pathPrefix;
 };
 
 // Holds fault rules for tests. Thread-safe.
@@ -33,9 +34,10 @@ class FaultInjector {
   // Adds a rule and returns it with its id, or nothing when kMaxRules stand
   // already. Rules for the same host apply in the order they were added,
   // each until its count is used up.
-  std::optional<FaultRule> add(std::string host, int count, Fault fault);
-  // Takes one use of the first rule matching `host` (exact, lower case, or "*").
-  std::optional<Fault> take(const std::string& host);
+  std::optional<FaultRule> add(std::string host, int count, Fault fault, std::string pathPrefix = {});
+  // Takes one use of the first rule matching `host` (exact, lower case, or
+  // "*") and `path`.
+  std::optional<Fault> take(const std::string& host, const std::string& path);
   std::vector<FaultRule> rules() const;
   // The delay the standing rules still hold: the sum of delay x remaining.
   std::chrono::milliseconds delayTotal() const;

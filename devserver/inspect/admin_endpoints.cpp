@@ -21,7 +21,7 @@ nlohmann::json endpointIndex() {
             {{"GET", "/_admin/objects/CLASS"}, {"what", "the backend's objects of a class"}},
             {{"GET", "/_admin/faults"}, {"what", "standing fault rules"}},
             {{"POST", "/_admin/faults"},
-             {"what", "body {\"host\": H or \"*\", \"count\": N, \"status\": S, \"delayMs\": D, \"close\": true}"}},
+             {"what", "body {\"host\": H or \"*\", \"count\": N, \"status\": S, \"delayMs\": D, \"close\": true, \"path\": P}"}},
             {{"DELETE", "/_admin/faults"}, {"what", "drop every fault rule"}},
             {{"GET", "/_admin/sites"}, {"what", "the publisher's sites, sections and article URLs"}},
             {{"GET", "/_admin/providers"}, {"what", "authentication providers sign-up and log-in accept"}},
@@ -44,7 +44,8 @@ nlohmann::json faultJson(const FaultRule& rule) {
           {"remaining", rule.remaining},
           {"status", rule.fault.status},
           {"delayMs", rule.fault.delay.count()},
-          {"close", rule.fault.closeMidAnswer}};
+          {"close", rule.fault.closeMidAnswer},
+          {"path", rule.pathPrefix}};
 }
 
 constexpr std::int64_t kMaxFaultCount = 1000000;
@@ -221,6 +222,11 @@ void AdminEndpoints::faults(const httplib::Request& request, httplib::Response& 
   auto status = wholeNumber(*body, "status", 0, 0, 599);
   auto delayMs = wholeNumber(*body, "delayMs", 0, 0, kMaxDelay.count());
   auto close = body->value("close", nlohmann::json(false));
+  auto path = body->value("path", nlohmann::json(""));
+  if (!path.is_string() || path.get_ref<const std::string&>().size() > 1000) {
+    answerError(response, 400, "a fault's \"path\" is a string: the prefix of the paths it hits");
+    return;
+  }
   if (host == body->end() || !host->is_string() || host->get_ref<const std::string&>().empty() || !count ||
       !status || (*status != 0 && *status < 100) || !delayMs || !close.is_boolean() ||
       (*status == 0 && *delayMs == 0 && !close.get<bool>())) {
@@ -242,7 +248,7 @@ void AdminEndpoints::faults(const httplib::Request& request, httplib::Response& 
   }
   std::string lowered = host->get<std::string>();
   std::transform(lowered.begin(), lowered.end(), lowered.begin(), [](unsigned char c) { return std::tolower(c); });
-  auto rule = services_.faults.add(lowered, static_cast<int>(*count), fault);
+  auto rule = services_.faults.add(lowered, static_cast<int>(*count), fault, path.get<std::string>());
   if (!rule) {
     answerError(response, 400, "at most " + std::to_string(FaultInjector::kMaxRules) + " fault rules may stand");
     return;

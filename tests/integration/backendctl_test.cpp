@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -162,6 +163,41 @@ TEST_F(BackendctlTest, MisuseExitsWithTwoAndSaysWhy) {
     EXPECT_NE(help.out.find(word), std::string::npos) << word;
   }
   EXPECT_NE(run({"save", "--help"}).out.find("key=value"), std::string::npos);
+}
+
+TEST_F(BackendctlTest, UploadAndDownloadAFile) {
+  const auto source = dir_ / "bilde.png";
+  std::ofstream(source, std::ios::binary) << "PNG bytes";
+  auto uploaded = run({"upload", source.string(), "--type", "image/x-test"});
+  ASSERT_EQ(uploaded.status, 0) << uploaded.err;
+  const Value stored = uploaded.json();
+  ASSERT_TRUE(stored["url"].isString()) << uploaded.out;
+  EXPECT_NE(stored["name"].string()->find("bilde.png"), std::string::npos) << uploaded.out;
+  EXPECT_TRUE(uploaded.err.empty()) << "no progress bar when stderr is not a terminal: " << uploaded.err;
+
+  const auto copy = dir_ / "copy.png";
+  auto downloaded = run({"download", *stored["url"].string(), "--output", copy.string()});
+  ASSERT_EQ(downloaded.status, 0) << downloaded.err;
+  EXPECT_EQ(read(copy), "PNG bytes");
+  EXPECT_EQ(downloaded.json()["size"].longLongValue(), 9);
+  EXPECT_TRUE(downloaded.err.empty()) << downloaded.err;
+
+  auto served = httplib::Client("127.0.0.1", server_.port()).Get(stored["url"].string()->substr(server_.baseUrl().size()));
+  ASSERT_TRUE(served);
+  EXPECT_EQ(served->get_header_value("Content-Type"), "image/x-test");
+
+  auto missing = run({"download", *stored["url"].string() + "-gone", "--output", (dir_ / "gone").string()});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.errorJson()["code"].longLongValue(), 100) << missing.err;
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "gone"));
+
+  for (const auto& arguments : std::vector<std::vector<std::string>>{
+           {"upload"}, {"upload", (dir_ / "no-such-file").string()}, {"upload", source.string(), "--type", "png"},
+           {"download"}}) {
+    auto misuse = run(arguments);
+    EXPECT_EQ(misuse.status, 2) << arguments.back();
+    EXPECT_FALSE(misuse.err.empty()) << arguments.back();
+  }
 }
 
 }  // namespace
