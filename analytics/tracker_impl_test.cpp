@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "analytics/fields.hpp"
-#include "platform/clock.hpp"
 #include "platform/log.hpp"
 #include "request_builder.hpp"
+#include "support/manual_clock.hpp"
 
 namespace analytics {
 namespace {
@@ -22,17 +22,9 @@ class CollectingSender final : public DispatchSender {
   std::vector<ParameterMap> maps;
 };
 
-class ManualClock final : public platform::Clock {
- public:
-  std::chrono::system_clock::time_point now() const override { return time; }
-  std::chrono::system_clock::time_point time = std::chrono::system_clock::time_point(std::chrono::hours(480000));
-};
-
 class TrackerTest : public ::testing::Test {
  protected:
-  void SetUp() override { platform::setClock(&clock); }
-  void TearDown() override { platform::setClock(nullptr); }
-  ManualClock clock;
+  test_support::ManualClock clock;
   std::shared_ptr<CollectingSender> sender = std::make_shared<CollectingSender>();
   TrackerImpl tracker{sender, "AN-318264-9"};
 };
@@ -44,7 +36,7 @@ TEST_F(TrackerTest, SixtyHitsPassAtOnceThenOnePerTwoSeconds) {
   platform::LogCapture log;
   tracker.send(hit);
   EXPECT_EQ(sender->models.size(), 60u);
-  clock.time += std::chrono::seconds(2);
+  clock.advance(std::chrono::seconds(2));
   tracker.send(hit);
   tracker.send(hit);
   EXPECT_EQ(sender->models.size(), 61u);

@@ -5,27 +5,13 @@
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
 #include <asio/post.hpp>
-#include <asio/steady_timer.hpp>
 #include <atomic>
 #include <future>
 #include <thread>
-#include <unordered_map>
+
+#include "platform/clock.hpp"
 
 namespace platform {
-
-namespace {
-
-// A timer lives on its loop thread only; handles refer to it by id.
-struct LoopTimer {
-  LoopTimer(asio::io_context& context, Duration interval, bool repeats, Work work)
-      : timer(context), interval(interval), repeats(repeats), work(std::move(work)) {}
-  asio::steady_timer timer;
-  Duration interval;
-  bool repeats;
-  Work work;
-};
-
-}  // namespace
 
 struct EventLoopThread::State {
   explicit State(std::string n) : name(std::move(n)), guard(context.get_executor()) {}
@@ -33,34 +19,46 @@ struct EventLoopThread::State {
   asio::io_context context{1};
   asio::executor_work_guard<asio::io_context::executor_type> guard;
   std::thread thread;
-  // Loop-thread only. Declared after the context so timers die first.
-  std::unordered_map<std::uint64_t, std::shared_ptr<LoopTimer>> timers;
-  std::uint64_t nextTimerId = 1;
 };
 
+// What a timer handle and its pending alarm share. The work is touched on
+// the loop thread only.
 struct Timer::State {
   std::weak_ptr<EventLoopThread::State> loop;
-  std::uint64_t id = 0;
-  std::shared_ptr<std::atomic<bool>> cancelled = std::make_shared<std::atomic<bool>>(false);
+  Duration interval{};
+  bool repeats = false;
+  Work work;
+  std::atomic<bool> cancelled{false};
 };
 
 namespace {
 
-// Arms the timer; on expiry runs the work unless cancelled, and re-arms a
-// repeating timer from its previous deadline so it does not drift.
-void armTimer(const std::shared_ptr<LoopTimer>& timer, std::shared_ptr<std::atomic<bool>> cancelled,
-              EventLoopThread::State* loop, std::uint64_t id) {
-  std::weak_ptr<LoopTimer> weak = timer;
-  timer->timer.async_wait([weak, cancelled, loop, id](const std::error_code& error) {
-    auto timer = weak.lock();
-    if (error || !timer || cancelled->load()) return;
-    if (timer->repeats) {
-      timer->timer.expires_at(timer->timer.expiry() + timer->interval);
-      armTimer(timer, cancelled, loop, id);
-    } else {
-      loop->timers.erase(id);
-    }
-    timer->work();
+// Runs `work` on the loop once the process clock reaches `deadline`.
+void postAt(const std::weak_ptr<EventLoopThread::State>& loop, SteadyTime deadline, Work work) {
+  clock().schedule(deadline, [loop, work = std::move(work)]() mutable {
+    if (auto state = loop.lock()) asio::post(state->context, std::move(work));
+  });
+}
+
+// Arms the timer for `deadline`. A repeating timer re-arms from that
+// deadline, not from when it ran, so it does not drift; it does so as the
+// alarm fires, so a test's clock moved past several periods fires each.
+void armTimer(const std::shared_ptr<Timer::State>& timer, SteadyTime deadline) {
+  clock().schedule(deadline, [timer, deadline] {
+    auto loop = timer->loop.lock();
+    if (!loop || timer->cancelled.load()) return;
+    if (timer->repeats) armTimer(timer, deadline + timer->interval);
+    asio::post(loop->context, [timer] {
+      if (timer->cancelled.load()) return;
+      if (timer->repeats) {
+        timer->work();
+        return;
+      }
+      // A one-shot timer lets go of its work (and what that holds) once run.
+      Work once = std::move(timer->work);
+      timer->work = nullptr;
+      once();
+    });
   });
 }
 
@@ -82,10 +80,7 @@ EventLoopThread::~EventLoopThread() {
 void EventLoopThread::post(Work work) { asio::post(state_->context, std::move(work)); }
 
 void EventLoopThread::postDelayed(Duration delay, Work work) {
-  auto timer = std::make_shared<asio::steady_timer>(state_->context, delay);
-  timer->async_wait([timer, work = std::move(work)](const std::error_code& error) {
-    if (!error) work();
-  });
+  postAt(state_, clock().steadyNow() + delay, std::move(work));
 }
 
 bool EventLoopThread::runsOnCurrentThread() const { return state_->context.get_executor().running_in_this_thread(); }
@@ -116,22 +111,10 @@ Timer EventLoopThread::scheduleTimer(Duration interval, bool repeats, Work work)
   Timer handle;
   handle.state_ = std::make_shared<Timer::State>();
   handle.state_->loop = state_;
-  auto cancelled = handle.state_->cancelled;
-  auto deadline = std::chrono::steady_clock::now() + interval;
-  // The timer object belongs to the loop thread: create and arm it there.
-  std::promise<std::uint64_t> idPromise;
-  auto id = idPromise.get_future();
-  perform(
-      [&, state = state_.get()] {
-        auto timer = std::make_shared<LoopTimer>(state->context, interval, repeats, std::move(work));
-        timer->timer.expires_at(deadline);
-        std::uint64_t timerId = state->nextTimerId++;
-        state->timers.emplace(timerId, timer);
-        armTimer(timer, cancelled, state, timerId);
-        idPromise.set_value(timerId);
-      },
-      Wait::Yes);
-  handle.state_->id = id.get();
+  handle.state_->interval = interval;
+  handle.state_->repeats = repeats;
+  handle.state_->work = std::move(work);
+  armTimer(handle.state_, clock().steadyNow() + interval);
   return handle;
 }
 
@@ -149,13 +132,13 @@ Timer& Timer::operator=(Timer&& other) noexcept {
 
 void Timer::cancel() {
   if (!state_) return;
-  state_->cancelled->store(true);
-  if (auto loop = state_->loop.lock()) {
-    asio::post(loop->context, [state = loop.get(), id = state_->id] { state->timers.erase(id); });
-  }
+  state_->cancelled.store(true);
+  // The pending alarm keeps the state until it falls due; the work and what
+  // it holds go now, on the loop thread that owns them.
+  if (auto loop = state_->loop.lock()) asio::post(loop->context, [timer = state_] { timer->work = nullptr; });
   state_.reset();
 }
 
-bool Timer::isActive() const { return state_ && !state_->cancelled->load(); }
+bool Timer::isActive() const { return state_ && !state_->cancelled.load(); }
 
 }  // namespace platform

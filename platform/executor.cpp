@@ -4,7 +4,7 @@
 #include <memory>
 #include <thread>
 
-#include "platform/event_loop_thread.hpp"
+#include "platform/clock.hpp"
 #include "platform/run_loop.hpp"
 #include "runnable_handler.hpp"
 #include "thread_pool.hpp"
@@ -15,13 +15,6 @@ namespace {
 const std::thread::id kMainThreadId = std::this_thread::get_id();
 std::atomic<Executor*> installedMainQueue{nullptr};
 
-// The thread that holds every postDelayed wait of executors without timers of
-// their own; it only forwards the work to its executor when due.
-EventLoopThread& timerThread() {
-  static EventLoopThread thread("vv-timers");
-  return thread;
-}
-
 unsigned backgroundThreadCount() {
   unsigned cores = std::thread::hardware_concurrency();
   return cores < 4 ? 4 : cores;
@@ -30,7 +23,7 @@ unsigned backgroundThreadCount() {
 }  // namespace
 
 void Executor::postDelayed(Duration delay, Work work) {
-  timerThread().postDelayed(delay, [this, work = std::move(work)]() mutable { post(std::move(work)); });
+  clock().schedule(clock().steadyNow() + delay, [this, work = std::move(work)]() mutable { post(std::move(work)); });
 }
 
 void Executor::postRunnable(Runnable& runnable) {

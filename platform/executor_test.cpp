@@ -11,6 +11,7 @@
 
 #include "platform/event_loop_thread.hpp"
 #include "platform/serial_queue.hpp"
+#include "support/manual_clock.hpp"
 #include "thread_pool.hpp"
 
 namespace platform {
@@ -88,63 +89,59 @@ TEST(EventLoopThread, PerformWaitsRunsInlineOnItsThreadAndRethrows) {
 }
 
 TEST(EventLoopThread, TimersFireInDeadlineOrderAndRepeatUntilCancelled) {
+  test_support::ManualClock clock;
   EventLoopThread loop("test-timers");
-  std::mutex mutex;
-  std::vector<int> order;
-  Latch fired(3);
-  auto record = [&](int n) {
-    return [&, n] {
-      std::lock_guard lock(mutex);
-      order.push_back(n);
-      fired.countDown();
-    };
-  };
-  // Scheduled from the loop thread so the three deadlines are taken close
-  // together; the gaps still allow a slow (sanitised, loaded) machine to
-  // spend a while between two calls.
-  Timer late, early, middle;
-  loop.perform(
-      [&] {
-        late = loop.scheduleTimer(400ms, false, record(3));
-        early = loop.scheduleTimer(10ms, false, record(1));
-        middle = loop.scheduleTimer(200ms, false, record(2));
-      },
-      EventLoopThread::Wait::Yes);
-  ASSERT_TRUE(fired.wait());
+  std::vector<int> order;  // written on the loop thread, read after a barrier
+  auto record = [&](int n) { return [&, n] { order.push_back(n); }; };
+  auto barrier = [&] { loop.perform([] {}, EventLoopThread::Wait::Yes); };
+  Timer late = loop.scheduleTimer(30ms, false, record(3));
+  Timer early = loop.scheduleTimer(10ms, false, record(1));
+  Timer middle = loop.scheduleTimer(20ms, false, record(2));
+  clock.advance(29ms);
+  barrier();
+  EXPECT_EQ(order, (std::vector<int>{1, 2}));
+  clock.advance(1ms);
+  barrier();
   EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+  EXPECT_TRUE(late.isActive());  // a one-shot handle stays active until cancelled
 
-  std::atomic<int> ticks{0};
-  Latch threeTicks(3);
-  Timer repeating = loop.scheduleTimer(5ms, true, [&] {
-    ++ticks;
-    threeTicks.countDown();
-  });
-  ASSERT_TRUE(threeTicks.wait());
+  int ticks = 0;
+  Timer repeating = loop.scheduleTimer(5ms, true, [&] { ++ticks; });
+  clock.advance(15ms);
+  barrier();
+  EXPECT_EQ(ticks, 3);
   repeating.cancel();
-  loop.perform([] {}, EventLoopThread::Wait::Yes);  // the cancel has reached the loop
-  int afterCancel = ticks.load();
-  std::this_thread::sleep_for(30ms);
-  EXPECT_EQ(ticks.load(), afterCancel);
+  EXPECT_FALSE(repeating.isActive());
+  clock.advance(50ms);
+  barrier();
+  EXPECT_EQ(ticks, 3);
 }
 
 TEST(EventLoopThread, DestroyedTimerHandleNeverFires) {
+  test_support::ManualClock clock;
   EventLoopThread loop("test-cancel");
-  std::atomic<bool> fired{false};
+  bool fired = false;
   { Timer dropped = loop.scheduleTimer(10ms, false, [&] { fired = true; }); }
-  std::this_thread::sleep_for(40ms);
+  clock.advance(10ms);
+  loop.perform([] {}, EventLoopThread::Wait::Yes);
   EXPECT_FALSE(fired);
 }
 
-TEST(Executor, PostDelayedOnThePoolWaitsAtLeastTheDelay) {
-  Latch done(1);
-  auto start = std::chrono::steady_clock::now();
-  std::chrono::steady_clock::duration waited{};
-  backgroundQueue().postDelayed(20ms, [&] {
-    waited = std::chrono::steady_clock::now() - start;
-    done.countDown();
-  });
-  ASSERT_TRUE(done.wait());
-  EXPECT_GE(waited, 20ms);
+TEST(Executor, DelayedWorkWaitsForItsDelayOnTheClock) {
+  test_support::ManualClock clock;
+  Latch poolRan(1);
+  EventLoopThread loop("test-delayed");
+  bool loopRan = false;
+  backgroundQueue().postDelayed(20ms, [&] { poolRan.countDown(); });
+  loop.postDelayed(20ms, [&] { loopRan = true; });
+  clock.advance(19ms);
+  loop.perform([] {}, EventLoopThread::Wait::Yes);
+  EXPECT_FALSE(loopRan);
+  EXPECT_EQ(clock.pendingAlarms(), 2u);
+  clock.advance(1ms);
+  ASSERT_TRUE(poolRan.wait());
+  loop.perform([] {}, EventLoopThread::Wait::Yes);
+  EXPECT_TRUE(loopRan);
 }
 
 // Counts how a posted Runnable ended.

@@ -2,9 +2,10 @@
 
 #include <condition_variable>
 #include <deque>
-#include <map>
 #include <mutex>
 #include <thread>
+
+#include "platform/clock.hpp"
 
 namespace platform {
 
@@ -19,17 +20,15 @@ struct RunLoop::State {
   std::mutex mutex;
   std::condition_variable wake;
   std::deque<Work> ready;
-  std::multimap<SteadyClock::time_point, Work> timers;
   bool stopRequested = false;
   std::thread::id owner;
 
-  // Moves due timers to the ready queue, in deadline order. Caller holds mutex.
-  void promoteDueTimers() {
-    auto now = SteadyClock::now();
-    while (!timers.empty() && timers.begin()->first <= now) {
-      ready.push_back(std::move(timers.begin()->second));
-      timers.erase(timers.begin());
+  void push(Work work) {
+    {
+      std::lock_guard lock(mutex);
+      ready.push_back(std::move(work));
     }
+    wake.notify_one();
   }
 
   // Takes the next piece of work, waiting at most until `deadline`.
@@ -37,22 +36,19 @@ struct RunLoop::State {
   Work next(SteadyClock::time_point deadline) {
     std::unique_lock lock(mutex);
     for (;;) {
-      promoteDueTimers();
       if (stopRequested) return {};
       if (!ready.empty()) {
         Work work = std::move(ready.front());
         ready.pop_front();
         return work;
       }
-      auto wakeAt = deadline;
-      if (!timers.empty() && timers.begin()->first < wakeAt) wakeAt = timers.begin()->first;
       if (SteadyClock::now() >= deadline) return {};
-      wake.wait_until(lock, wakeAt);
+      wake.wait_until(lock, deadline);
     }
   }
 };
 
-RunLoop::RunLoop() : state_(std::make_unique<State>(std::this_thread::get_id())) {}
+RunLoop::RunLoop() : state_(std::make_shared<State>(std::this_thread::get_id())) {}
 RunLoop::~RunLoop() = default;
 
 RunLoop& RunLoop::main() {
@@ -64,20 +60,13 @@ RunLoop& RunLoop::main() {
   return *loop;
 }
 
-void RunLoop::post(Work work) {
-  {
-    std::lock_guard lock(state_->mutex);
-    state_->ready.push_back(std::move(work));
-  }
-  state_->wake.notify_one();
-}
+void RunLoop::post(Work work) { state_->push(std::move(work)); }
 
 void RunLoop::postDelayed(Duration delay, Work work) {
-  {
-    std::lock_guard lock(state_->mutex);
-    state_->timers.emplace(SteadyClock::now() + delay, std::move(work));
-  }
-  state_->wake.notify_one();
+  // The process clock holds the wait, so a test's clock decides when it is over.
+  clock().schedule(clock().steadyNow() + delay, [loop = std::weak_ptr<State>(state_), work = std::move(work)]() mutable {
+    if (auto state = loop.lock()) state->push(std::move(work));
+  });
 }
 
 bool RunLoop::runsOnCurrentThread() const { return std::this_thread::get_id() == state_->owner; }
@@ -127,7 +116,6 @@ std::size_t RunLoop::drain() {
     Work work;
     {
       std::lock_guard lock(state_->mutex);
-      state_->promoteDueTimers();
       if (state_->ready.empty()) break;
       work = std::move(state_->ready.front());
       state_->ready.pop_front();

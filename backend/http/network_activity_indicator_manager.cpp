@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "backend/http/url_connection_operation.hpp"
+#include "platform/clock.hpp"
 
 namespace backend::http {
 namespace {
@@ -103,7 +104,7 @@ void NetworkActivityIndicatorManager::activityChanged() {
 }
 
 bool NetworkActivityIndicatorManager::moveHideDeadline() {
-  hideDeadline_ = std::chrono::steady_clock::now() + kHideDelay;
+  hideDeadline_ = platform::clock().steadyNow() + kHideDelay;
   if (hideCheckArmed_) return false;
   hideCheckArmed_ = true;
   return true;
@@ -118,7 +119,7 @@ void NetworkActivityIndicatorManager::postHideCheck(std::chrono::steady_clock::d
 void NetworkActivityIndicatorManager::checkHide() {
   {
     std::lock_guard lock(mutex_);
-    auto now = std::chrono::steady_clock::now();
+    auto now = platform::clock().steadyNow();
     if (enabled_ && activityCount_ == 0 && now < hideDeadline_) {
       postHideCheck(hideDeadline_ - now);
       return;

@@ -9,11 +9,14 @@
 #include "backend/http/network_activity_indicator_manager.hpp"
 #include "platform/notification_center.hpp"
 #include "support/backend/loopback_server.hpp"
+#include "support/eventually.hpp"
+#include "support/manual_clock.hpp"
 
 namespace backend::http {
 namespace {
 
 using backend::testing::LoopbackServer;
+using namespace std::chrono_literals;
 
 URLRequest get(const LoopbackServer& server, const std::string& path) {
   URLRequest request;
@@ -178,6 +181,7 @@ TEST(HTTPRequestOperation, PauseAsksForTheRestAndResumeSendsIt) {
 
 TEST(NetworkActivityIndicator, StaysOnBetweenRequestsCloserThanTheHideDelay) {
   LoopbackServer server;
+  test_support::ManualClock clock;
   NetworkActivityIndicatorManager manager;
   manager.setEnabled(true);
   std::mutex mutex;
@@ -187,9 +191,14 @@ TEST(NetworkActivityIndicator, StaysOnBetweenRequestsCloserThanTheHideDelay) {
     changes.push_back(visible);
   });
   runToEnd(URLConnectionOperation::create(get(server, "/a")));
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_TRUE(clock.waitForAlarms(1));  // the hide check, 170 ms after the end
+  clock.advance(100ms);
   runToEnd(URLConnectionOperation::create(get(server, "/b")));
-  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  // The first check finds the second end too recent and waits for the rest.
+  clock.advance(70ms);
+  ASSERT_TRUE(clock.waitForAlarms(1));
+  clock.advance(100ms);
+  ASSERT_TRUE(test_support::eventually([&] { return !manager.isIndicatorShown(); }));
   std::lock_guard lock(mutex);
   EXPECT_EQ(changes, (std::vector<bool>{true, false}));
   EXPECT_EQ(manager.activityCount(), 0);

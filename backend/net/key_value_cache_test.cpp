@@ -10,39 +10,25 @@
 #include <fstream>
 #include <thread>
 
-#include "platform/clock.hpp"
 #include "platform/notification_center.hpp"
 #include "support/backend/object_fixture.hpp"
+#include "support/manual_clock.hpp"
 #include "support/scratch_directory.hpp"
 
 namespace backend::net {
 namespace {
 
-// A clock that tests move by hand.
-class ManualClock : public platform::Clock {
- public:
-  std::chrono::system_clock::time_point now() const override { return std::chrono::system_clock::now() + offset; }
-  std::chrono::seconds offset{0};
-};
-
 class KeyValueCacheTest : public backend::testing::BackendTest {
  protected:
-  void SetUp() override {
-    BackendTest::SetUp();
-    platform::setClock(&clock_);
-  }
-  void TearDown() override {
-    platform::setClock(nullptr);
-    BackendTest::TearDown();
-  }
-  ManualClock clock_;
+  // Starts at the real time: the files the cache writes carry real times.
+  test_support::ManualClock clock_{std::chrono::system_clock::now()};
 };
 
 TEST_F(KeyValueCacheTest, AgeIsMeasuredInWholeSecondsFromMemoryAndDisk) {
   KeyValueCache cache("TestCache");
   cache.setObject("value", "key");
   EXPECT_EQ(cache.objectForKey("key", 0), std::optional<std::string>("value"));
-  clock_.offset = std::chrono::seconds(10);
+  clock_.setNow(clock_.now() + std::chrono::seconds(10));
   EXPECT_FALSE(cache.objectForKey("key", 5));
   EXPECT_EQ(cache.objectForKey("key", 60), std::optional<std::string>("value"));
   cache.waitForDiskFlush();

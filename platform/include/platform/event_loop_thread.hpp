@@ -23,9 +23,10 @@ class Timer {
   void cancel();
   bool isActive() const;
 
+  struct State;  // implementation detail, shared with the pending alarm
+
  private:
   friend class EventLoopThread;
-  struct State;
   std::shared_ptr<State> state_;
 };
 

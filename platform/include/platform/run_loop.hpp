@@ -37,7 +37,7 @@ class RunLoop final : public Executor {
 
  private:
   struct State;
-  std::unique_ptr<State> state_;
+  std::shared_ptr<State> state_;
 };
 
 }  // namespace platform
