@@ -3,13 +3,14 @@
 #   ./test.sh             plain build (build/)
 #   ./test.sh --sanitize  ASan+UBSan build (build-asan/)
 #   ./test.sh --tsan      TSan build (build-tsan/)
-#   ./test.sh --fuzz [S]  clang libFuzzer build (build-fuzz/), each target run S seconds (default 60)
+#   ./test.sh --fuzz [S]  clang libFuzzer build of the fuzz targets (build-fuzz/), each run S seconds (default 60)
 #   ./test.sh --bench     plain build, then every benchmark
 # Extra arguments after "--" go to ctest (for example: -- -L backend).
+# With CI=true, warnings in our own code are errors.
 set -euo pipefail
 cd "$(dirname "$0")"
 
-usage() { sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; }
 
 mode=plain
 fuzz_seconds=60
@@ -36,18 +37,22 @@ export CCACHE_BASEDIR="$PWD"
 export CCACHE_NOHASHDIR=1
 
 build=build
-cmake_args=(-G Ninja)
+werror=OFF
+if [ "${CI:-}" = true ]; then werror=ON; fi
+cmake_args=(-G Ninja "-DVV_WERROR=$werror")
+targets=()
 case "$mode" in
   asan) build=build-asan; cmake_args+=(-DCMAKE_BUILD_TYPE=Debug "-DVV_SANITIZE=address;undefined") ;;
   tsan) build=build-tsan; cmake_args+=(-DCMAKE_BUILD_TYPE=Debug -DVV_SANITIZE=thread) ;;
-  fuzz) build=build-fuzz; cmake_args+=(-DCMAKE_BUILD_TYPE=Debug -DVV_FUZZ=ON -DVV_BENCH=OFF
+  fuzz) build=build-fuzz; targets=(--target fuzzers)
+        cmake_args+=(-DCMAKE_BUILD_TYPE=Debug -DVV_FUZZ=ON -DVV_BENCH=OFF
           -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++) ;;
 esac
 
 echo "== configure ($build)"
 cmake -S . -B "$build" "${cmake_args[@]}" >/dev/null
 echo "== build ($build)"
-cmake --build "$build"
+cmake --build "$build" "${targets[@]}"
 
 case "$mode" in
   fuzz) exec ./scripts/run-fuzzers.sh "$build" "$fuzz_seconds" ;;

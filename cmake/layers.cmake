@@ -35,7 +35,7 @@ function(vv_layer NAME)
   endif()
   add_library(vv_${NAME} STATIC ${_sources})
   target_include_directories(vv_${NAME}
-    PUBLIC ${ARG_DIR}/include
+    PUBLIC $<BUILD_INTERFACE:${ARG_DIR}/include> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>
     PRIVATE ${ARG_DIR})
   target_link_libraries(vv_${NAME} PUBLIC ${ARG_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
 endfunction()

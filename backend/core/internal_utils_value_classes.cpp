@@ -68,7 +68,8 @@ std::string InternalUtils::className(const Value& value) {
     case Value::Kind::Dictionary: return "Dictionary";
     case Value::Kind::Object: {
       const auto& handle = *value.objectHandle();
-      return demangledTypeName(typeid(*handle));
+      const auto& object = *handle;
+      return demangledTypeName(typeid(object));
     }
   }
   return "unknown";

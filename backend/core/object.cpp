@@ -44,7 +44,8 @@ ObjectPtr Object::objectWithClassName(std::string_view className, Creation creat
   if (creation == Creation::Local) {
     object->setDefaultValues();
   } else if (!object->lastOperationSet().empty()) {
-    throw InternalInconsistencyException("The init method of " + demangledTypeName(typeid(*object)) +
+    const Object& created = *object;
+    throw InternalInconsistencyException("The init method of " + demangledTypeName(typeid(created)) +
                                          " set values on the object, which is not allowed.");
   }
   return object;
