@@ -13,7 +13,7 @@
 #include <map>
 #include <string>
 
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "backend/object.hpp"
 #include "platform/json.hpp"
 #include "ratio_reporter.hpp"

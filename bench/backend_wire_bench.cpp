@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "backend/net/backend.hpp"
 #include "backend/net/command_runners.hpp"
 #include "platform/sandbox.hpp"

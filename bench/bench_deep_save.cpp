@@ -13,7 +13,7 @@
 
 #include <unistd.h>
 
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "backend/net/backend.hpp"
 #include "backend/net/command_runners.hpp"
 #include "backend/object.hpp"

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "backend/net/backend.hpp"
 #include "backend/net/command_cache.hpp"
 #include "backend/net/command_runners.hpp"

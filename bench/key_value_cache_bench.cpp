@@ -17,7 +17,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "backend/net/key_value_cache.hpp"
 #include "platform/sandbox.hpp"
 #include "ratio_reporter.hpp"

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "backend/field_operation.hpp"
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "platform/exceptions.hpp"
 #include "platform/json.hpp"
 

@@ -18,13 +18,11 @@
 #include <vector>
 
 #include "backend/file.hpp"
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "backend/net/backend.hpp"
 #include "backend/net/command_cache.hpp"
 #include "backend/net/command_runners.hpp"
 #include "backend/object.hpp"
-#include "backend/object_save_hooks.hpp"
-#include "platform/json.hpp"
 #include "platform/exceptions.hpp"
 #include "platform/run_loop.hpp"
 #include "platform/sandbox.hpp"

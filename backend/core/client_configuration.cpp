@@ -1,4 +1,4 @@
-#include "backend/client_configuration.hpp"
+#include "backend/internal/client_configuration.hpp"
 
 #include <mutex>
 

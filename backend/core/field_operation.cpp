@@ -5,7 +5,7 @@
 #include <shared_mutex>
 
 #include "backend/field_operation.hpp"
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "platform/exceptions.hpp"
 
 namespace backend {

@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "backend/field_operation.hpp"
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "backend/object.hpp"
 #include "platform/exceptions.hpp"
 

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "platform/exceptions.hpp"
 
 namespace backend {

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "backend/field_operation.hpp"
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "backend/object.hpp"
 #include "base64.hpp"
 #include "platform/exceptions.hpp"

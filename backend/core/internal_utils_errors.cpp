@@ -1,6 +1,6 @@
 // The client's error values: domain "Backend", the answer dictionary as user info.
 
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "platform/log.hpp"
 
 namespace backend {

@@ -3,8 +3,8 @@
 #include <mutex>
 #include <system_error>
 
-#include "backend/client_configuration.hpp"
-#include "backend/internal_utils.hpp"
+#include "backend/internal/client_configuration.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "platform/exceptions.hpp"
 #include "platform/log.hpp"
 #include "platform/sandbox.hpp"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "backend/client_configuration.hpp"
-#include "backend/internal_utils.hpp"
+#include "backend/internal/client_configuration.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "platform/exceptions.hpp"
 #include "platform/log.hpp"
 #include "platform/sandbox.hpp"

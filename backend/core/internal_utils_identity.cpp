@@ -4,7 +4,7 @@
 #include <mutex>
 #include <random>
 
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "platform/log.hpp"
 #include "platform/sandbox.hpp"
 

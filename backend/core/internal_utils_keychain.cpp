@@ -1,7 +1,7 @@
 // Keychain items for the backend client, stored in the platform keychain.
 // A value is archived as its typed JSON text.
 
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "platform/keychain.hpp"
 
 namespace backend {

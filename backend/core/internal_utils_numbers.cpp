@@ -1,6 +1,6 @@
 // Sums in the first operand's storage type, for increments.
 
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 
 namespace backend {
 namespace {

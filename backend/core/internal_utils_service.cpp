@@ -3,7 +3,7 @@
 
 #include <mutex>
 
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 
 namespace backend {
 namespace {

@@ -1,12 +1,12 @@
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 #include "backend/field_operation.hpp"
+#include "backend/internal/typed_kind.hpp"
 #include "backend/object.hpp"
-#include "backend/typed_kind.hpp"
 #include "platform/exceptions.hpp"
 #include "platform/json.hpp"
 #include "platform/log.hpp"

@@ -1,10 +1,10 @@
 // Which values a data object may hold, and which a query may compare or order.
 
 #include "backend/field_operation.hpp"
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
+#include "backend/internal/typed_kind.hpp"
 #include "backend/object.hpp"
 #include "backend/object_subclass.hpp"
-#include "backend/typed_kind.hpp"
 #include "platform/exceptions.hpp"
 
 namespace backend {

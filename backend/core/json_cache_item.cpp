@@ -1,6 +1,6 @@
-#include "backend/json_cache_item.hpp"
+#include "backend/internal/json_cache_item.hpp"
 
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "typed_codec.hpp"
 
 namespace backend {

@@ -1,4 +1,4 @@
-#include "backend/local_id_manager.hpp"
+#include "backend/internal/local_id_manager.hpp"
 
 #include <mutex>
 

@@ -2,8 +2,8 @@
 
 #include "backend/object.hpp"
 
-#include "backend/internal_utils.hpp"
-#include "backend/local_id_manager.hpp"
+#include "backend/internal/internal_utils.hpp"
+#include "backend/internal/local_id_manager.hpp"
 #include "backend/object_subclass.hpp"
 #include "platform/exceptions.hpp"
 

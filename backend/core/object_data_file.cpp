@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "backend/object.hpp"
 #include "platform/log.hpp"
 #include "platform/sandbox.hpp"

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "backend/object.hpp"
 #include "platform/sandbox.hpp"
 #include "support/backend/object_fixture.hpp"

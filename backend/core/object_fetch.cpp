@@ -4,9 +4,9 @@
 #include <map>
 #include <set>
 
+#include "backend/internal/object_save_hooks.hpp"
+#include "backend/internal/object_transport.hpp"
 #include "backend/object.hpp"
-#include "backend/object_save_hooks.hpp"
-#include "backend/object_transport.hpp"
 #include "object_task_support.hpp"
 #include "platform/exceptions.hpp"
 

@@ -5,8 +5,8 @@
 
 #include <mutex>
 
+#include "backend/internal/object_save_hooks.hpp"
 #include "backend/object.hpp"
-#include "backend/object_save_hooks.hpp"
 #include "support/backend/object_fixture.hpp"
 
 namespace backend {

@@ -1,4 +1,4 @@
-#include "backend/object_hooks.hpp"
+#include "backend/internal/object_hooks.hpp"
 
 #include <mutex>
 

@@ -3,7 +3,7 @@
 
 #include <unordered_set>
 
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "backend/object.hpp"
 #include "platform/exceptions.hpp"
 

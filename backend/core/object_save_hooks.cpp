@@ -1,4 +1,4 @@
-#include "backend/object_save_hooks.hpp"
+#include "backend/internal/object_save_hooks.hpp"
 
 #include <mutex>
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "platform/exceptions.hpp"
 #include "platform/json.hpp"
 #include "support/backend/object_fixture.hpp"

@@ -1,4 +1,4 @@
-#include "backend/object_transport.hpp"
+#include "backend/internal/object_transport.hpp"
 
 #include <mutex>
 

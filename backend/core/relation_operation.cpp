@@ -1,8 +1,8 @@
 // The relation operation: additions and removals of related object ids.
 
 #include "backend/field_operation.hpp"
+#include "backend/internal/object_hooks.hpp"
 #include "backend/object.hpp"
-#include "backend/object_hooks.hpp"
 #include "platform/exceptions.hpp"
 #include "typed_codec.hpp"
 

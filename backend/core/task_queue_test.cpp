@@ -1,4 +1,4 @@
-#include "backend/task_queue.hpp"
+#include "backend/internal/task_queue.hpp"
 
 #include <gtest/gtest.h>
 

@@ -9,9 +9,9 @@
 #include <thread>
 #include <vector>
 
+#include "backend/internal/task_queue.hpp"
 #include "platform/log.hpp"
 #include "platform/run_loop.hpp"
-#include "backend/task_queue.hpp"
 #include "platform/value.hpp"
 
 namespace backend {

@@ -3,8 +3,8 @@
 
 #include <vector>
 
-#include "backend/internal_utils.hpp"
-#include "backend/typed_kind.hpp"
+#include "backend/internal/internal_utils.hpp"
+#include "backend/internal/typed_kind.hpp"
 
 namespace backend::detail {
 

@@ -1,4 +1,4 @@
-#include "backend/typed_kind.hpp"
+#include "backend/internal/typed_kind.hpp"
 
 #include <atomic>
 #include <mutex>

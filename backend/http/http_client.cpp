@@ -6,7 +6,7 @@
 #include "backend/http/oauth.hpp"
 #include "backend/http/query_string.hpp"
 #include "backend/http/url.hpp"
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "platform/bundle.hpp"
 #include "platform/device.hpp"
 #include "platform/exceptions.hpp"

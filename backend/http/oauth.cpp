@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "backend/http/url.hpp"
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "platform/clock.hpp"
 
 namespace backend::http {

@@ -4,9 +4,9 @@
 #include <mutex>
 #include <vector>
 
-#include "backend/client_configuration.hpp"
 #include "backend/field_operation.hpp"
-#include "backend/internal_utils.hpp"
+#include "backend/internal/client_configuration.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "backend/net/command_cache.hpp"
 #include "backend/net/disk_local_id_manager.hpp"
 #include "backend/net/key_value_cache.hpp"

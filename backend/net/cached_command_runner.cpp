@@ -1,4 +1,4 @@
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "backend/net/command_runners.hpp"
 #include "backend/net/key_value_cache.hpp"
 #include "platform/exceptions.hpp"

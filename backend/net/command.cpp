@@ -3,8 +3,8 @@
 #include <mutex>
 
 #include "backend/field_operation.hpp"
-#include "backend/internal_utils.hpp"
-#include "backend/local_id_manager.hpp"
+#include "backend/internal/internal_utils.hpp"
+#include "backend/internal/local_id_manager.hpp"
 #include "platform/exceptions.hpp"
 
 namespace backend::net {

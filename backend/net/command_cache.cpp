@@ -12,7 +12,7 @@
 #include <future>
 #include <vector>
 
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "command_cache_files.hpp"
 #include "platform/log.hpp"
 #include "platform/sandbox.hpp"

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <future>
 
-#include "backend/internal_utils.hpp"
-#include "backend/local_id_manager.hpp"
+#include "backend/internal/internal_utils.hpp"
+#include "backend/internal/local_id_manager.hpp"
 #include "backend/net/command_cache.hpp"
 #include "backend/net/command_runners.hpp"
 #include "command_cache_files.hpp"

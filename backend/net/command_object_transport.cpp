@@ -2,10 +2,10 @@
 
 #include <memory>
 
+#include "backend/internal/object_transport.hpp"
 #include "backend/net/command_cache.hpp"
 #include "backend/net/command_runners.hpp"
 #include "backend/net/object_commands.hpp"
-#include "backend/object_transport.hpp"
 
 namespace backend::net {
 namespace {

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "backend/net/backend.hpp"
 #include "backend/net/key_value_cache.hpp"
 #include "platform/json.hpp"

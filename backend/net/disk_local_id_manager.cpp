@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cstdio>
 
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "backend/net/command.hpp"
 #include "platform/exceptions.hpp"
 #include "platform/json.hpp"

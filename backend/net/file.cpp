@@ -4,10 +4,10 @@
 
 #include "backend/http/operation.hpp"
 #include "backend/http/url.hpp"
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
+#include "backend/internal/object_save_hooks.hpp"
 #include "backend/net/command.hpp"
 #include "backend/net/command_runners.hpp"
-#include "backend/object_save_hooks.hpp"
 #include "file_locations.hpp"
 #include "file_transfer_queue.hpp"
 #include "http_command.hpp"

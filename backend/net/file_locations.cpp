@@ -5,7 +5,7 @@
 #include <set>
 
 #include "backend/http/url.hpp"
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 
 namespace backend::file_locations {
 namespace {

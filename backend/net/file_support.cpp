@@ -1,8 +1,8 @@
 #include "file_support.hpp"
 
 #include "backend/file.hpp"
-#include "backend/object_save_hooks.hpp"
-#include "backend/typed_kind.hpp"
+#include "backend/internal/object_save_hooks.hpp"
+#include "backend/internal/typed_kind.hpp"
 
 namespace backend {
 namespace {

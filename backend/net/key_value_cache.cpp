@@ -10,7 +10,7 @@
 #include <list>
 #include <vector>
 
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "platform/clock.hpp"
 #include "platform/log.hpp"
 #include "platform/sandbox.hpp"

@@ -1,6 +1,6 @@
 #include "multipart_request.hpp"
 
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "platform/exceptions.hpp"
 #include "platform/log.hpp"
 

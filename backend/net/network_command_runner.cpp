@@ -1,9 +1,9 @@
 #include <mutex>
 
-#include "backend/client_configuration.hpp"
 #include "backend/http/network_activity_indicator_manager.hpp"
 #include "backend/http/oauth.hpp"
-#include "backend/internal_utils.hpp"
+#include "backend/internal/client_configuration.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "backend/net/command_runners.hpp"
 #include "command_completion_operation.hpp"
 

@@ -1,6 +1,6 @@
 #include "backend/net/object_commands.hpp"
 
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 
 namespace backend::net {
 

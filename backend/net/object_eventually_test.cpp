@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include "backend/internal/object_save_hooks.hpp"
 #include "backend/net/command_cache.hpp"
 #include "backend/object.hpp"
-#include "backend/object_save_hooks.hpp"
 #include "platform/exceptions.hpp"
 #include "platform/run_loop.hpp"
 #include "support/backend/devserver_fixture.hpp"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "backend/net/backend.hpp"
 #include "backend/net/command_runners.hpp"
 #include "devserver/server.hpp"

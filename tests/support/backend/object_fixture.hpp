@@ -12,11 +12,11 @@
 
 #include <unistd.h>
 
-#include "backend/client_configuration.hpp"
-#include "backend/local_id_manager.hpp"
+#include "backend/internal/client_configuration.hpp"
+#include "backend/internal/local_id_manager.hpp"
+#include "backend/internal/object_hooks.hpp"
+#include "backend/internal/typed_kind.hpp"
 #include "backend/object.hpp"
-#include "backend/object_hooks.hpp"
-#include "backend/typed_kind.hpp"
 #include "platform/exceptions.hpp"
 #include "platform/sandbox.hpp"
 #include "support/scratch_directory.hpp"

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "backend/internal_utils.hpp"
+#include "backend/internal/internal_utils.hpp"
 #include "platform/value.hpp"
 
 namespace backend {

@@ -26,9 +26,9 @@
 #include <vector>
 
 #include "backend/field_operation.hpp"
-#include "backend/json_cache_item.hpp"
-#include "backend/object_hooks.hpp"
-#include "backend/task_queue.hpp"
+#include "backend/internal/json_cache_item.hpp"
+#include "backend/internal/object_hooks.hpp"
+#include "backend/internal/task_queue.hpp"
 #include "platform/date.hpp"
 #include "platform/error.hpp"
 #include "platform/value.hpp"

@@ -66,11 +66,6 @@ class CommandCache {
   // keep it. `object`, when given and still without object id, lends the
   // command its local id. Connection failures keep the command and retry.
   Task<CommandResult> runEventuallyAsync(const CommandPtr& command, const ObjectPtr& object);
-  // The store itself, on the calling thread: room is made by deleting the
-  // oldest commands unless `preferOldest`, in which case a command that does
-  // not fit is not kept. `source` gets the outcome as described above.
-  void runEventuallyInternal(const CommandPtr& command, const TaskCompletionSource<CommandResult>& source,
-                             bool preferOldest, const ObjectPtr& object);
   // Returns once every store queued before the call has been applied.
   // Must not be called on the queue's own serial queue.
   void waitForStores();
@@ -101,6 +96,12 @@ class CommandCache {
  private:
   struct Wakeup;
   enum class PassEnd { Finished, Restart, Abort };
+
+  // The store itself, on the serial queue: room is made by deleting the
+  // oldest commands unless `preferOldest`, in which case a command that does
+  // not fit is not kept. `source` gets the outcome as described above.
+  void runEventuallyInternal(const CommandPtr& command, const TaskCompletionSource<CommandResult>& source,
+                             bool preferOldest, const ObjectPtr& object);
 
   void applyConnected(bool connected);
   void runLoop();

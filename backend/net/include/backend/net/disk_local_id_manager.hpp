@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "backend/local_id_manager.hpp"
+#include "backend/internal/local_id_manager.hpp"
 
 namespace backend::net {
 

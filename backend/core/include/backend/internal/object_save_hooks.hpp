@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "backend/internal/object_hooks.hpp"
 #include "backend/object.hpp"
-#include "backend/object_hooks.hpp"
 #include "backend/task.hpp"
 
 namespace backend {
