@@ -17,6 +17,7 @@
 #include "platform/event_loop_thread.hpp"
 #include "platform/executor.hpp"
 #include "platform/notification_center.hpp"
+#include "platform/url.hpp"
 #include "reachability_checker.hpp"
 
 namespace analytics {
@@ -30,14 +31,6 @@ const std::string* stringParameter(const ParameterMap& parameters, std::string_v
 }
 
 using Wait = platform::EventLoopThread::Wait;
-
-// The host of "scheme://host[:port]/path".
-std::string hostOf(const std::string& url) {
-  auto start = url.find("://");
-  start = start == std::string::npos ? 0 : start + 3;
-  auto end = url.find_first_of(":/?#", start);
-  return url.substr(start, end == std::string::npos ? std::string::npos : end - start);
-}
 
 bool usesPlainEndpoint(const HitRecord& hit) {
   const std::string* useSecure = stringParameter(hit.parameters, kUseSecureKey);
@@ -452,7 +445,7 @@ BatchingDispatcher::BatchingDispatcher(std::unique_ptr<DataStore> store, Options
   bool initial = options.initialDispatch;
   auto* source = options.reachabilitySource;
   impl_ = std::make_shared<Impl>(thread, std::move(store), options);
-  impl_->reachability = ReachabilityChecker::create(impl_.get(), hostOf(impl_->httpsURL));
+  impl_->reachability = ReachabilityChecker::create(impl_.get(), platform::hostOf(impl_->httpsURL));
   if (impl_->reachability) {
     impl_->reachability->setReachabilitySource(source);
     impl_->reachability->start();

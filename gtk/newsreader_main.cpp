@@ -24,6 +24,7 @@
 #include "devserver/server.hpp"
 #include "front_end.hpp"
 #include "glib_main_queue.hpp"
+#include "platform/command_line.hpp"
 #include "platform/executor.hpp"
 #include "platform/reachability.hpp"
 #include "platform/run_loop.hpp"
@@ -32,6 +33,7 @@
 #include "platform/ui/application.hpp"
 #include "platform/ui/toolkit.hpp"
 #include "platform/ui/window.hpp"
+#include "platform/url.hpp"
 
 namespace {
 
@@ -68,14 +70,6 @@ class RoutedReachabilitySource final : public platform::ReachabilitySource {
   platform::ReachabilitySource& system_;
   std::string routedHost_;
 };
-
-// "http://127.0.0.1:8080/x" -> "127.0.0.1".
-std::string hostOf(const std::string& url) {
-  std::string rest = url.substr(url.find("://") == std::string::npos ? 0 : url.find("://") + 3);
-  rest = rest.substr(0, rest.find_first_of("/?#"));
-  if (!rest.empty() && rest.front() == '[') return rest.substr(1, rest.find(']') - 1);
-  return rest.substr(0, rest.rfind(':'));
-}
 
 void configureAnalytics() {
   analytics::Analytics::Configuration configuration;
@@ -215,7 +209,8 @@ int main(int argc, char** argv) {
   cli.add_option("--services", options.services,
                  "send every request for the reader's hosts to this base URL (default: start the local services)");
   cli.add_option("--data-dir", options.dataDir, "the sandbox directory");
-  CLI11_PARSE(cli, argc, argv);
+  platform::addVersionFlag(cli, "newsreader");
+  if (auto status = platform::parseCommandLine(cli, argc, argv)) return *status;
 
   const bool tablet = app::parseDeviceKind(options.device) == app::DeviceKind::Tablet;
   bool window = false;
@@ -241,10 +236,10 @@ int main(int argc, char** argv) {
     platform::ServiceRouting::shared().routeTo(baseURL);
   } catch (const std::exception& error) {
     std::cerr << "newsreader: cannot use the services at \"" << baseURL << "\": " << error.what() << std::endl;
-    return 2;
+    return platform::exit_status::kMisuse;
   }
 
-  RoutedReachabilitySource reachability(platform::reachabilitySource(), hostOf(baseURL));
+  RoutedReachabilitySource reachability(platform::reachabilitySource(), platform::hostOf(baseURL));
   platform::setReachabilitySource(&reachability);
   configureAnalytics();
   app::Services::shared().backend = std::make_shared<app::LocalInstallation>();

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "platform/exceptions.hpp"
+#include "platform/url.hpp"
 
 namespace platform {
 
@@ -24,28 +25,12 @@ std::string lower(std::string_view text) {
 }
 
 std::optional<SplitURL> split(std::string_view url) {
-  const auto colon = url.find("://");
-  if (colon == std::string_view::npos || colon == 0) return std::nullopt;
-  SplitURL out;
-  out.scheme = lower(url.substr(0, colon));
-  std::string_view afterScheme = url.substr(colon + 3);
-  const auto end = afterScheme.find_first_of("/?#");
-  std::string_view authority = afterScheme.substr(0, end);
-  out.rest = end == std::string_view::npos ? "" : std::string(afterScheme.substr(end));
-  if (const auto at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
-  if (authority.empty()) return std::nullopt;
-  out.authority = std::string(authority);
-  std::string_view host = authority;
-  if (host.front() == '[') {
-    const auto close = host.find(']');
-    if (close == std::string_view::npos) return std::nullopt;
-    host = host.substr(0, close + 1);
-  } else if (const auto portColon = host.rfind(':'); portColon != std::string_view::npos) {
-    host = host.substr(0, portColon);
-  }
-  if (host.empty()) return std::nullopt;
-  out.host = lower(host);
-  return out;
+  const auto parts = splitURL(url);
+  if (!parts) return std::nullopt;
+  std::string rest = parts->path;
+  if (parts->query) rest += "?" + *parts->query;
+  if (parts->fragment) rest += "#" + *parts->fragment;
+  return SplitURL{lower(parts->scheme), parts->authority(), lower(parts->host), std::move(rest)};
 }
 
 bool inDomain(const std::string& host, const std::string& domain) {

@@ -17,14 +17,14 @@
 
 #include "analytics/analytics.hpp"
 #include "batching_dispatcher.hpp"
+#include "platform/command_line.hpp"
 #include "platform/run_loop.hpp"
 #include "platform/service_routing.hpp"
 #include "string_util.hpp"
 
 namespace {
 
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
+using namespace platform::exit_status;
 
 // Prints the client's messages when asked.
 class ToolLogger final : public analytics::Logger {
@@ -113,7 +113,7 @@ int deliver(analytics::Analytics& client, const SendOptions& options) {
   auto dispatcher = client.dispatcher();
   if (!dispatcher) {
     std::fprintf(stderr, "analyticsctl: the hit store could not be opened\n");
-    return kExitFailure;
+    return kFailure;
   }
   Tally tally;
   dispatcher->setObserver(tally.observer());
@@ -124,7 +124,7 @@ int deliver(analytics::Analytics& client, const SendOptions& options) {
   auto tracker = client.trackerWithTrackingId(options.trackingId);
   if (!tracker) {
     std::fprintf(stderr, "analyticsctl: no tracker could be made for \"%s\"\n", options.trackingId.c_str());
-    return kExitFailure;
+    return kFailure;
   }
   for (int i = 0; i < options.count; ++i) {
     tracker->send({{"&t", platform::Value(options.hitType)}, {"&cd", platform::Value(options.screen)}});
@@ -149,18 +149,18 @@ int deliver(analytics::Analytics& client, const SendOptions& options) {
     std::fprintf(stderr,
                  "analyticsctl: %d hit(s) not sent: a tracker passes 60 hits at once, then one every 2 seconds\n",
                  dropped);
-    result = kExitFailure;
+    result = kFailure;
   }
   if (tally.unstored() > 0) {
     std::fprintf(stderr, "analyticsctl: %d hit(s) could not be stored\n", tally.unstored());
-    result = kExitFailure;
+    result = kFailure;
   }
   const std::int64_t left = dispatcher->dataStore().hitCount();
   if (left != 0) {
     std::string reason = tally.failure().value_or("timed out");
     std::fprintf(stderr, "analyticsctl: %lld hit(s) not delivered: %s\n", static_cast<long long>(left),
                  reason.c_str());
-    result = kExitFailure;
+    result = kFailure;
   }
   return result;
 }
@@ -174,7 +174,7 @@ int send(const SendOptions& options) {
     temporary = makeTemporaryStore();
     if (temporary.empty()) {
       std::fprintf(stderr, "analyticsctl: cannot create a temporary store directory\n");
-      return kExitFailure;
+      return kFailure;
     }
     configuration.storeDirectory = temporary;
   } else {
@@ -226,26 +226,20 @@ int main(int argc, char** argv) {
   sendCommand->add_option("--timeout", options.timeout, "Seconds to wait for delivery")->check(CLI::PositiveNumber);
   sendCommand->add_flag("--dry-run", options.dryRun, "Answer 200 without sending");
   sendCommand->add_flag("-v,--verbose", options.verbose, "Print the client's messages");
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::ParseError& e) {
-    app.exit(e);
-    return kExitUsage;
-  }
+  platform::addVersionFlag(app, "analyticsctl");
+  if (auto status = platform::parseCommandLine(app, argc, argv)) return *status;
   if (!options.routeTo.empty()) {
     try {
       platform::ServiceRouting::shared().routeTo(options.routeTo);
     } catch (const std::exception& e) {
       std::fprintf(stderr, "analyticsctl: --route-to: %s\n", e.what());
-      return kExitUsage;
+      return kMisuse;
     }
     if (options.collector.empty()) options.collector = analytics::kSecureCollectURL;
   }
   if (auto problem = misuse(options)) {
     std::fprintf(stderr, "analyticsctl: %s (see --help)\n", problem->c_str());
-    return kExitUsage;
+    return kMisuse;
   }
   return send(options);
 }

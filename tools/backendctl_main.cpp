@@ -23,6 +23,7 @@
 #include "backend/net/command_cache.hpp"
 #include "backend/net/command_runners.hpp"
 #include "backend/object.hpp"
+#include "platform/command_line.hpp"
 #include "platform/exceptions.hpp"
 #include "platform/run_loop.hpp"
 #include "platform/sandbox.hpp"
@@ -58,9 +59,7 @@ struct Options {
 };
 
 // Exit statuses.
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitStillQueued = 3;
+using namespace platform::exit_status;
 
 // A usage mistake found after parsing; main prints it and exits 2.
 struct UsageError : std::runtime_error {
@@ -83,7 +82,7 @@ int printError(const platform::Error& error) {
     }
   }
   std::fprintf(stderr, "%s\n", toJSON(platform::Value(std::move(out))).c_str());
-  return 1;
+  return kFailure;
 }
 
 backend::Task<backend::net::CommandResult> run(const Options& options, const backend::net::CommandPtr& command) {
@@ -104,7 +103,7 @@ int call(const Options& options) {
   auto params = backend::InternalUtils::decodeObject(backend::InternalUtils::parseJSON(options.params));
   if (!params.isDictionary()) {
     std::fprintf(stderr, "backendctl: PARAMS_JSON must be a JSON object\n");
-    return 2;
+    return kMisuse;
   }
   configure(options);
   std::optional<std::string> token;
@@ -120,11 +119,11 @@ int call(const Options& options) {
   if (auto exception = task.exception()) std::rethrow_exception(exception);
   if (task.isCancelled()) {
     std::fprintf(stderr, "{\"error\":\"cancelled\"}\n");
-    return 1;
+    return kFailure;
   }
   if (auto error = task.error()) return printError(*error);
   std::printf("%s\n", toJSON(task.result().result).c_str());
-  return 0;
+  return kSuccess;
 }
 
 
@@ -196,7 +195,7 @@ int report(const backend::Task<T>& task, backend::Object& object, bool deleted =
   if (auto exception = task.exception()) std::rethrow_exception(exception);
   if (task.isCancelled()) {
     std::fprintf(stderr, "{\"error\":\"cancelled\"}\n");
-    return kExitFailure;
+    return kFailure;
   }
   if (auto error = task.error()) return printError(*error);
   if (deleted) {
@@ -206,7 +205,7 @@ int report(const backend::Task<T>& task, backend::Object& object, bool deleted =
   } else {
     std::printf("%s\n", objectJSON(object).c_str());
   }
-  return 0;
+  return kSuccess;
 }
 
 backend::ObjectPtr objectToSave(const Options& options, const SaveArguments& arguments) {
@@ -251,7 +250,7 @@ int stillQueued() {
                "backendctl: the command is still queued (%zu waiting); a later backendctl run with the same "
                "--data-dir sends it when the service is reachable\n",
                backend::net::CommandCache::defaultInstance().pendingCount());
-  return kExitStillQueued;
+  return kStillQueued;
 }
 
 int eventually(const Options& options, bool save) {
@@ -418,14 +417,8 @@ int main(int argc, char** argv) {
   downloadCommand->add_option("--output", options.output,
                               "where to write it (default: the URL's last path component, in this directory)");
   app.require_subcommand(1);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::ParseError& e) {
-    app.exit(e);
-    return kExitUsage;
-  }
+  platform::addVersionFlag(app, "backendctl");
+  if (auto status = platform::parseCommandLine(app, argc, argv)) return *status;
   try {
     if (!options.sessionToken.empty()) {
       // Objects read the session token where the current user keeps it.
@@ -442,9 +435,9 @@ int main(int argc, char** argv) {
     return call(options);
   } catch (const UsageError& e) {
     std::fprintf(stderr, "backendctl: %s (see --help)\n", e.what());
-    return kExitUsage;
+    return kMisuse;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "backendctl: %s\n", e.what());
-    return kExitUsage;
+    return kMisuse;
   }
 }

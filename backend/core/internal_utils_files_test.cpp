@@ -138,5 +138,17 @@ TEST_F(DataFilesTest, BackendReachabilityUsesTheBaseURLsHost) {
   platform::setReachabilitySource(nullptr);
 }
 
+TEST_F(DataFilesTest, BackendReachabilityWatchesAnIPv6LiteralByItsAddress) {
+  platform::ManualReachabilitySource source;
+  platform::setReachabilitySource(&source);
+  const std::string server = InternalUtils::serverAddress();
+  InternalUtils::setServer("http://[::1]:8080/");
+  source.setDefaultFlags(platform::ReachabilityFlags(platform::ReachabilityFlag::ConnectionRequired));
+  source.setFlags(platform::ReachabilityTarget::host("::1"), platform::ReachabilityFlag::Reachable);
+  EXPECT_TRUE(InternalUtils::isBackendReachable());
+  InternalUtils::setServer(server);
+  platform::setReachabilitySource(nullptr);
+}
+
 }  // namespace
 }  // namespace backend

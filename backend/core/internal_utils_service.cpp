@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "backend/internal/internal_utils.hpp"
+#include "platform/url.hpp"
 
 namespace backend {
 namespace {
@@ -16,14 +17,6 @@ struct ServerState {
 ServerState& serverState() {
   static ServerState state;
   return state;
-}
-
-// "https://api.backend.test:443/2/" → "api.backend.test".
-std::string hostOf(const std::string& url) {
-  std::size_t start = url.find("://");
-  start = start == std::string::npos ? 0 : start + 3;
-  const std::size_t end = url.find_first_of(":/", start);
-  return url.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
 }  // namespace
@@ -53,7 +46,7 @@ bool InternalUtils::isNetworkAvailable(platform::ReachabilityFlags flags) {
 
 bool InternalUtils::isBackendReachable() {
   auto watcher = platform::reachabilitySource().createWatcher(
-      platform::ReachabilityTarget::host(hostOf(baseURL())));
+      platform::ReachabilityTarget::host(platform::hostOf(baseURL())));
   if (!watcher) return false;
   auto flags = watcher->flags();
   return flags && isNetworkAvailable(*flags);

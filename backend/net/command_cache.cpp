@@ -16,19 +16,12 @@
 #include "command_cache_files.hpp"
 #include "platform/log.hpp"
 #include "platform/sandbox.hpp"
+#include "platform/url.hpp"
 
 namespace fs = std::filesystem;
 
 namespace backend::net {
 namespace {
-
-// "https://api.backend.test:443/2/" → "api.backend.test".
-std::string hostOf(const std::string& url) {
-  std::size_t start = url.find("://");
-  start = start == std::string::npos ? 0 : start + 3;
-  const std::size_t end = url.find_first_of(":/", start);
-  return url.substr(start, end == std::string::npos ? std::string::npos : end - start);
-}
 
 std::uint64_t monotonicNanoseconds() {
   timespec now{};
@@ -102,7 +95,7 @@ CommandCache::CommandCache(fs::path cachePath, platform::ReachabilitySource& rea
   if (error) platform::log("Unable to create command cache. " + error.message());
   platform::setExcludedFromBackup(cachePath_);
 
-  reachability_ = reachability.createWatcher(platform::ReachabilityTarget::host(hostOf(InternalUtils::baseURL())));
+  reachability_ = reachability.createWatcher(platform::ReachabilityTarget::host(platform::hostOf(InternalUtils::baseURL())));
   auto onChange = [this](platform::ReachabilityFlags flags) { applyConnected(InternalUtils::isNetworkAvailable(flags)); };
   if (!reachability_ || !reachability_->start(onChange, blockQueue_)) {
     platform::log("Unable to start listening for network connectivity status.");
