@@ -147,7 +147,8 @@ TEST_F(RevealControllerTest, AnimationTypeOtherThanDefaultFreezesTheFront) {
       screens.front, screens.right, Value::dictionary({{kRevealControllerAnimationTypeKey, 1}})));
   bool called = false;
   container->showViewController(screens.right, true, [&](bool) { called = true; });
-  platform::RunLoop::main().runFor(std::chrono::milliseconds(250));
+  toolkit.clock.advance(std::chrono::milliseconds(250));
+  platform::RunLoop::main().drain();
   EXPECT_FALSE(called);
   EXPECT_TRUE(toolkit.requests.empty());
   EXPECT_EQ(container->state(), kRevealStateFocusFront);

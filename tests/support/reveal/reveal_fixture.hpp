@@ -1,6 +1,6 @@
 #pragma once
 // A window holding a container over plain screens, and a toolkit that
-// records every animation and knows when all have completed.
+// records every animation and runs them to their end on a manual clock.
 
 #include <chrono>
 #include <vector>
@@ -10,6 +10,7 @@
 #include "platform/ui/navigation_controller.hpp"
 #include "platform/ui/window.hpp"
 #include "reveal/reveal_controller.hpp"
+#include "support/manual_clock.hpp"
 
 namespace reveal::testing {
 
@@ -31,13 +32,21 @@ class RecordingToolkit final : public platform::ui::Toolkit {
                                                     });
   }
 
-  // Runs the main loop until every animation started so far has completed
-  // (and those their completions started, too).
+  // Moves the clock from one animation's end to the next, running what each
+  // end posts, until every animation started so far has completed (and
+  // those their completions started, too). False when one never ends.
   bool settle() {
-    return platform::RunLoop::main().runUntil([this] { return completed == requests.size(); },
-                                              std::chrono::seconds(10));
+    platform::RunLoop::main().drain();
+    while (completed < requests.size()) {
+      const auto next = clock.untilNextAlarm();
+      if (!next) return false;
+      clock.advance(*next);
+      platform::RunLoop::main().drain();
+    }
+    return true;
   }
 
+  test_support::ManualClock clock;
   std::vector<platform::ui::AnimationRequest> requests;
   std::size_t completed = 0;
 };
