@@ -35,7 +35,7 @@ TEST(CommandLine, EveryProgramPrintsItsVersionAndExitsTwoOnMisuse) {
     EXPECT_EQ(version.output, name + " 1.0.0\n");
     const Outcome misuse = run(program + " --no-such-option");
     EXPECT_EQ(misuse.status, platform::exit_status::kMisuse) << name << ": " << misuse.output;
-    EXPECT_NE(misuse.output.find("--no-such-option"), std::string::npos) << misuse.output;
+    EXPECT_NE(misuse.output.find("--help"), std::string::npos) << name << ": " << misuse.output;
   }
 }
 
