@@ -19,12 +19,14 @@
 
 #include "backend/file.hpp"
 #include "backend/internal/internal_utils.hpp"
+#include "backend/internal/object_save_hooks.hpp"
 #include "backend/net/backend.hpp"
 #include "backend/net/command_cache.hpp"
 #include "backend/net/command_runners.hpp"
 #include "backend/object.hpp"
 #include "platform/command_line.hpp"
 #include "platform/exceptions.hpp"
+#include "platform/json.hpp"
 #include "platform/run_loop.hpp"
 #include "platform/sandbox.hpp"
 
@@ -331,7 +333,7 @@ int uploadFile(const Options& options) {
   std::printf("%s\n", toJSON(platform::Value::dictionary({{"name", file->name().value_or("")},
                                                            {"url", file->url().value_or("")}}))
                           .c_str());
-  return 0;
+  return kSuccess;
 }
 
 int downloadFile(const Options& options) {
@@ -348,10 +350,10 @@ int downloadFile(const Options& options) {
   const auto data = task.result();
   if (auto error = platform::writeFileAtomically(output, data->data())) {
     std::fprintf(stderr, "backendctl: cannot write %s: %s\n", output.string().c_str(), error.message().c_str());
-    return kExitFailure;
+    return kFailure;
   }
   std::printf("%s\n", toJSON(platform::Value::dictionary({{"path", output.string()}, {"size", static_cast<long long>(data->size())}})).c_str());
-  return 0;
+  return kSuccess;
 }
 }  // namespace
 
