@@ -1,6 +1,8 @@
 #include "backend/net/key_value_cache.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -8,7 +10,6 @@
 #include <string>
 #include <vector>
 #include <fstream>
-#include <thread>
 
 #include "platform/notification_center.hpp"
 #include "support/backend/object_fixture.hpp"
@@ -70,13 +71,27 @@ TEST_F(KeyValueCacheTest, RemovalClearsMemoryAndDiskAndMemoryWarningEmptiesMemor
   EXPECT_EQ(cache.diskCacheRecordCount(), 0u);
 }
 
+void setAccessTime(const std::filesystem::path& path, std::chrono::system_clock::time_point time) {
+  const auto sinceEpoch = time.time_since_epoch();
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch);
+  const timespec times[2] = {
+      {static_cast<time_t>(seconds.count()),
+       static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(sinceEpoch - seconds).count())},
+      {0, UTIME_OMIT}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
 TEST_F(KeyValueCacheTest, CompactionKeepsTheMostRecentlyAccessedRecords) {
   KeyValueCache cache("TestCache");
   cache.enableMemCache(false);  // writes on this thread, in order
   for (int i = 0; i < 1000; ++i) cache.setObject("v", "key" + std::to_string(i));
   EXPECT_EQ(cache.diskCacheRecordCount(), 1000u);
-  // Reading key0 makes key1 the least recently used.
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // Accessed a second apart in the past, oldest first (writes in one clock
+  // tick share a time); then reading key0 makes key1 the least recently used.
+  const auto past = std::chrono::system_clock::now() - std::chrono::hours(2);
+  for (int i = 0; i < 1000; ++i) {
+    setAccessTime(cache.cacheFileForKey("key" + std::to_string(i)), past + std::chrono::seconds(i));
+  }
   KeyValueDiskCacheDelegate().touchDiskCache(cache.cacheFileForKey("key0"));
   cache.setObject("v", "key1000");
   EXPECT_EQ(cache.diskCacheRecordCount(), 1000u);
