@@ -16,6 +16,7 @@
 #include "platform/run_loop.hpp"
 #include "reachability_checker.hpp"
 #include "support/analytics/test_collector.hpp"
+#include "support/eventually.hpp"
 #include "support/scratch_directory.hpp"
 #include "support/scoped_locale.hpp"
 
@@ -418,22 +419,27 @@ TEST(ReachabilityChecker, StopEndsReportsBeforeTheStatusGoesBackToUnknown) {
   platform::ManualReachabilitySource source;
   ReachabilityChecker checker(&delegate, "ssl.analytics.test");
   checker.setReachabilitySource(&source);
-  ASSERT_TRUE(checker.start());
-  // The main queue runs on a thread of its own while the flags flip.
-  std::atomic<bool> stopping{false};
+  // The main queue runs on a thread of its own while another flips the flags,
+  // so reports are still arriving each time the checker stops.
+  std::atomic<bool> finished{false};
   std::thread mainLoop([&] {
-    while (!stopping) platform::RunLoop::main().runFor(std::chrono::milliseconds(1));
+    while (!finished) platform::RunLoop::main().runFor(std::chrono::milliseconds(1));
   });
-  for (int i = 0; i < 200; ++i) {
-    source.setDefaultFlags(i % 2 ? platform::ReachabilityFlags() : platform::ReachabilityFlag::Reachable);
+  std::thread flipper([&] {
+    for (int i = 0; !finished; ++i) {
+      source.setDefaultFlags(i % 2 ? platform::ReachabilityFlags() : platform::ReachabilityFlag::Reachable);
+    }
+  });
+  for (int round = 0; round < 20; ++round) {
+    ASSERT_TRUE(checker.start());
+    const int before = delegate.changes;
+    ASSERT_TRUE(test_support::eventually([&] { return delegate.changes > before + 5; }));
+    checker.stop();
+    EXPECT_EQ(checker.status(), ReachabilityStatus::Unknown);
   }
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (delegate.changes == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
-  checker.stop();
-  EXPECT_EQ(checker.status(), ReachabilityStatus::Unknown);
-  stopping = true;
+  finished = true;
+  flipper.join();
   mainLoop.join();
-  EXPECT_EQ(checker.status(), ReachabilityStatus::Unknown);
 }
 
 TEST(ReachabilityChecker, StatusForFlags) {
