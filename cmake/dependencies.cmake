@@ -7,6 +7,7 @@ find_package(OpenSSL REQUIRED)
 find_package(ZLIB REQUIRED)
 find_package(SQLite3 REQUIRED)
 find_package(simdjson REQUIRED)
+find_package(fmt REQUIRED)
 find_package(GTest REQUIRED)
 # The devserver's own JSON library and pattern matcher.
 find_package(nlohmann_json REQUIRED)

@@ -5,8 +5,9 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <ctime>
+#include <fmt/format.h>
+#include <iterator>
 #include <utility>
 
 namespace platform {
@@ -22,11 +23,8 @@ std::string timestamp() {
       std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
   std::tm local{};
   localtime_r(&seconds, &local);
-  char text[80];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900,
-                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                static_cast<int>(millis));
-  return text;
+  return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}.{:03}", local.tm_year + 1900, local.tm_mon + 1,
+                     local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, millis);
 }
 
 // Keeps a message from forging log lines or driving the terminal.
@@ -36,9 +34,7 @@ void appendSanitised(std::string& out, std::string_view message) {
     if (c == '\n') {
       out += "\n\t";
     } else if ((byte < 0x20 && c != '\t') || byte == 0x7f) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\x%02x", byte);
-      out += escape;
+      fmt::format_to(std::back_inserter(out), "\\x{:02x}", byte);
     } else {
       out += c;
     }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fmt/format.h>
 #include <mutex>
 #include <random>
 
@@ -46,9 +47,7 @@ std::error_code lastError() { return {errno, std::generic_category()}; }
 // A name no other writer in this directory picks, hidden from listings.
 fs::path temporarySibling(const fs::path& path) {
   thread_local std::mt19937_64 random{std::random_device{}()};
-  char suffix[17];
-  std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
-  return path.parent_path() / ("." + path.filename().string() + ".tmp-" + suffix);
+  return path.parent_path() / fmt::format(".{}.tmp-{:016x}", path.filename().string(), random());
 }
 
 std::error_code writeAll(int fd, std::string_view bytes) {

@@ -1,6 +1,7 @@
 #include "platform/ui/application.hpp"
 
-#include <cstdio>
+#include <fmt/format.h>
+#include <iterator>
 
 #include "platform/application_notifications.hpp"
 #include "platform/notification_center.hpp"
@@ -86,9 +87,7 @@ std::string describeData(const std::vector<std::uint8_t>& bytes) {
   std::string out = "<";
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     if (i > 0 && i % 4 == 0) out += ' ';
-    char hex[3];
-    std::snprintf(hex, sizeof hex, "%02x", bytes[i]);
-    out += hex;
+    fmt::format_to(std::back_inserter(out), "{:02x}", bytes[i]);
   }
   return out + ">";
 }
