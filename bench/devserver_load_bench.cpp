@@ -93,7 +93,9 @@ class LoadClient {
     nlohmann::json body{{"classname", "LoadItem"}, {"data", {{"client", index_}, {"round", round}}}};
     auto answer = command("create", body.dump());
     auto parsed = nlohmann::json::parse(answer, nullptr, false);
-    if (parsed.is_object() && parsed.contains("result")) lastId_ = parsed["result"]["data"].value("objectId", "");
+    if (parsed.is_object() && parsed["result"].is_object() && parsed["result"]["data"].is_object()) {
+      lastId_ = parsed["result"]["data"].value("objectId", lastId_);
+    }
   }
 
   std::string command(const std::string& operation, const std::string& body) {
@@ -102,17 +104,17 @@ class LoadClient {
         {"Host", "api.backend.test"},
         {"Authorization", devserver::test::oauthHeader(kApiBase + path, devserver::backend::kReaderApplicationId,
                                                        devserver::backend::kReaderClientKey)}};
-    return timed([&] { return client_.Post(path, headers, body, "application/json"); });
+    return timed(operation, [&] { return client_.Post(path, headers, body, "application/json"); });
   }
 
   void hit(long round) {
     std::string path = "/collect?v=1&tid=UA-1-1&cid=" + std::to_string(index_) + "&t=pageview&dp=%2F" +
                        std::to_string(round);
-    timed([&] { return client_.Get(path, {{"Host", "ssl.analytics.test"}}); });
+    timed("collect", [&] { return client_.Get(path, {{"Host", "ssl.analytics.test"}}); });
   }
 
   template <typename Send>
-  std::string timed(Send send) {
+  std::string timed(const std::string& what, Send send) {
     auto started = Clock::now();
     httplib::Result result = send();
     latenciesMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - started).count());
@@ -122,8 +124,9 @@ class LoadClient {
     if (!success) {
       ++failures;
       if (firstFailure.empty()) {
-        firstFailure = result ? std::to_string(result->status) + " " + result->body.substr(0, 200)
-                              : "transport: " + httplib::to_string(result.error());
+        firstFailure = what + ": " +
+                       (result ? std::to_string(result->status) + " " + result->body.substr(0, 200)
+                               : "transport: " + httplib::to_string(result.error()));
       }
     }
     return result ? result->body : std::string();

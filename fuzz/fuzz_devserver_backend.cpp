@@ -38,7 +38,15 @@ std::string authorization(const std::string& url) {
 devserver::backend::BackendService& service() {
   static devserver::PushGateway push;
   static auto dir = std::filesystem::temp_directory_path() / ("vv-fuzz-backend-" + std::to_string(getpid()));
-  static devserver::backend::BackendService instance(dir, push);
+  // A small budget per command: stored objects pile up over the runs, and
+  // each command may otherwise spend its full second on them.
+  static devserver::backend::ServiceLimits limits = [] {
+    devserver::backend::ServiceLimits small;
+    small.command.time = std::chrono::milliseconds(20);
+    small.command.steps = 20000;
+    return small;
+  }();
+  static devserver::backend::BackendService instance(dir, push, limits);
   return instance;
 }
 
