@@ -54,10 +54,13 @@ struct Tally {
   long failures = 0;
   std::string firstFailure;
 
-  void add(std::vector<double>& mine, long failed, const std::string& failure) {
+  long retries = 0;
+
+  void add(std::vector<double>& mine, long failed, long retried, const std::string& failure) {
     std::lock_guard lock(mutex);
     latenciesMs.insert(latenciesMs.end(), mine.begin(), mine.end());
     failures += failed;
+    retries += retried;
     if (firstFailure.empty()) firstFailure = failure;
   }
 };
@@ -86,6 +89,7 @@ class LoadClient {
 
   std::vector<double> latenciesMs;
   long failures = 0;
+  long retries = 0;
   std::string firstFailure;
 
  private:
@@ -117,6 +121,13 @@ class LoadClient {
   std::string timed(const std::string& what, Send send) {
     auto started = Clock::now();
     httplib::Result result = send();
+    if (!result && result.error() == httplib::Error::Read) {
+      // The server ended an idle kept-alive connection just as this request
+      // went out on it (a client thread the loaded machine kept waiting past
+      // the keep-alive timeout); like any HTTP client, send it again once.
+      ++retries;
+      result = send();
+    }
     latenciesMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - started).count());
     bool success = result && result->status >= 200 && result->status < 300;
     // A command's own error answer ({"code", "error"}) is not a success either.
@@ -180,7 +191,7 @@ void driveLoad(benchmark::State& state, int port, bool holdStreams, Figures& fig
     threads.emplace_back([&, i] {
       LoadClient client(port, i);
       client.runUntil(end);
-      tally.add(client.latenciesMs, client.failures, client.firstFailure);
+      tally.add(client.latenciesMs, client.failures, client.retries, client.firstFailure);
     });
     if (holdStreams && i % 3 == 0) threads.emplace_back([&] { holdPushStream(port, end, refusedStreams); });
   }
@@ -197,6 +208,7 @@ void driveLoad(benchmark::State& state, int port, bool holdStreams, Figures& fig
   state.counters["p99_ms"] = latencies.empty() ? 0 : latencies[latencies.size() * 99 / 100];
   state.counters["max_ms"] = latencies.empty() ? 0 : latencies.back();
   state.counters["failures"] = static_cast<double>(tally.failures);
+  state.counters["resent"] = static_cast<double>(tally.retries);
   state.counters["refused_streams"] = refusedStreams.load();
   state.counters["rss_growth_MiB"] = endMiB - warmMiB;
   figures = {state.counters["rps"], state.counters["p99_ms"]};
