@@ -192,6 +192,8 @@ void KeyValueCache::removeObjectForKey(const std::string& key) {
     std::lock_guard lock(mutex_);
     memCache_.erase(key);
   }
+  // A write still pending would bring the record back after the removal.
+  waitForDiskFlush();
   std::error_code ignored;
   std::filesystem::remove(cacheFileForKey(key), ignored);
 }

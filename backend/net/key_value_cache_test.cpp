@@ -134,6 +134,25 @@ TEST_F(KeyValueCacheTest, MemoryReadsTouchTheirRecordsInTheOrderOfTheLastRead) {
   EXPECT_GT(lastTouch("a"), 0);
 }
 
+// Writes each record late, so a removal can come while it is pending.
+class SlowWritingDelegate : public KeyValueDiskCacheDelegate {
+ public:
+  void createDiskCache(const std::filesystem::path& path, const std::string& value) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    KeyValueDiskCacheDelegate::createDiskCache(path, value);
+  }
+};
+
+TEST_F(KeyValueCacheTest, ARemovedRecordStaysRemovedWhenItsWriteWasPending) {
+  KeyValueCache cache("TestCache");
+  cache.setDiskCacheDelegate(std::make_shared<SlowWritingDelegate>());
+  cache.setObject("stale", "key");
+  cache.removeObjectForKey("key");
+  cache.waitForDiskFlush();
+  cache.clearMemCache();
+  EXPECT_FALSE(cache.objectForKey("key", 60));
+}
+
 TEST_F(KeyValueCacheTest, ACacheMayGoAsSoonAsItsWritesAreFlushed) {
   // The destructor waits for the disk; the last write must be done with the
   // cache by the time that wait ends (sanitizer builds catch a late touch).
