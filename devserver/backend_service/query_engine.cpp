@@ -379,8 +379,9 @@ Json QueryEngine::find(const Json& params) {
     auto owner = related != where.end() && related->is_object() ? asPointer(related->value("object", Json()))
                                                                 : std::nullopt;
     if (!owner) throw BackendError(code::kInvalidQuery, "redirectClassNameForKey needs a $relatedTo constraint");
+    // Only a reader of the owner learns which class its relation holds.
     auto ownerObject = store_.find(owner->className, owner->objectId);
-    if (ownerObject) {
+    if (ownerObject && canRead(*ownerObject, caller_)) {
       auto field = ownerObject->fields.find(redirectKey);
       if (field != ownerObject->fields.end() && hasType(*field, "Relation")) {
         className = field->value("className", className);
@@ -522,7 +523,11 @@ bool QueryEngine::isRelated(const StoredObject& object, const Json& constraint) 
   std::string cacheKey = owner->className + '\0' + owner->objectId + '\0' + relationKey->get<std::string>();
   auto members = relationMembers_.find(cacheKey);
   if (members == relationMembers_.end()) {
-    auto targets = store_.relationTargets(owner->className, owner->objectId, *relationKey);
+    // A relation is part of its owner: empty for those who may not read it.
+    auto ownerObject = store_.find(owner->className, owner->objectId);
+    std::vector<std::string> targets;
+    if (ownerObject && canRead(*ownerObject, caller_))
+      targets = store_.relationTargets(owner->className, owner->objectId, *relationKey);
     members = relationMembers_.emplace(cacheKey, std::set<std::string>(targets.begin(), targets.end())).first;
   }
   return members->second.count(object.objectId) > 0;
