@@ -213,6 +213,7 @@ void requireMembers(const platform::Array& objects) {
 
 void Object::setObject(const Value& value, std::string_view key) {
   if (value.isNil()) raiseNil();
+  checkSetObject(value, key);
   Lock lock(mutex_);
   if (auto operation = value.object<FieldOperation>()) {
     performOperation(operation, key);

@@ -7,6 +7,7 @@
 #include "backend/internal/object_save_hooks.hpp"
 #include "backend/internal/object_transport.hpp"
 #include "backend/object.hpp"
+#include "backend/query.hpp"
 #include "object_task_support.hpp"
 #include "platform/exceptions.hpp"
 
@@ -73,26 +74,15 @@ Task<std::vector<ObjectPtr>> Object::fetchAllAsync(const std::vector<ObjectPtr>&
   // Everything already here: nothing to ask for.
   if (ids.empty()) return Task<Objects>::taskWithResult(objects);
 
-  platform::Array idList(ids.begin(), ids.end());
-  const Value params = Value::dictionary(
-      {{"classname", className},
-       {"data", Value::dictionary({{"objectId", Value::dictionary({{"$in", Value(std::move(idList))}})}})},
-       {"limit", std::to_string(ids.size())}});
-  const auto sessionToken = currentSessionToken();
+  auto query = Query::queryWithClassName(className);
+  query->whereKeyContainedIn("objectId", platform::Array(ids.begin(), ids.end()));
+  query->setLimit(static_cast<long long>(ids.size()));
   return enqueueForObjects<Objects>(objects, [=](const Task<void>& awaited) {
-    return awaited
-        .continueWith([params, sessionToken](const Task<void>&) {
-          return requireObjectTransport()->find(params, sessionToken);
-        })
-        .onSuccess([objects, className, onlyIfNeeded](const Task<Value>& answer) {
+    return query->findAsync(kCachePolicyIgnoreCache, awaited)
+        .onSuccess([objects, onlyIfNeeded](const Task<Objects>& answer) {
           std::map<std::string, ObjectPtr, std::less<>> found;
-          const Value results = answer.result()["results"];
-          if (const platform::Array* list = results.array()) {
-            for (const Value& entry : *list) {
-              ObjectPtr fetched = objectWithClassName(className, Creation::Pointer);
-              fetched->mergeAfterFetch(entry, Completeness::Complete);
-              if (auto id = fetched->objectId()) found.emplace(*id, fetched);
-            }
+          for (const auto& fetched : answer.result()) {
+            if (auto id = fetched->objectId()) found.emplace(*id, fetched);
           }
           for (const auto& object : objects) {
             if (onlyIfNeeded && object->isDataAvailable()) continue;

@@ -10,7 +10,9 @@
 #include "backend/net/command_cache.hpp"
 #include "backend/net/disk_local_id_manager.hpp"
 #include "backend/net/key_value_cache.hpp"
+#include "backend/value_types.hpp"
 #include "command_object_transport.hpp"
+#include "command_query_transport.hpp"
 #include "file_support.hpp"
 
 namespace backend::net {
@@ -28,8 +30,10 @@ void Backend::setApplicationId(std::string_view applicationId, std::string_view 
   InternalUtils::setMainCacheClearer([] { KeyValueCache::mainCache().removeAllObjects(); });
   InternalUtils::checkCacheApplicationId();
   FieldOperation::registerDefaultDecoders();
+  registerValueTypes();
   installObjectTransport();
   installFileSupport();
+  installQueryTransport();
   DiskLocalIdManager::installDefaultInstance();
   // Created here rather than later on a background queue, so that it binds
   // to the private directory of this configuration.

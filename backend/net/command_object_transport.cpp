@@ -48,10 +48,6 @@ class CommandObjectTransport final : public ObjectTransport {
     return resultOf(NetworkCommandRunner::runCommandAsync(MultiCommand::multiCommandWithCommands(commands, token)));
   }
 
-  Task<Value> find(const Value& params, const SessionToken& token) override {
-    return resultOf(RetryingCommandRunner::runCommandAsync(Command::commandWithServerOperation("find", params, token)));
-  }
-
  private:
   static Task<Value> send(const CommandPtr& command, const ObjectPtr& object, Delivery delivery) {
     if (delivery == Delivery::Eventually)

@@ -338,6 +338,9 @@ class Object : public platform::SharedObject {
   static void deleteDataFile(std::string_view name);
 
  protected:
+  // Called first by setObject; built-in subclasses raise here on values they
+  // refuse for a key. The base accepts everything.
+  virtual void checkSetObject(const Value& /*value*/, std::string_view /*key*/) {}
   // Whether new local objects get the default access list. True here.
   virtual bool needsDefaultACL() const { return true; }
   // Gives a new local object its default values (the default access list).

@@ -48,8 +48,6 @@ class ObjectTransport {
   // sent once through the network runner; nothing is sent (nil at once) when
   // none has one.
   virtual Task<Value> deleteBatch(const std::vector<ObjectPtr>& objects, const SessionToken& token) = 0;
-  // The "find" command with these parameters, through the retrying runner.
-  virtual Task<Value> find(const Value& params, const SessionToken& token) = 0;
 };
 
 // Installs the process-wide transport (nullptr removes it). Thread-safe.

@@ -15,7 +15,9 @@ class Backend {
 
   // Stores copies of both; clears the caches and data directories when the
   // id differs from the one stored on disk; registers the default field
-  // operation decoders; installs the disk-backed local-id manager and starts
+  // operation decoders and the value types (access lists, geo points,
+  // relations, roles); connects objects and queries to the command layer;
+  // installs the disk-backed local-id manager and starts
   // the offline command queue; runs the configuration hooks (subclass
   // registration) that later layers installed.
   static void setApplicationId(std::string_view applicationId, std::string_view clientKey);
