@@ -1,11 +1,13 @@
 // backendctl: the backend client from the command line. `call` sends one
 // command and prints the answer's "result"; `save`, `get` and `delete` work on
 // one data object and print it; `eventually` hands a save or delete to the
-// offline queue; `upload` and `download` move a file's bytes. Output is compact JSON on stdout (exit 0) or the error as
-// JSON on stderr (exit 1); usage mistakes exit 2; a command that is still
+// offline queue; `find` runs a query and prints the objects it found;
+// `upload` and `download` move a file's bytes. Output is compact JSON on
+// stdout (exit 0) or the error as JSON on stderr (exit 1); usage mistakes exit 2; a command that is still
 // queued when the wait ends exits 3.
 //   backendctl --server http://127.0.0.1:8080 call find '{"classname":"Story"}' --runner cached --policy 3
 //   backendctl --server http://127.0.0.1:8080 save Note title=Hei count=3 tags='["a","b"]'
+//   backendctl --server http://127.0.0.1:8080 find Note --where '{"count":{"$gt":2}}' --order -count --limit 5
 
 #include <CLI/CLI.hpp>
 #include <unistd.h>
@@ -24,11 +26,13 @@
 #include "backend/net/command_cache.hpp"
 #include "backend/net/command_runners.hpp"
 #include "backend/object.hpp"
+#include "backend/query.hpp"
 #include "platform/command_line.hpp"
 #include "platform/exceptions.hpp"
 #include "platform/json.hpp"
 #include "platform/run_loop.hpp"
 #include "platform/sandbox.hpp"
+#include "wire_query.hpp"
 
 namespace {
 
@@ -46,12 +50,20 @@ struct Options {
   std::string operation;
   std::string params = "{}";
   std::string runner = "retrying";
-  int policy = backend::net::kCachePolicyIgnoreCache;
+  int policy = backend::kCachePolicyIgnoreCache;
   double maxAge = 3600;
   // save / get / delete / eventually
   std::string className;
   std::vector<std::string> arguments;  // [ID] key=value... (save), ID (get, delete)
   double waitSeconds = 30;
+  // find
+  std::string where;
+  std::string order;
+  std::optional<long long> limit;
+  std::optional<long long> skip;
+  std::string include;
+  std::string keys;
+  bool count = false;
   // upload / download
   std::string path;
   std::string name;
@@ -190,16 +202,29 @@ bool waitFor(const backend::Task<T>& task, std::optional<double> seconds) {
   return finished.wait_for(std::chrono::duration<double>(*seconds)) == std::future_status::ready;
 }
 
+// For a failed or cancelled task: prints why, sets the exit status and
+// answers true. Raises the task's exception again.
+template <class T>
+bool reportFailure(const backend::Task<T>& task, int& status) {
+  if (auto exception = task.exception()) std::rethrow_exception(exception);
+  if (task.isCancelled()) {
+    std::fprintf(stderr, "{\"error\":\"cancelled\"}\n");
+    status = kFailure;
+    return true;
+  }
+  if (auto error = task.error()) {
+    status = printError(*error);
+    return true;
+  }
+  return false;
+}
+
 // Prints the outcome of a finished task: the object on success, or for a
 // delete its id and "deleted".
 template <class T>
 int report(const backend::Task<T>& task, backend::Object& object, bool deleted = false) {
-  if (auto exception = task.exception()) std::rethrow_exception(exception);
-  if (task.isCancelled()) {
-    std::fprintf(stderr, "{\"error\":\"cancelled\"}\n");
-    return kFailure;
-  }
-  if (auto error = task.error()) return printError(*error);
+  int status = 0;
+  if (reportFailure(task, status)) return status;
   if (deleted) {
     std::printf("%s\n", toJSON(platform::Value::dictionary({{"objectId", object.objectId().value_or("")},
                                                              {"deleted", true}}))
@@ -269,6 +294,63 @@ int eventually(const Options& options, bool save) {
   auto task = save ? object->saveEventually() : object->deleteEventually();
   if (!waitFor(task, options.waitSeconds)) return stillQueued();
   return report(task, *object, !save);
+}
+
+// ---- Queries -------------------------------------------------------------------
+
+std::vector<std::string> commaSeparated(const std::string& text) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    const std::size_t comma = std::min(text.find(',', start), text.size());
+    if (comma > start) parts.push_back(text.substr(start, comma - start));
+    start = comma + 1;
+  }
+  return parts;
+}
+
+backend::QueryPtr findQuery(const Options& options) {
+  platform::Value where;
+  if (!options.where.empty()) {
+    where = backend::InternalUtils::decodeObject(backend::InternalUtils::parseJSON(options.where));
+    if (!where.isDictionary()) throw UsageError("--where must be a JSON object");
+  }
+  backend::QueryPtr query;
+  try {
+    query = tools::queryFromWire(options.className, where);
+    if (!options.order.empty()) tools::addOrder(*query, options.order);
+  } catch (const tools::WireQueryError& e) {
+    throw UsageError(e.what());
+  }
+  if (options.limit) query->setLimit(*options.limit);
+  if (options.skip) query->setSkip(*options.skip);
+  for (const auto& key : commaSeparated(options.include)) query->includeKey(key);
+  if (!options.keys.empty()) query->selectKeys(commaSeparated(options.keys));
+  query->setCachePolicy(options.policy);
+  query->setMaxCacheAge(options.maxAge);
+  return query;
+}
+
+// Prints a JSON array of the objects found (each as `get` prints one), or
+// with --count the number alone.
+int findObjects(const Options& options) {
+  configure(options);
+  auto query = findQuery(options);
+  int status = 0;
+  if (options.count) {
+    auto counted = query->countAsync(options.policy);
+    waitFor(counted, std::nullopt);
+    if (reportFailure(counted, status)) return status;
+    std::printf("%lld\n", counted.result());
+    return 0;
+  }
+  auto found = query->findAsync(options.policy);
+  waitFor(found, std::nullopt);
+  if (reportFailure(found, status)) return status;
+  std::string out = "[";
+  for (const auto& object : found.result()) out += (out.size() > 1 ? "," : "") + objectJSON(*object);
+  std::printf("%s]\n", out.c_str());
+  return 0;
 }
 
 // ---- Files -------------------------------------------------------------------
@@ -360,7 +442,8 @@ int downloadFile(const Options& options) {
 int main(int argc, char** argv) {
   Options options;
   CLI::App app{"backendctl: the backend client from the command line: send one command, save, get and\n"
-               "delete data objects (at once or through the offline queue), upload and download files.\n"
+               "delete data objects (at once or through the offline queue), find them with a query, upload and\n"
+               "download files.\n"
                "Exit status: 0 success (JSON on stdout), 1 failure (error JSON on stderr: domain, code,\n"
                "error and the error's user info), 2 usage errors, 3 still queued (eventually)."};
   app.add_option("--server", options.server, "backend service address (the API version path is added)")
@@ -397,6 +480,25 @@ int main(int argc, char** argv) {
   addObjectArguments(getCommand, "ID");
   auto* deleteCommand = app.add_subcommand("delete", "delete the object with ID");
   addObjectArguments(deleteCommand, "ID");
+  auto* findCommand = app.add_subcommand("find", "run a query on CLASS and print the objects found as a JSON array");
+  findCommand->add_option("CLASS", options.className, "the class searched")->required();
+  findCommand->add_option("--where", options.where,
+                          "constraints as they go on the wire, typed values included, e.g. "
+                          "'{\"count\":{\"$gt\":2},\"author\":{\"__type\":\"Pointer\",\"className\":\"_User\","
+                          "\"objectId\":\"x\"}}'");
+  findCommand->add_option("--order", options.order, "comma-separated keys, \"-\" before a key for descending");
+  findCommand->add_option("--limit", options.limit, "at most this many objects")->check(CLI::NonNegativeNumber);
+  findCommand->add_option("--skip", options.skip, "skip this many objects first")->check(CLI::NonNegativeNumber);
+  findCommand->add_option("--include", options.include, "comma-separated keys whose objects come in full");
+  findCommand->add_option("--keys", options.keys, "comma-separated keys to return (all when not given)");
+  findCommand->add_flag("--count", options.count, "print the number of matching objects instead");
+  findCommand->add_option("--policy", options.policy,
+                          "cache policy: 0 ignore cache, 1 cache only, 2 network only, 3 cache else network, "
+                          "4 network else cache")
+      ->check(CLI::Range(0, 4))
+      ->capture_default_str();
+  findCommand->add_option("--max-age", options.maxAge, "largest age in seconds of a cached answer")
+      ->capture_default_str();
   auto* eventuallyCommand = app.add_subcommand(
       "eventually",
       "hand a save or delete to the offline queue (kept under --data-dir) and wait for its outcome; when it is "
@@ -430,6 +532,7 @@ int main(int argc, char** argv) {
     if (*saveCommand) return saveObject(options);
     if (*getCommand) return getObject(options);
     if (*deleteCommand) return deleteObject(options);
+    if (*findCommand) return findObjects(options);
     if (*eventuallySave) return eventually(options, true);
     if (*eventuallyDelete) return eventually(options, false);
     if (*uploadCommand) return uploadFile(options);

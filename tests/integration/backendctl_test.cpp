@@ -148,10 +148,48 @@ TEST_F(BackendctlTest, EventuallyWaitsForTheQueueAndALaterRunSendsWhatStayedQueu
   EXPECT_EQ(results[std::size_t{1}]["data"]["title"], Value("Next"));
 }
 
+TEST_F(BackendctlTest, FindRunsAQueryFromWireConstraints) {
+  for (const char* fields : {"count=1", "count=2", "count=3"}) {
+    ASSERT_EQ(run({"save", "Note", "title=n", fields, "at={\"__type\":\"GeoPoint\",\"latitude\":60,\"longitude\":5}"})
+                  .status,
+              0);
+  }
+  auto found = run({"find", "Note", "--where", "{\"count\":{\"$gte\":2},\"title\":\"n\"}", "--order", "-count",
+                    "--keys", "count"});
+  ASSERT_EQ(found.status, 0) << found.err;
+  const Value objects = found.json();
+  ASSERT_TRUE(objects.isArray()) << found.out;
+  ASSERT_EQ(objects.array()->size(), 2u) << found.out;
+  EXPECT_EQ(objects[std::size_t{0}]["count"].longLongValue(), 3);
+  EXPECT_TRUE(objects[std::size_t{0}]["objectId"].isString());
+  EXPECT_TRUE(objects[std::size_t{0}]["title"].isNil());  // not selected
+
+  auto paged = run({"find", "Note", "--order", "count", "--skip", "1", "--limit", "1"});
+  ASSERT_EQ(paged.status, 0) << paged.err;
+  EXPECT_EQ(paged.json()[std::size_t{0}]["count"].longLongValue(), 2);
+
+  auto near = run({"find", "Note", "--count", "--where",
+                   "{\"at\":{\"$nearSphere\":{\"__type\":\"GeoPoint\",\"latitude\":60.1,\"longitude\":5},"
+                   "\"$maxDistance\":0.01},\"$or\":[{\"count\":1},{\"count\":{\"$in\":[3]}}]}"});
+  ASSERT_EQ(near.status, 0) << near.err;
+  EXPECT_EQ(near.out, "2\n");
+
+  auto none = run({"find", "Note", "--where", "{\"count\":99}"});
+  ASSERT_EQ(none.status, 0) << none.err;
+  EXPECT_EQ(none.out, "[]\n");
+
+  auto refused = run({"find", "bad class!"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_TRUE(refused.errorJson()["code"].isNumber()) << refused.err;
+}
+
 TEST_F(BackendctlTest, MisuseExitsWithTwoAndSaysWhy) {
   for (const auto& arguments : std::vector<std::vector<std::string>>{
            {"save", "Note"}, {"save", "Note", "a=1", "stray"}, {"save", "Note", "=1"}, {"get", "Note"},
-           {"delete", "Note", "a", "b"}, {"eventually", "save"}, {"eventually", "fly", "Note"}, {"launch"}}) {
+           {"delete", "Note", "a", "b"}, {"eventually", "save"}, {"eventually", "fly", "Note"}, {"launch"},
+           {"find", "Note", "--where", "[1]"}, {"find", "Note", "--where", "{\"a\":{\"$near\":1}}"},
+           {"find", "Note", "--order", "a,,b"}, {"find", "Note", "--where", "{\"a\":{\"$lt\":[1]}}"},
+           {"find", "Note", "--policy", "5"}}) {
     auto misuse = run(arguments);
     EXPECT_EQ(misuse.status, 2) << arguments.front();
     EXPECT_FALSE(misuse.err.empty()) << arguments.front();
@@ -159,7 +197,7 @@ TEST_F(BackendctlTest, MisuseExitsWithTwoAndSaysWhy) {
   }
   auto help = run({"--help"});
   EXPECT_EQ(help.status, 0);
-  for (const char* word : {"save", "get", "delete", "eventually"}) {
+  for (const char* word : {"save", "get", "delete", "eventually", "find"}) {
     EXPECT_NE(help.out.find(word), std::string::npos) << word;
   }
   EXPECT_NE(run({"save", "--help"}).out.find("key=value"), std::string::npos);
