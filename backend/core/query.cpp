@@ -82,24 +82,23 @@ void Query::whereKeyNotEqualTo(std::string_view key, const Value& value) {
   addConstraint(key, "$ne", value);
 }
 
-void Query::whereKeyLessThan(std::string_view key, const Value& value) {
+void Query::addOrderingConstraint(std::string_view key, std::string_view op, const Value& value) {
   InternalUtils::assertValidClassForOrdering(value);
-  addConstraint(key, "$lt", value);
+  addConstraint(key, op, value);
 }
 
+void Query::whereKeyLessThan(std::string_view key, const Value& value) { addOrderingConstraint(key, "$lt", value); }
+
 void Query::whereKeyLessThanOrEqualTo(std::string_view key, const Value& value) {
-  InternalUtils::assertValidClassForOrdering(value);
-  addConstraint(key, "$lte", value);
+  addOrderingConstraint(key, "$lte", value);
 }
 
 void Query::whereKeyGreaterThan(std::string_view key, const Value& value) {
-  InternalUtils::assertValidClassForOrdering(value);
-  addConstraint(key, "$gt", value);
+  addOrderingConstraint(key, "$gt", value);
 }
 
 void Query::whereKeyGreaterThanOrEqualTo(std::string_view key, const Value& value) {
-  InternalUtils::assertValidClassForOrdering(value);
-  addConstraint(key, "$gte", value);
+  addOrderingConstraint(key, "$gte", value);
 }
 
 void Query::whereKeyContainedIn(std::string_view key, const platform::Array& values) {

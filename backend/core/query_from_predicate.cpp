@@ -47,40 +47,39 @@ void addKeyConstantComparison(Query& query, const Predicate& predicate, const Co
   }
 }
 
-// key IN c (list or query), c IN key, key IN {constants}, key IN SELF.
-void addIn(Query& query, const Comparison& comparison) {
-  const Expression& left = comparison.left;
+// key IN (or NOT IN) a query, a constant list, an aggregate of constants or
+// the evaluated object. False for any other form.
+bool addMembership(Query& query, const Comparison& comparison, bool negated) {
+  if (comparison.left.kind() != Kind::KeyPath) return false;
+  const std::string& key = comparison.left.keyPath();
   const Expression& right = comparison.right;
-  if (left.kind() == Kind::Constant && right.kind() == Kind::KeyPath)
-    return query.whereKeyEqualTo(right.keyPath(), left.constantValue());
-  if (left.kind() == Kind::KeyPath) {
-    const std::string& key = left.keyPath();
-    if (right.kind() == Kind::Constant) {
-      if (auto subquery = right.constantValue().object<Query>()) return query.whereKeyMatchesQuery(key, subquery);
-      if (const platform::Array* list = right.constantValue().array()) return query.whereKeyContainedIn(key, *list);
+  std::optional<platform::Array> list;
+  if (right.kind() == Kind::Constant) {
+    if (auto subquery = right.constantValue().object<Query>()) {
+      negated ? query.whereKeyDoesNotMatchQuery(key, subquery) : query.whereKeyMatchesQuery(key, subquery);
+      return true;
     }
-    if (right.kind() == Kind::Aggregate) {
-      if (auto constants = constantsOf(right)) return query.whereKeyContainedIn(key, *constants);
-    }
-    if (right.kind() == Kind::EvaluatedObject) return query.whereKeyExists(key);
+    if (const platform::Array* constants = right.constantValue().array()) list = *constants;
+  } else if (right.kind() == Kind::Aggregate) {
+    list = constantsOf(right);
+  } else if (right.kind() == Kind::EvaluatedObject) {
+    negated ? query.whereKeyDoesNotExist(key) : query.whereKeyExists(key);
+    return true;
   }
-  refuse("An IN predicate must have a key path and a constant.");
+  if (!list) return false;
+  negated ? query.whereKeyNotContainedIn(key, *list) : query.whereKeyContainedIn(key, *list);
+  return true;
+}
+
+void addIn(Query& query, const Comparison& comparison) {
+  if (comparison.left.kind() == Kind::Constant && comparison.right.kind() == Kind::KeyPath)
+    return query.whereKeyEqualTo(comparison.right.keyPath(), comparison.left.constantValue());
+  if (!addMembership(query, comparison, false)) refuse("An IN predicate must have a key path and a constant.");
 }
 
 void addNotIn(Query& query, const Comparison& comparison) {
-  const Expression& right = comparison.right;
-  if (comparison.left.kind() == Kind::KeyPath) {
-    const std::string& key = comparison.left.keyPath();
-    if (right.kind() == Kind::Constant) {
-      if (auto subquery = right.constantValue().object<Query>()) return query.whereKeyDoesNotMatchQuery(key, subquery);
-      if (const platform::Array* list = right.constantValue().array()) return query.whereKeyNotContainedIn(key, *list);
-    }
-    if (right.kind() == Kind::Aggregate) {
-      if (auto constants = constantsOf(right)) return query.whereKeyNotContainedIn(key, *constants);
-    }
-    if (right.kind() == Kind::EvaluatedObject) return query.whereKeyDoesNotExist(key);
-  }
-  refuse("A NOT IN predicate must have a key path and a constant array.");
+  if (!addMembership(query, comparison, true))
+    refuse("A NOT IN predicate must have a key path and a constant array.");
 }
 
 void addComparison(Query& query, const Predicate& predicate) {

@@ -28,6 +28,7 @@
 #include <string_view>
 #include <vector>
 
+#include "backend/cache_policy.hpp"
 #include "backend/geo_point.hpp"
 #include "backend/object.hpp"
 #include "backend/object_subclass.hpp"
@@ -40,16 +41,6 @@ namespace backend {
 
 class Query;
 using QueryPtr = std::shared_ptr<Query>;
-
-// The cache policies of the cached command runner.
-enum CachePolicy : int {
-  kCachePolicyIgnoreCache = 0,
-  kCachePolicyCacheOnly = 1,
-  kCachePolicyNetworkOnly = 2,
-  kCachePolicyCacheElseNetwork = 3,
-  kCachePolicyNetworkElseCache = 4,
-  kCachePolicyCacheThenNetwork = 5,
-};
 
 // One ordering key.
 struct SortDescriptor {
@@ -213,6 +204,8 @@ class Query : public platform::SharedObject {
   void checkIfCommandIsRunning() const;
   platform::Dictionary& constraintsFor(std::string_view key);
   void addConstraint(std::string_view key, std::string_view op, const Value& operand);
+  // After the ordering check of the value.
+  void addOrderingConstraint(std::string_view key, std::string_view op, const Value& value);
   void whereKeyNearGeoPointWithin(std::string_view key, const GeoPointPtr& point, double radians);
   Value encodedConstraints() const;
   // Whether a run's end leaves the query idle, or a second run follows

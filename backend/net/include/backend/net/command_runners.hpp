@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 
+#include "backend/cache_policy.hpp"
 #include "backend/http/http_client.hpp"
 #include "backend/http/json_request_operation.hpp"
 #include "backend/http/operation.hpp"
@@ -19,15 +20,6 @@
 namespace backend::net {
 
 using CancellationOperation = std::shared_ptr<http::Operation>;
-
-enum CachePolicy : int {
-  kCachePolicyIgnoreCache = 0,
-  kCachePolicyCacheOnly = 1,
-  kCachePolicyNetworkOnly = 2,
-  kCachePolicyCacheElseNetwork = 3,
-  kCachePolicyNetworkElseCache = 4,
-  kCachePolicyCacheThenNetwork = 5,
-};
 
 class NetworkCommandRunner {
  public:
