@@ -11,6 +11,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <future>
 #include <string>
 
 #include "backend/geo_point.hpp"
@@ -97,11 +98,20 @@ class TextTransport final : public backend::QueryTransport {
   void clearAllCachedResults() override {}
 };
 
+// The objects of one find, waited for without the main-thread warning.
+std::vector<backend::ObjectPtr> objectsFound(Query& query) {
+  std::promise<std::vector<backend::ObjectPtr>> found;
+  query.findAsync(backend::kCachePolicyIgnoreCache)
+      .continueWith([&found](const backend::Task<std::vector<backend::ObjectPtr>>& run) { found.set_value(run.result()); });
+  return found.get_future().get();
+}
+
+// The work runs on the background queue: measured in wall time, as is its peer.
 void findObjects(benchmark::State& state) {
   backend::setQueryTransport(std::make_shared<TextTransport>());
   auto query = Query::queryWithClassName("Story");
   for (auto _ : state) {
-    auto objects = query->findAsync(backend::kCachePolicyIgnoreCache).waitForResult();
+    auto objects = objectsFound(*query);
     if (objects.size() != 1000) state.SkipWithError("not every result became an object");
     benchmark::DoNotOptimize(objects);
   }
@@ -116,8 +126,8 @@ void parsePlain(benchmark::State& state) {
 
 BENCHMARK(buildFindParams)->Unit(benchmark::kMicrosecond);
 BENCHMARK(copyFindParams)->Unit(benchmark::kMicrosecond);
-BENCHMARK(findObjects)->Unit(benchmark::kMillisecond);
-BENCHMARK(parsePlain)->Unit(benchmark::kMillisecond);
+BENCHMARK(findObjects)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(parsePlain)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
@@ -129,7 +139,7 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf("\nratios (CPU time over the peer's CPU time; < 1 is faster than the peer)\n");
   bench::printRatio(reporter, "buildFindParams", "copyFindParams", "50-constraint find parameters:");
-  bench::printRatio(reporter, "findObjects", "parsePlain", "1000 results to objects:");
+  bench::printSpeedRatio(reporter, "findObjects/real_time", "parsePlain/real_time", "1000 results to objects:");
   benchmark::Shutdown();
   return 0;
 }
