@@ -3,9 +3,9 @@
 #include <curl/curl.h>
 
 #include <cstring>
-#include <mutex>
 
 #include "analytics/analytics.hpp"
+#include "platform/curl_setup.hpp"
 #include "platform/event_loop_thread.hpp"
 #include "platform/service_routing.hpp"
 
@@ -14,11 +14,6 @@ namespace analytics {
 namespace {
 
 constexpr int kPollMilliseconds = 5;
-
-void initCurlOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 // One libcurl transfer on its own multi handle. The transfer is advanced in
 // short polls posted to the analytics thread, so other work there (the store,
@@ -39,7 +34,7 @@ class CurlConnection final : public Connection, public std::enable_shared_from_t
       finish(std::nullopt);
       return;
     }
-    initCurlOnce();
+    platform::ensureCurlSetUp();
     multi_ = curl_multi_init();
     easy_ = curl_easy_init();
     if (!multi_ || !easy_) {

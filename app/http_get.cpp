@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "platform/curl_setup.hpp"
 #include "platform/service_routing.hpp"
 
 namespace app {
@@ -38,8 +39,7 @@ bool hasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != 
 
 std::optional<HttpAnswer> httpGet(const std::string& url, const HeaderList& headers,
                                   std::chrono::milliseconds timeout) {
-  static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-  if (!initialised || url.empty()) return std::nullopt;
+  if (!platform::ensureCurlSetUp() || url.empty()) return std::nullopt;
   std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
   if (!curl) return std::nullopt;
 

@@ -14,6 +14,13 @@ foreach(_target ${_vv_installed})
   set_target_properties(${_target} PROPERTIES EXPORT_NAME ${_name})
 endforeach()
 
+# Libraries built with sanitizers need their runtimes in every program that
+# links them.
+if(VV_SANITIZE)
+  string(REPLACE ";" "," _vv_sanitizers "${VV_SANITIZE}")
+  target_link_options(vv_platform INTERFACE $<INSTALL_INTERFACE:-fsanitize=${_vv_sanitizers}>)
+endif()
+
 install(TARGETS ${_vv_installed} EXPORT vv_targets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 foreach(_layer platform backend/core backend/http backend/net analytics)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/${_layer}/include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})

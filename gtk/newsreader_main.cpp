@@ -25,6 +25,7 @@
 #include "front_end.hpp"
 #include "glib_main_queue.hpp"
 #include "platform/command_line.hpp"
+#include "platform/curl_setup.hpp"
 #include "platform/executor.hpp"
 #include "platform/reachability.hpp"
 #include "platform/run_loop.hpp"
@@ -197,6 +198,7 @@ bool haveDisplay() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::ensureCurlSetUp();
   // The shared pools first, so they outlive every static that still posts to
   // them while the process ends (statics end in the reverse order of their making).
   platform::backgroundQueue();

@@ -11,6 +11,7 @@
 
 #include "callback_gate.hpp"
 #include "event_stream.hpp"
+#include "platform/curl_setup.hpp"
 #include "platform/executor.hpp"
 #include "platform/json.hpp"
 #include "platform/log.hpp"
@@ -103,8 +104,7 @@ long responseCode(CURL* easy) {
 
 struct PushGatewayClient::State : std::enable_shared_from_this<State> {
   State(Handlers handlers, Options options) : handlers(std::move(handlers)), options(std::move(options)) {
-    static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    if (initialised) multi = curl_multi_init();
+    if (ensureCurlSetUp()) multi = curl_multi_init();
   }
   ~State() {
     if (multi) curl_multi_cleanup(multi);

@@ -18,6 +18,7 @@
 #include "analytics/analytics.hpp"
 #include "batching_dispatcher.hpp"
 #include "platform/command_line.hpp"
+#include "platform/curl_setup.hpp"
 #include "platform/run_loop.hpp"
 #include "platform/service_routing.hpp"
 #include "string_util.hpp"
@@ -206,6 +207,7 @@ std::optional<std::string> misuse(const SendOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::ensureCurlSetUp();
   CLI::App app{"Sends analytics hits to a collection endpoint."};
   app.require_subcommand(1);
   SendOptions options;

@@ -29,6 +29,7 @@
 #include "backend/object.hpp"
 #include "backend/query.hpp"
 #include "platform/command_line.hpp"
+#include "platform/curl_setup.hpp"
 #include "platform/exceptions.hpp"
 #include "platform/json.hpp"
 #include "platform/run_loop.hpp"
@@ -441,6 +442,7 @@ int downloadFile(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::ensureCurlSetUp();
   Options options;
   CLI::App app{"backendctl: the backend client from the command line: send one command, save, get and\n"
                "delete data objects (at once or through the offline queue), find them with a query, upload and\n"

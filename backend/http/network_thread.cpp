@@ -1,6 +1,7 @@
 #include "network_thread.hpp"
 
 #include "connection.hpp"
+#include "platform/curl_setup.hpp"
 #include "platform/executor.hpp"
 
 namespace backend::http {
@@ -29,8 +30,7 @@ NetworkThread& NetworkThread::shared() {
 }
 
 NetworkThread::NetworkThread()
-    : global_(curl_global_init(CURL_GLOBAL_DEFAULT)),
-      multi_(curl_multi_init()),
+    : multi_(platform::ensureCurlSetUp() ? curl_multi_init() : nullptr),
       thread_((touchCompletionQueues(), std::make_unique<platform::EventLoopThread>("BENetworking"))) {}
 
 NetworkThread::~NetworkThread() {

@@ -52,7 +52,6 @@ class NetworkThread {
   void pump();
   void finishTransfers();
 
-  CURLcode global_;
   CURLM* multi_;
   std::unique_ptr<platform::EventLoopThread> thread_;
   // Network thread only.

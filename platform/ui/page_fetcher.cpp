@@ -2,8 +2,8 @@
 
 #include <curl/curl.h>
 
-#include <mutex>
 
+#include "platform/curl_setup.hpp"
 #include "platform/service_routing.hpp"
 #include "url_resolve.hpp"
 
@@ -52,11 +52,6 @@ Error errorFor(CURLcode code, const std::string& url) {
   return makeError(kDomain, ours, std::string(curl_easy_strerror(code)) + " (" + url + ")");
 }
 
-void initCurlOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 struct EasyHandle {
   CURL* handle = curl_easy_init();
   ~EasyHandle() {
@@ -80,7 +75,7 @@ bool isHttp(const std::string& url) {
 }  // namespace
 
 FetchedPage fetchPage(const URLRequest& request, const std::shared_ptr<std::atomic<bool>>& cancelled) {
-  initCurlOnce();
+  platform::ensureCurlSetUp();
   FetchedPage page;
   std::string logicalURL = request.url();
   std::string method = request.httpMethod();
