@@ -20,6 +20,21 @@ unsigned backgroundThreadCount() {
   return cores < 4 ? 4 : cores;
 }
 
+// A shared pool stops its threads at exit where a static would end, but the
+// object itself stays: timer alarms and other threads may still post to it
+// while the process ends, and that work is then queued, never run, instead of
+// reaching a pool being destroyed.
+class ProcessPool {
+ public:
+  ProcessPool(const char* name, unsigned threads, ThreadPool::Priority priority)
+      : pool_(new ThreadPool(name, threads, priority)) {}
+  ~ProcessPool() { pool_->stop(); }
+  ThreadPool& pool() { return *pool_; }
+
+ private:
+  ThreadPool* pool_;
+};
+
 }  // namespace
 
 void Executor::postDelayed(Duration delay, Work work) {
@@ -42,13 +57,13 @@ Executor& mainQueue() {
 void setMainQueue(Executor* queue) noexcept { installedMainQueue.store(queue, std::memory_order_release); }
 
 Executor& backgroundQueue() {
-  static ThreadPool pool("vv-background", backgroundThreadCount(), ThreadPool::Priority::Default);
-  return pool;
+  static ProcessPool shared("vv-background", backgroundThreadCount(), ThreadPool::Priority::Default);
+  return shared.pool();
 }
 
 Executor& lowPriorityQueue() {
-  static ThreadPool pool("vv-low", 2, ThreadPool::Priority::Low);
-  return pool;
+  static ProcessPool shared("vv-low", 2, ThreadPool::Priority::Low);
+  return shared.pool();
 }
 
 namespace detail {

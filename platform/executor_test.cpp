@@ -172,6 +172,27 @@ TEST(Runnable, RunsOnceOnThePoolAndThroughTheDefaultWrapper) {
   EXPECT_EQ(onLoop.runs.load() + onLoop.discards.load(), 1);
 }
 
+// The shared pools stop at exit while timer alarms may still post to them.
+TEST(ThreadPool, AStoppedPoolTakesLatePostsWithoutRunningThem) {
+  CountingRunnable late;
+  std::atomic<bool> lateWorkRan{false};
+  {
+    ThreadPool pool("vv-test-stop", 2, ThreadPool::Priority::Default);
+    Latch ran(1);
+    pool.post([&] { ran.countDown(); });
+    ASSERT_TRUE(ran.wait());
+    pool.stop();
+    std::thread poster([&] {
+      pool.post([&] { lateWorkRan = true; });
+      pool.postRunnable(late);
+    });
+    poster.join();
+  }
+  EXPECT_FALSE(lateWorkRan);
+  EXPECT_EQ(late.runs.load(), 0);
+  EXPECT_EQ(late.discards.load(), 1);
+}
+
 TEST(Runnable, QueuedWorkDroppedAtShutdownIsDiscardedNotLost) {
   std::vector<std::unique_ptr<CountingRunnable>> pieces;
   for (int i = 0; i < 4; ++i) pieces.push_back(std::make_unique<CountingRunnable>());

@@ -46,10 +46,14 @@ ThreadPool::ThreadPool(std::string name, unsigned threads, Priority priority)
   }
 }
 
-ThreadPool::~ThreadPool() {
+ThreadPool::~ThreadPool() { stop(); }
+
+void ThreadPool::stop() {
   state_->guard.reset();
   state_->context.stop();
-  for (auto& thread : state_->threads) thread.join();
+  for (auto& thread : state_->threads) {
+    if (thread.joinable()) thread.join();
+  }
 }
 
 namespace {

@@ -16,6 +16,10 @@ class ThreadPool final : public Executor {
   // Joins the threads; work not yet started is dropped.
   ~ThreadPool() override;
 
+  // Joins the threads and keeps the pool: work posted afterwards is queued
+  // and never runs. Called once, from a thread outside the pool.
+  void stop();
+
   void post(Work work) override;
   void postRunnable(Runnable& runnable) override;
   bool runsOnCurrentThread() const override;
