@@ -14,10 +14,12 @@ foreach(_target ${_vv_installed})
   set_target_properties(${_target} PROPERTIES EXPORT_NAME ${_name})
 endforeach()
 
-# Libraries built with sanitizers need their runtimes in every program that
-# links them.
+# Libraries built with sanitizers need them in every program that uses them:
+# the runtime at link time, and the instrumentation in the program's own
+# copies of inline library code (the linker may keep either copy).
 if(VV_SANITIZE)
   string(REPLACE ";" "," _vv_sanitizers "${VV_SANITIZE}")
+  target_compile_options(vv_platform INTERFACE $<INSTALL_INTERFACE:-fsanitize=${_vv_sanitizers}>)
   target_link_options(vv_platform INTERFACE $<INSTALL_INTERFACE:-fsanitize=${_vv_sanitizers}>)
 endif()
 
