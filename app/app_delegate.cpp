@@ -149,29 +149,35 @@ void AppDelegate::handleNotification(ui::Application& application, const platfor
   if (action == PushAction::Ignore) return;
   remoteNotificationUrl_ = payload.url;
   if (action == PushAction::OpenArticle) {
-    openPushedArticle();
+    openPushedArticle(payload.url);
     return;
   }
   auto alert = ui::AlertView::create(std::string(kSiteDisplayName), *payload.alert, weak_from_this(),
                                      std::string("Lukk"), {"Les mer"});
   alert->setTag(kPushAlertTag);
+  // Each alert opens its own story, whatever pushes came after it.
+  pushAlertUrls_[alert.get()] = payload.url;
   alert->show();
 }
 
-void AppDelegate::openPushedArticle() {
+void AppDelegate::openPushedArticle(const std::optional<std::string>& url) {
   // An offline launch has no screens to open it on.
   if (!navController_) return;
   playArticleTransition(*navController_->view());
-  navController_->pushViewController(
-      ViewController::create(remoteNotificationUrl_.value_or(""), NavType(kNavBarArticle), ""), false);
+  navController_->pushViewController(ViewController::create(url.value_or(""), NavType(kNavBarArticle), ""), false);
 }
 
 void AppDelegate::alertViewClickedButtonAtIndex(ui::AlertView& alertView, int buttonIndex) {
   if (alertView.tag() == kNoNetworkAlertTag && buttonIndex == 0) {
     exitProcess_(0);
-  } else if (alertView.tag() == kPushAlertTag && buttonIndex == 1) {
-    openPushedArticle();
+    return;
   }
+  if (alertView.tag() != kPushAlertTag) return;
+  const auto found = pushAlertUrls_.find(&alertView);
+  if (found == pushAlertUrls_.end()) return;
+  const std::optional<std::string> url = found->second;
+  pushAlertUrls_.erase(found);
+  if (buttonIndex == 1) openPushedArticle(url);
 }
 
 }  // namespace app

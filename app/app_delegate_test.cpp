@@ -55,7 +55,8 @@ TEST_F(ShellTest, OnlineLaunchBuildsTheScreenTreeAndSetsUpTheServices) {
 }
 
 TEST_F(ShellTest, BrokenMenuConfigurationLeavesAnEmptySidebarAndStartUpGoesOn) {
-  for (const char* config : {"not json", "[1, 2, 3]", R"({"Other": []})"}) {
+  const std::string deep = std::string(300, '[') + std::string(300, ']');
+  for (const std::string& config : {std::string("not json"), std::string("[1, 2, 3]"), std::string(R"({"Other": []})"), deep}) {
     sites.setMenuConfig(config);
     launch();
     EXPECT_TRUE(delegate->window()->isKeyWindow()) << config;
@@ -142,17 +143,19 @@ TEST_F(PushTest, ForegroundPushAsksFirstAndLesMerOpensTheArticle) {
   EXPECT_EQ(front().view()->layer().animations().back().second.subtype, ui::kTransitionFromRight);
 }
 
-TEST_F(PushTest, LukkLeavesTheScreensAndALaterPushReplacesTheOfferedURL) {
+TEST_F(PushTest, LukkLeavesTheScreensAndEachAlertOpensItsOwnStory) {
   launch();
   deliver(R"({"aps": {"alert": "En"}, "url": "http://www.vestavind.test/en"})");
   deliver(R"({"aps": {"alert": "To"}, "url": "http://www.vestavind.test/to"})");
+  EXPECT_EQ(delegate->remoteNotificationUrl(), "http://www.vestavind.test/to");
   auto alerts = ui::AlertView::visibleAlerts();
   ASSERT_EQ(alerts.size(), 2u);
   alerts[1]->dismissWithClickedButtonIndex(0);
   EXPECT_EQ(front().viewControllers().size(), 1u);
   alerts[0]->dismissWithClickedButtonIndex(1);
   settle();
-  EXPECT_EQ(frontScreen()->url(), "http://www.vestavind.test/to");
+  ASSERT_EQ(front().viewControllers().size(), 2u);
+  EXPECT_EQ(frontScreen()->url(), "http://www.vestavind.test/en");
 }
 
 TEST_F(PushTest, BackgroundPushOpensDirectlyAndOneWithoutAlertIsIgnored) {

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <memory>
 
 #include "platform/curl_setup.hpp"
@@ -33,6 +34,13 @@ struct SlistDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 
+// Bumped by cancelOutstandingHttpGets; a GET started under an older value stops.
+std::atomic<unsigned> cancelGeneration{0};
+
+int stopWhenCancelled(void* startedUnder, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return *static_cast<unsigned*>(startedUnder) != cancelGeneration.load() ? 1 : 0;
+}
+
 bool hasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
 
 }  // namespace
@@ -57,6 +65,10 @@ std::optional<HttpAnswer> httpGet(const std::string& url, const HeaderList& head
   std::unique_ptr<curl_slist, SlistDeleter> headerList(list);
 
   Body body;
+  unsigned generation = cancelGeneration.load();
+  curl_easy_setopt(curl.get(), CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(curl.get(), CURLOPT_XFERINFOFUNCTION, stopWhenCancelled);
+  curl_easy_setopt(curl.get(), CURLOPT_XFERINFODATA, &generation);
   curl_easy_setopt(curl.get(), CURLOPT_URL, target.c_str());
   curl_easy_setopt(curl.get(), CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
@@ -71,5 +83,7 @@ std::optional<HttpAnswer> httpGet(const std::string& url, const HeaderList& head
   answer.body = std::move(body.bytes);
   return answer;
 }
+
+void cancelOutstandingHttpGets() { ++cancelGeneration; }
 
 }  // namespace app

@@ -24,6 +24,12 @@ platform::Value fetchConfiguration() {
     platform::log("Menu configuration: not JSON");
     return {};
   }
+  // The JSON reader takes deeper trees than the store keeps; such a tree is
+  // no menu anyone means, and storing it would raise during start-up.
+  if (auto problem = platform::UserDefaults::problemStoring(decoded.value())) {
+    platform::log("Menu configuration: cannot be kept: " + *problem);
+    return {};
+  }
   return std::move(decoded).value();
 }
 

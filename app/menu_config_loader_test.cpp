@@ -64,6 +64,16 @@ TEST_F(MenuConfigLoaderTest, ClearsTheStoredValueWhenTheAnswerIsNoConfiguration)
   EXPECT_TRUE(defaults->objectForKey("kMenuConfig").isNil());
 }
 
+TEST_F(MenuConfigLoaderTest, ANestingTheStoreCannotKeepIsDeclinedWithoutRaising) {
+  answer(R"({"Vestavind": )" + std::string(300, '[') + std::string(300, ']') + "}");
+  EXPECT_NO_THROW(loadMenuConfig(*defaults));
+  EXPECT_TRUE(defaults->objectForKey("kMenuConfig").isNil());
+
+  answer(R"({"Vestavind": [{"title": null, "url": "http://www.vestavind.test/sport"}]})");
+  loadMenuConfig(*defaults);
+  EXPECT_EQ(rootMenuFromConfiguration(defaults->objectForKey("kMenuConfig")).size(), 1u);
+}
+
 TEST_F(MenuConfigLoaderTest, ClearsTheStoredValueWhenTheSiteCannotBeReached) {
   server.reset();
   loadMenuConfig(*defaults);

@@ -10,13 +10,21 @@ std::optional<std::string> stringOf(const platform::Value& value) {
   return std::nullopt;
 }
 
+// The alert text: a string, or the "body" (else the "title") of the
+// dictionary form that carries title and body apart.
+std::optional<std::string> alertTextOf(const platform::Value& alert) {
+  if (!alert.isDictionary()) return stringOf(alert);
+  if (auto body = stringOf(alert["body"])) return body;
+  return stringOf(alert["title"]);
+}
+
 }  // namespace
 
 PushPayload PushPayload::fromValue(const platform::Value& userInfo) {
   PushPayload payload;
   if (!userInfo.isDictionary()) return payload;
   const platform::Value aps = userInfo["aps"];
-  if (aps.isDictionary()) payload.alert = stringOf(aps["alert"]);
+  if (aps.isDictionary()) payload.alert = alertTextOf(aps["alert"]);
   payload.url = stringOf(userInfo["url"]);
   return payload;
 }

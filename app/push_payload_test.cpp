@@ -20,12 +20,20 @@ TEST(PushDecision, AlertingPushIsAskedAboutOnlyInTheForeground) {
 
 TEST(PushDecision, PushWithoutAlertIsIgnoredInEveryState) {
   for (const char* json : {R"({"url": "http://x.test"})", R"({"aps": {"badge": 3}, "url": "http://x.test"})",
-                           R"({"aps": "alert"})", R"({"aps": {"alert": {"body": "structured"}}})", "[]", "null"}) {
+                           R"({"aps": "alert"})", R"({"aps": {"alert": {"subtitle": "neither"}}})", "[]", "null"}) {
     const PushPayload push = payload(json);
     for (auto activity : {ApplicationActivity::Active, ApplicationActivity::Inactive, ApplicationActivity::Background}) {
       EXPECT_EQ(decidePushAction(push, activity), PushAction::Ignore) << json;
     }
   }
+}
+
+TEST(PushDecision, DictionaryAlertGivesItsBodyElseItsTitle) {
+  PushPayload push = payload(R"({"aps": {"alert": {"title": "Ny sak", "body": "Brann i Bergen"}}, "url": "http://x.test/1"})");
+  EXPECT_EQ(push.alert, "Brann i Bergen");
+  EXPECT_EQ(push.url, "http://x.test/1");
+  push = payload(R"({"aps": {"alert": {"title": "Ny sak", "body": 7}}})");
+  EXPECT_EQ(push.alert, "Ny sak");
 }
 
 TEST(PushDecision, UrlInsideApsIsNotTheArticle) {

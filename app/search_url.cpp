@@ -7,18 +7,11 @@
 namespace app {
 namespace {
 
+// Only the unreserved characters go as they are: a reserved one ("&", "+",
+// "=", "#", ...) would end or change the query parameter.
 bool staysAsItIs(std::uint8_t c) {
-  if (c <= 0x20 || c >= 0x7f) return false;
-  switch (c) {
-    case '"': case '<': case '>': case '\\': case '^': case '`':
-    case '{': case '|': case '}':
-    // A bare "%" would read as the start of an escape, and "#" would cut
-    // the query short at a fragment.
-    case '%': case '#':
-      return false;
-    default:
-      return true;
-  }
+  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+  return c == '-' || c == '.' || c == '_' || c == '~';
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "app/services.hpp"
 #include "app/sidebar_view_controller.hpp"
 #include "app/view_controller.hpp"
+#include "platform/executor.hpp"
 #include "platform/run_loop.hpp"
 #include "platform/ui/alert_view.hpp"
 #include "platform/ui/application.hpp"
@@ -82,6 +83,11 @@ class TerminalToolkit final : public ui::Toolkit {
       std::string line = "share sheet:";
       for (const std::string& item : sheet->activityItems()) line += " " + quoted(item);
       print_(line);
+      // Printing is the whole sheet here: it closes, ready for the next share.
+      std::weak_ptr<ui::ViewController> weak = presenter.weak_from_this();
+      platform::mainQueue().post([weak] {
+        if (auto owner = weak.lock()) owner->dismissViewController(false);
+      });
     }
   }
 

@@ -81,6 +81,21 @@ TEST_F(TerminalTest, ACommandSessionPrintsOneLinePerEvent) {
   EXPECT_EQ(terminal.exitStatus(), 0);
 }
 
+TEST_F(TerminalTest, EveryShareOfAScreenShowsItsSheet) {
+  sites.setMenuConfig(kMenu);
+  Terminal terminal(out);
+  terminal.launch();
+  ASSERT_TRUE(terminal.executeLine("open"));
+  ASSERT_TRUE(terminal.executeLine("select 0"));
+  fresh();
+  for (int share = 0; share < 2; ++share) {
+    ASSERT_TRUE(terminal.executeLine("share"));
+    EXPECT_NE(fresh().find("share sheet: \"www.vestavind.test/sport\" \"http://www.vestavind.test/sport\""),
+              std::string::npos)
+        << "share " << share;
+  }
+}
+
 TEST_F(TerminalTest, PanOpensAndClosesTheSidebarByTheSnapRule) {
   Terminal terminal(out);
   terminal.launch();

@@ -62,9 +62,12 @@ TEST(ArchiveSearch, PrefixDependsOnDevice) {
   EXPECT_EQ(archiveSearchURL("", DeviceKind::Phone), "http://m.vestavind.test/tekstarkiv/?q=");
 }
 
-TEST(ArchiveSearch, EscapesWhatAURLCannotHoldAndKeepsReservedCharacters) {
+TEST(ArchiveSearch, EscapesEverythingButUnreservedCharactersSoTheQueryStaysOneValue) {
   EXPECT_EQ(escapeForURL("bergen by"), "bergen%20by");
-  EXPECT_EQ(escapeForURL("a&b?c=d/e+f"), "a&b?c=d/e+f");
+  EXPECT_EQ(escapeForURL("R&B"), "R%26B");
+  EXPECT_EQ(escapeForURL("a&b?c=d/e+f;g,h:i@j!k'l(m)n*o$p[q]"),
+            "a%26b%3Fc%3Dd%2Fe%2Bf%3Bg%2Ch%3Ai%40j%21k%27l%28m%29n%2Ao%24p%5Bq%5D");
+  EXPECT_EQ(escapeForURL("Az09-._~"), "Az09-._~");
   EXPECT_EQ(escapeForURL("Søk"), "S%C3%B8k");
   EXPECT_EQ(escapeForURL("100% \"sant\" <b>"), "100%25%20%22sant%22%20%3Cb%3E");
   EXPECT_EQ(escapeForURL("C#\n"), "C%23%0A");

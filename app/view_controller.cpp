@@ -8,6 +8,7 @@
 #include "app/site_constants.hpp"
 #include "app/url_rewriting.hpp"
 #include "platform/log.hpp"
+#include "platform/url.hpp"
 #include "platform/ui/control.hpp"
 #include "platform/ui/navigation_controller.hpp"
 #include "platform/ui/window.hpp"
@@ -80,9 +81,7 @@ void ViewController::viewDidLoad() {
   // Made before the load: a web view may report the start from inside loadRequest.
   loadingIndicator_ = ui::ActivityIndicatorView::create(kIndicatorFrame);
 
-  ui::URLRequest request(url_);
-  if (headerIsNeeded(request.url())) request.setValue(appHeaderValue(), kAppHeaderField);
-  webView_->loadRequest(request);
+  loadInitialPage();
 
   if (navType_ != kNavBarVestavind) {
     auto root = view();
@@ -95,6 +94,19 @@ void ViewController::viewDidLoad() {
   loadingIndicator_->setStyle(ui::ActivityIndicatorStyle::White);
   loadingIndicator_->setHidesWhenStopped(true);
   installTitleIndicator();
+}
+
+void ViewController::loadInitialPage() {
+  if (url_.empty()) return;
+  // Pushes and the menu come from outside: a local file or a script URL
+  // must never reach the web view (nor be shared on from it).
+  if (!platform::isWebURL(url_)) {
+    platform::log("Not a web address, not loaded: " + url_);
+    return;
+  }
+  ui::URLRequest request(url_);
+  if (headerIsNeeded(request.url())) request.setValue(appHeaderValue(), kAppHeaderField);
+  webView_->loadRequest(request);
 }
 
 void ViewController::installTitleIndicator() {
@@ -225,6 +237,8 @@ void ViewController::webViewDidFinishLoad(ui::WebView& webView) {
   drawToolbar();
   sendScreenView("Article");
 }
+
+void ViewController::webViewDidFailLoad(ui::WebView&, const platform::Error&) { loadingIndicator_->stopAnimating(); }
 
 void ViewController::sendScreenView(const char* screenName) {
   auto tracker = Services::defaultTracker();

@@ -137,6 +137,27 @@ TEST_F(ContentScreenTest, ArticleScreensSwitchOffPanningOfTheFront) {
   EXPECT_TRUE(container()->recognizesPanningOnFrontView());
 }
 
+TEST_F(ContentScreenTest, AFailedLoadStopsTheSpinnerWithoutAMessage) {
+  launch();
+  auto screen = openArticle("http://127.0.0.1:1/refused");
+  EXPECT_FALSE(screen->webView()->isLoading());
+  EXPECT_FALSE(screen->loadingIndicator().isAnimating());
+  EXPECT_TRUE(ui::AlertView::visibleAlerts().empty());
+}
+
+TEST_F(ContentScreenTest, OnlyWebAddressesReachTheWebView) {
+  launch();
+  sites.clearRequests();
+  for (const char* url : {"file:///etc/passwd", "javascript:alert(1)", "data:text/html,<b>x</b>"}) {
+    auto screen = openArticle(url);
+    EXPECT_EQ(screen->webView()->request().url(), "") << url;
+    EXPECT_FALSE(screen->loadingIndicator().isAnimating()) << url;
+  }
+  EXPECT_TRUE(sites.requests().empty());
+  auto web = openArticle("https://www.vestavind.test/sikker");
+  EXPECT_EQ(web->webView()->request().url(), "https://www.vestavind.test/sikker");
+}
+
 TEST_F(ContentScreenTest, ShareOffersTitleThenURL) {
   launch();
   auto article = openArticle("http://www.vestavind.test/del");

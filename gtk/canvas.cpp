@@ -176,27 +176,16 @@ Align alignOf(ui::TextAlignment alignment) {
   return Align::Left;
 }
 
-// Image and title side by side, centred, each moved by half its insets.
 void drawButton(GtkSnapshot* snapshot, GtkWidget* widget, ui::Button& button, const ui::Rect& rect) {
   const unsigned state = ui::kControlStateNormal;
   const ui::Image image = button.imageForState(state);
   const std::string title = button.titleForState(state);
   const ui::Size imageSize = image.isNull() ? ui::Size{} : image.size();
   const ui::Size titleSize = title.empty() ? ui::Size{} : textSize(widget, title, button.titleFont());
-  const double total = imageSize.width + titleSize.width;
-  double x = rect.x() + (rect.width() - total) / 2;
-  if (button.contentHorizontalAlignment() == ui::ContentHorizontalAlignment::Left) x = rect.x();
-  if (button.contentHorizontalAlignment() == ui::ContentHorizontalAlignment::Right) x = rect.maxX() - total;
-  const ui::EdgeInsets ii = button.imageEdgeInsets();
-  const ui::EdgeInsets ti = button.titleEdgeInsets();
-  if (!image.isNull()) {
-    const ui::Rect at(x + (ii.left - ii.right) / 2, rect.y() + (rect.height() - imageSize.height) / 2 + (ii.top - ii.bottom) / 2,
-                      imageSize.width, imageSize.height);
-    drawImage(snapshot, image, at);
-  }
-  if (!title.empty()) {
-    const ui::Rect at(x + imageSize.width + (ti.left - ti.right) / 2, rect.y() + (ti.top - ti.bottom) / 2,
-                      titleSize.width + 2, rect.height());
+  const ButtonLayout layout = layoutButton(button, rect, imageSize, titleSize);
+  if (layout.image) drawImage(snapshot, image, *layout.image);
+  if (layout.title) {
+    const ui::Rect at(layout.title->x(), layout.title->y(), layout.title->width() + 2, layout.title->height());
     const GdkRGBA colour = button.buttonType() == ui::ButtonType::Custom ? kWhite : kAlertButtonText;
     drawText(snapshot, widget, title, button.titleFont(), colour, at, Align::Left);
   }
@@ -267,6 +256,7 @@ struct Canvas::Impl {
   std::weak_ptr<ui::View> root;
   std::vector<DisplayItem> items;
   std::vector<SearchField> searchFields;
+  bool searchFocusWanted = false;
   bool inLayout = false;
   bool syncingText = false;
   OverscrollPull overscroll;
@@ -382,6 +372,7 @@ struct Canvas::Impl {
           syncingText = false;
         }
         if (!bar->placeholder().empty()) g_object_set(child, "placeholder-text", bar->placeholder().c_str(), nullptr);
+        if (std::exchange(searchFocusWanted, false)) gtk_widget_grab_focus(child);
       } else {
         continue;
       }
@@ -800,6 +791,11 @@ void Canvas::modelChanged() {
 const std::vector<DisplayItem>& Canvas::items() const { return impl_->items; }
 
 bool Canvas::tapAt(ui::Point point) { return impl_->tap(point); }
+
+void Canvas::focusSearchField() {
+  impl_->searchFocusWanted = true;
+  modelChanged();
+}
 
 void Canvas::setPullHandler(std::function<void(ui::WebView&)> handler) { impl_->onPull = std::move(handler); }
 

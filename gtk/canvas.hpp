@@ -46,6 +46,9 @@ class Canvas {
   // points per second, fed through the same path as a pointer drag.
   void dragFrom(ui::Point from, double dx, double velocity);
 
+  // Gives the keyboard to the search field as soon as one is shown.
+  void focusSearchField();
+
   // Called when scrolling on past the top of a page pulls it for a refresh
   // (the canvas does not refresh it itself). Null for none.
   void setPullHandler(std::function<void(ui::WebView&)> handler);

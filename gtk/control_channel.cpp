@@ -240,6 +240,15 @@ struct ControlChannel::Impl {
                            "Array.from(document.links).map(function(a){return a.href;}).join(' ')"));
       return true;
     }
+    if (verb == "scroll") {
+      // Where the page is scrolled to, and where the model thinks it is.
+      auto screen = topScreen();
+      if (!screen || !screen->webView()) return print("error: no content screen"), true;
+      const ui::Point model = screen->webView()->scrollView().contentOffset();
+      print("scroll page " + screen->webView()->stringByEvaluatingJavaScript("Math.round(window.scrollY)") + " model " +
+            std::to_string(long(model.y)));
+      return true;
+    }
     if (verb == "tap") {
       double x = 0;
       double y = 0;
@@ -254,6 +263,41 @@ struct ControlChannel::Impl {
       return true;
     }
     return execute(std::get<term::Command>(parsed));
+  }
+
+  bool perform(Shortcut shortcut) {
+    auto c = container();
+    const auto alerts = ui::AlertView::visibleAlerts();
+    switch (shortcut) {
+      case Shortcut::Dismiss:
+        if (!alerts.empty()) {
+          const int cancel = alerts.back()->cancelButtonIndex();
+          return cancel >= 0 && alerts.back()->dismissWithClickedButtonIndex(cancel);
+        }
+        if (!c || c->focusedController() == c->frontViewController()) return false;
+        c->showViewController(c->frontViewController());
+        return true;
+      case Shortcut::Accept:
+        // The default button is the last one: "Les mer", or the only "Ok".
+        return !alerts.empty() && alerts.back()->dismissWithClickedButtonIndex(alerts.back()->numberOfButtons() - 1);
+      case Shortcut::ToggleMenu:
+        if (!c) return false;
+        c->showViewController(c->focusedController() == c->rightViewController() ? c->frontViewController()
+                                                                                  : c->rightViewController());
+        return true;
+      case Shortcut::Search: {
+        auto sidebar = sidebarNavigation();
+        if (!c || !sidebar) return false;
+        sidebar->popToRootViewController(false);
+        c->showViewController(c->rightViewController());
+        frontEnd.canvas().focusSearchField();
+        return true;
+      }
+      case Shortcut::WebBack: return execute(term::WebBack{}), true;
+      case Shortcut::WebForward: return execute(term::WebForward{}), true;
+      case Shortcut::Home: return execute(term::GoHome{}), true;
+      default: return false;
+    }
   }
 
   bool execute(const term::Command& command) {
@@ -363,7 +407,7 @@ struct ControlChannel::Impl {
               keepGoing = false;
               quit(0);
             },
-            [&](const term::Help&) { out << term::usage() << "  screenshot PATH\n  tap X Y\n  links\n" << std::flush; },
+            [&](const term::Help&) { out << term::usage() << "  screenshot PATH\n  tap X Y\n  links\n  scroll\n" << std::flush; },
         },
         command);
     return keepGoing;
@@ -380,6 +424,8 @@ ControlChannel::~ControlChannel() {
   stop();
   impl_->frontEnd.setReporter(nullptr);
 }
+
+bool ControlChannel::perform(Shortcut shortcut) { return impl_->perform(shortcut); }
 
 void ControlChannel::start() {
   impl_->observeStacks();

@@ -18,6 +18,8 @@ class AppDelegate;
 
 namespace gtk {
 
+enum class Shortcut;
+
 class FrontEnd;
 
 class ControlChannel {
@@ -34,6 +36,10 @@ class ControlChannel {
   void start();
   // Stops reading and drops queued commands.
   void stop();
+
+  // Carries out a keyboard shortcut on the screens (alerts, the sidebar,
+  // web history, home, search); answers whether it applied.
+  bool perform(Shortcut shortcut);
 
   struct Impl;
 

@@ -278,4 +278,31 @@ std::vector<ui::View*> viewChain(ui::View* view) {
   return chain;
 }
 
+ButtonLayout layoutButton(const ui::Button& button, const ui::Rect& rect, ui::Size imageSize, ui::Size titleSize) {
+  const double total = imageSize.width + titleSize.width;
+  double x = rect.x() + (rect.width() - total) / 2;
+  if (button.contentHorizontalAlignment() == ui::ContentHorizontalAlignment::Left) x = rect.x();
+  if (button.contentHorizontalAlignment() == ui::ContentHorizontalAlignment::Right) x = rect.maxX() - total;
+  const ui::EdgeInsets ii = button.imageEdgeInsets();
+  const ui::EdgeInsets ti = button.titleEdgeInsets();
+  ButtonLayout layout;
+  if (imageSize.width > 0 && imageSize.height > 0) {
+    layout.image = ui::Rect(x + (ii.left - ii.right) / 2,
+                            rect.y() + (rect.height() - imageSize.height) / 2 + (ii.top - ii.bottom) / 2,
+                            imageSize.width, imageSize.height);
+  }
+  if (titleSize.width > 0) {
+    ui::Rect title(x + imageSize.width + (ti.left - ti.right) / 2, rect.y() + (ti.top - ti.bottom) / 2, titleSize.width,
+                   rect.height());
+    if (layout.image && title.x() < layout.image->maxX() && layout.image->x() < title.maxX()) {
+      // Beside the image, on the side the insets meant it to be.
+      constexpr double kGap = 2;
+      const bool leftOfImage = title.x() + title.width() / 2 < layout.image->x() + layout.image->width() / 2;
+      title.origin.x = leftOfImage ? layout.image->x() - kGap - title.width() : layout.image->maxX() + kGap;
+    }
+    layout.title = title;
+  }
+  return layout;
+}
+
 }  // namespace gtk

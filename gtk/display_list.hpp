@@ -13,6 +13,7 @@
 
 #include "platform/ui/alert_view.hpp"
 #include "platform/ui/bars.hpp"
+#include "platform/ui/control.hpp"
 #include "platform/ui/geometry.hpp"
 #include "platform/ui/view.hpp"
 
@@ -71,6 +72,15 @@ NavigationBarLayout layoutNavigationBar(const ui::NavigationItem& item, ui::Size
 std::vector<ui::Rect> layoutToolbar(const std::vector<std::shared_ptr<ui::BarButtonItem>>& items, ui::Size barSize);
 
 // An alert's box and its parts on a canvas of `canvas` size.
+// Where a button draws its image and title: side by side, centred, each
+// moved by half its insets; a title the insets would push under the image
+// is set beside it instead, so text and icon never cover each other.
+struct ButtonLayout {
+  std::optional<ui::Rect> image;
+  std::optional<ui::Rect> title;
+};
+ButtonLayout layoutButton(const ui::Button& button, const ui::Rect& rect, ui::Size imageSize, ui::Size titleSize);
+
 struct AlertLayout {
   ui::Rect box;
   ui::Rect title;

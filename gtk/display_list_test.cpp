@@ -158,5 +158,26 @@ TEST(DisplayList, AnOpenAlertCoversEverythingAndOffersItsButtons) {
   alert->dismissWithClickedButtonIndex(0);
 }
 
+TEST(ButtonLayout, TheMenuTitleEndsBeforeItsIconWhateverTheInsetsSay) {
+  // The bar's menu button: icon pushed to the right edge, " MENY" pulled left across it.
+  auto menu = ui::Button::create(ui::ButtonType::Custom);
+  menu->setImageEdgeInsets({0, 60 - 22, 0, 0});
+  menu->setTitleEdgeInsets({0, -75, 0, 0});
+  for (double titleWidth : {20.0, 40.0, 70.0}) {
+    const ButtonLayout layout = layoutButton(*menu, {300, 0, 60, 44}, {22, 18}, {titleWidth, 16});
+    ASSERT_TRUE(layout.image && layout.title);
+    EXPECT_LE(layout.title->maxX(), layout.image->x()) << titleWidth;
+    EXPECT_GT(layout.title->width(), 0);
+  }
+  // Insets that keep them apart are followed as they are.
+  auto home = ui::Button::create(ui::ButtonType::Custom);
+  home->setImageEdgeInsets({0, -15, 0, 0});
+  const ButtonLayout layout = layoutButton(*home, {0, 0, 120, 44}, {12, 20}, {90, 16});
+  ASSERT_TRUE(layout.image && layout.title);
+  EXPECT_EQ(layout.image->x(), 9 - 7.5);
+  EXPECT_EQ(layout.title->x(), 9 + 12);
+  EXPECT_FALSE(layoutButton(*home, {0, 0, 120, 44}, {}, {}).image);
+}
+
 }  // namespace
 }  // namespace gtk

@@ -28,6 +28,40 @@ void collectFrames(ui::View& view, const FrameAnimator& animator, double now,
   for (const auto& child : view.subviews()) collectFrames(*child, animator, now, out);
 }
 
+std::string escapedForXml(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '&': out += "&amp;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+// The shortcuts window as GtkBuilder text: GTK 4.8 builds these windows
+// only from a description.
+std::string shortcutsWindowXml() {
+  std::string xml = "<interface><object class=\"GtkShortcutsWindow\" id=\"shortcuts\"><property name=\"modal\">1</property>"
+                    "<child><object class=\"GtkShortcutsSection\"><property name=\"section-name\">reader</property>";
+  std::string section;
+  for (const ShortcutListing& listing : shortcutListings()) {
+    if (listing.section != section) {
+      if (!section.empty()) xml += "</object></child>";
+      section = listing.section;
+      xml += "<child><object class=\"GtkShortcutsGroup\"><property name=\"title\">" + escapedForXml(section) + "</property>";
+    }
+    xml += "<child><object class=\"GtkShortcutsShortcut\"><property name=\"accelerator\">" +
+           escapedForXml(listing.accelerators) + "</property><property name=\"title\">" + escapedForXml(listing.title) +
+           "</property></object></child>";
+  }
+  if (!section.empty()) xml += "</object></child>";
+  return xml + "</object></child></object></interface>";
+}
+
 std::string titleFor(int badge, bool networkActive) {
   std::string title = kWindowTitle;
   if (badge > 0) title += " (" + std::to_string(badge) + ")";
@@ -75,6 +109,64 @@ struct FrontEnd::Impl {
     if (reporter) reporter(line);
   }
 
+  // The window's state as the application's: hidden or minimised is the
+  // background, focused is active, shown without focus inactive. Only
+  // changes count: the application starts active, as on a phone, whether or
+  // not a window manager ever gives the window focus.
+  bool minimised = false;
+  bool mapped = false;
+  gulong surfaceStateHandler = 0;
+  gulong surfaceMappedHandler = 0;
+
+  void followWindowState() {
+    const bool active = gtk_window_is_active(GTK_WINDOW(window));
+    const ui::ApplicationState state = (minimised || !mapped) ? ui::ApplicationState::Background
+                                       : active                ? ui::ApplicationState::Active
+                                                               : ui::ApplicationState::Inactive;
+    ui::Application& application = ui::Application::shared();
+    if (application.state() == state) return;
+    application.setState(state);
+    report(std::string("application state ") + stateName(state));
+  }
+
+  static const char* stateName(ui::ApplicationState state) {
+    switch (state) {
+      case ui::ApplicationState::Active: return "active";
+      case ui::ApplicationState::Inactive: return "inactive";
+      case ui::ApplicationState::Background: return "background";
+    }
+    return "inactive";
+  }
+
+  void surfaceChanged(GdkSurface* surface) {
+    const bool nowMinimised = (gdk_toplevel_get_state(GDK_TOPLEVEL(surface)) & GDK_TOPLEVEL_STATE_MINIMIZED) != 0;
+    const bool nowMapped = gdk_surface_get_mapped(surface);
+    // The first showing is the launch, not a return from the background.
+    const bool firstShowing = !mapped && nowMapped && !everMapped;
+    everMapped = everMapped || nowMapped;
+    if (nowMinimised == minimised && nowMapped == mapped) return;
+    minimised = nowMinimised;
+    mapped = nowMapped;
+    if (!firstShowing) followWindowState();
+  }
+  bool everMapped = false;
+
+  void watchSurface() {
+    GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(window));
+    if (!surface || !GDK_IS_TOPLEVEL(surface) || surfaceStateHandler) return;
+    auto changed = G_CALLBACK(+[](GdkSurface* s, GParamSpec*, gpointer data) { static_cast<Impl*>(data)->surfaceChanged(s); });
+    surfaceStateHandler = g_signal_connect(surface, "notify::state", changed, this);
+    surfaceMappedHandler = g_signal_connect(surface, "notify::mapped", changed, this);
+    surfaceChanged(surface);
+  }
+
+  void unwatchSurface() {
+    GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(window));
+    if (surface && surfaceStateHandler) g_signal_handler_disconnect(surface, surfaceStateHandler);
+    if (surface && surfaceMappedHandler) g_signal_handler_disconnect(surface, surfaceMappedHandler);
+    surfaceStateHandler = surfaceMappedHandler = 0;
+  }
+
   void refreshTitle() {
     const ui::Application& application = ui::Application::shared();
     const std::string title = titleFor(application.iconBadgeNumber(), application.isNetworkActivityIndicatorVisible());
@@ -83,19 +175,48 @@ struct FrontEnd::Impl {
     gtk_window_set_title(GTK_WINDOW(window), title.c_str());
   }
 
-  void refresh(ui::WebView& view, const char* how) {
+  void refresh(ui::WebView& view, const char* how = "key") {
     report(std::string("refresh pulled (") + how + ")");
     pullToRefresh(view);
   }
 
-  // F5: the refresh control of the page shown, as if pulled.
+  // The window's own shortcuts; the rest go to the shortcut handler.
+  std::function<bool(Shortcut)> onShortcut;
+  GtkWidget* shortcutsWindow = nullptr;
+
+  bool perform(Shortcut shortcut) {
+    switch (shortcut) {
+      case Shortcut::None: return false;
+      case Shortcut::Refresh: return refreshShownPage();
+      case Shortcut::ShowShortcuts: showShortcuts(); return true;
+      case Shortcut::Quit:
+        if (auto handler = std::exchange(onClose, nullptr)) handler();
+        return true;
+      default: return onShortcut && onShortcut(shortcut);
+    }
+  }
+
+  void showShortcuts() {
+    if (!shortcutsWindow) {
+      GtkBuilder* builder = gtk_builder_new_from_string(shortcutsWindowXml().c_str(), -1);
+      shortcutsWindow = GTK_WIDGET(gtk_builder_get_object(builder, "shortcuts"));
+      g_object_ref_sink(shortcutsWindow);
+      g_object_unref(builder);
+      gtk_window_set_transient_for(GTK_WINDOW(shortcutsWindow), GTK_WINDOW(window));
+      gtk_window_set_hide_on_close(GTK_WINDOW(shortcutsWindow), TRUE);
+    }
+    report("shortcuts window shown");
+    gtk_window_present(GTK_WINDOW(shortcutsWindow));
+  }
+
+  // The refresh control of the page shown, as if pulled.
   bool refreshShownPage() {
     const auto& items = canvas->items();
     for (auto it = items.rbegin(); it != items.rend(); ++it) {
       if (it->kind != ItemKind::WebView) continue;
       auto view = std::dynamic_pointer_cast<ui::WebView>(it->view.lock());
       if (!view) continue;
-      refresh(*view, "F5");
+      refresh(*view, "key");
       return true;
     }
     return false;
@@ -118,12 +239,27 @@ FrontEnd::FrontEnd(ui::Size size) : impl_(std::make_unique<Impl>()) {
                    }),
                    impl);
 
+  g_signal_connect_swapped(impl->window, "realize", G_CALLBACK(+[](gpointer data) {
+                             static_cast<Impl*>(data)->watchSurface();
+                           }),
+                           impl);
+  g_signal_connect_swapped(impl->window, "unrealize", G_CALLBACK(+[](gpointer data) {
+                             static_cast<Impl*>(data)->unwatchSurface();
+                           }),
+                           impl);
+  g_signal_connect_swapped(impl->window, "notify::is-active", G_CALLBACK(+[](gpointer data) {
+                             auto* self = static_cast<Impl*>(data);
+                             if (self->everMapped) self->followWindowState();
+                           }),
+                           impl);
+
   GtkEventController* keys = gtk_event_controller_key_new();
   gtk_event_controller_set_propagation_phase(keys, GTK_PHASE_CAPTURE);
-  g_signal_connect(keys, "key-pressed", G_CALLBACK(+[](GtkEventControllerKey*, guint key, guint, GdkModifierType,
+  g_signal_connect(keys, "key-pressed", G_CALLBACK(+[](GtkEventControllerKey*, guint key, guint, GdkModifierType state,
                                                        gpointer data) -> gboolean {
-                     if (key != GDK_KEY_F5) return FALSE;
-                     return static_cast<Impl*>(data)->refreshShownPage();
+                     auto* self = static_cast<Impl*>(data);
+                     const bool alertShown = !ui::AlertView::visibleAlerts().empty();
+                     return self->perform(shortcutFor(key, state, alertShown));
                    }),
                    impl);
   gtk_widget_add_controller(impl->window, keys);
@@ -136,6 +272,13 @@ FrontEnd::FrontEnd(ui::Size size) : impl_(std::make_unique<Impl>()) {
 }
 
 FrontEnd::~FrontEnd() {
+  if (impl_->shortcutsWindow) {
+    gtk_window_destroy(GTK_WINDOW(impl_->shortcutsWindow));
+    g_object_unref(impl_->shortcutsWindow);
+  }
+  // Closing the window is no trip to the background.
+  impl_->unwatchSurface();
+  g_signal_handlers_disconnect_by_data(impl_->window, impl_.get());
   g_source_remove(impl_->titleTimer);
   if (impl_->afterPaint) g_signal_handler_disconnect(gtk_widget_get_frame_clock(impl_->window), impl_->afterPaint);
   if (impl_->shotTimeout) g_source_remove(impl_->shotTimeout);
@@ -170,14 +313,11 @@ void FrontEnd::animate(const ui::AnimationRequest& request, std::function<void()
                                     std::move(finish));
 }
 
-void FrontEnd::viewDidChange(ui::View& view) {
-  // The page's scroll position lives in WebKit: a jump to the top is passed on.
-  if (auto* scroll = dynamic_cast<ui::ScrollView*>(&view)) {
-    if (auto* web = dynamic_cast<WebView*>(scroll->superview()); web && scroll->contentOffset() == ui::Point{}) {
-      web->scrollToTop();
-    }
-  }
-  impl_->canvas->modelChanged();
+void FrontEnd::viewDidChange(ui::View&) { impl_->canvas->modelChanged(); }
+
+void FrontEnd::scrollViewDidSetContentOffset(ui::ScrollView& scrollView) {
+  // The page's scroll position lives in WebKit: a move the program asks for is passed on.
+  if (auto* web = dynamic_cast<WebView*>(scrollView.superview())) web->scrollTo(scrollView.contentOffset());
 }
 
 void FrontEnd::navigationItemDidChange(ui::NavigationItem&) { impl_->canvas->modelChanged(); }
@@ -232,9 +372,19 @@ void FrontEnd::present() {
 
 void FrontEnd::setCloseHandler(std::function<void()> handler) { impl_->onClose = std::move(handler); }
 
+void FrontEnd::setShortcutHandler(std::function<bool(Shortcut)> handler) { impl_->onShortcut = std::move(handler); }
+
 void FrontEnd::setReporter(std::function<void(const std::string&)> reporter) { impl_->reporter = std::move(reporter); }
 
 GtkWidget* FrontEnd::window() const { return impl_->window; }
+
+std::optional<ui::Size> FrontEnd::windowSize() const {
+  if (!gtk_widget_get_realized(impl_->window)) return std::nullopt;
+  const int width = gtk_widget_get_width(impl_->window);
+  const int height = gtk_widget_get_height(impl_->window);
+  if (width <= 0 || height <= 0) return std::nullopt;
+  return ui::Size{double(width), double(height)};
+}
 
 Canvas& FrontEnd::canvas() { return *impl_->canvas; }
 

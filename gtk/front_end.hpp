@@ -9,8 +9,10 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "keyboard_shortcuts.hpp"
 #include "platform/ui/toolkit.hpp"
 
 typedef struct _GtkWidget GtkWidget;
@@ -33,6 +35,7 @@ class FrontEnd final : public ui::Toolkit {
   void animate(const ui::AnimationRequest& request, std::function<void()> animations,
                std::function<void(bool finished)> completion) override;
   void viewDidChange(ui::View& view) override;
+  void scrollViewDidSetContentOffset(ui::ScrollView& scrollView) override;
   void navigationItemDidChange(ui::NavigationItem& item) override;
   void windowDidBecomeVisible(ui::Window& window) override;
   void alertDidShow(ui::AlertView& alert) override;
@@ -43,11 +46,16 @@ class FrontEnd final : public ui::Toolkit {
   void present();
   // Called once when the person closes the window.
   void setCloseHandler(std::function<void()> handler);
+  // Carries out the shortcuts the window does not handle itself (refresh,
+  // quit and the shortcuts window it does); answers whether it took one.
+  void setShortcutHandler(std::function<bool(Shortcut)> handler);
   // Called with one line for each thing a person would notice (alerts,
   // shares, refreshes); for the test channel. Null for none.
   void setReporter(std::function<void(const std::string&)> reporter);
 
   GtkWidget* window() const;
+  // The window's size in points while it is shown; nullopt when it is not.
+  std::optional<ui::Size> windowSize() const;
   Canvas& canvas();
   // True while a frame animation is still drawn.
   bool isAnimating() const;

@@ -17,9 +17,11 @@
 #include "app/app_delegate.hpp"
 #include "app/desktop_push.hpp"
 #include "app/device_kind.hpp"
+#include "app/http_get.hpp"
 #include "app/local_installation.hpp"
 #include "app/services.hpp"
 #include "app/terminal.hpp"
+#include "app/window_memory.hpp"
 #include "control_channel.hpp"
 #include "devserver/server.hpp"
 #include "front_end.hpp"
@@ -34,6 +36,7 @@
 #include "platform/ui/application.hpp"
 #include "platform/ui/toolkit.hpp"
 #include "platform/ui/window.hpp"
+#include "platform/user_defaults.hpp"
 #include "platform/url.hpp"
 
 namespace {
@@ -144,7 +147,7 @@ int runTerminal() {
 
 // The window mode: the GLib main loop is the main queue, the front end the
 // toolkit; the application launches once the loop runs.
-int runWindow(ui::Size windowSize) {
+int runWindow(ui::Size windowSize, std::optional<ui::Size>& closedSize) {
   // Never destroyed: a thread that looked the main queue up just before the
   // window closed may still post to it.
   static auto* queue = new gtk::GlibMainQueue();
@@ -164,6 +167,7 @@ int runWindow(ui::Size windowSize) {
       status = exitStatus;
       g_main_loop_quit(loop);
     });
+    frontEnd.setShortcutHandler([&](gtk::Shortcut shortcut) { return control.perform(shortcut); });
     frontEnd.setCloseHandler([&] {
       application.terminate();
       g_main_loop_quit(loop);
@@ -176,6 +180,7 @@ int runWindow(ui::Size windowSize) {
       control.start();
     });
     g_main_loop_run(loop);
+    closedSize = frontEnd.windowSize();
     // The screens (and their web views) go before the window that shows them.
     push.reset();
     control.stop();
@@ -189,6 +194,9 @@ int runWindow(ui::Size windowSize) {
 }
 
 bool haveDisplay() {
+  // The desktop matches the window to its entry (test.vestavind.reader.desktop) by this name.
+  g_set_prgname("test.vestavind.reader");
+  g_set_application_name("Vestavind");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   const char* x11 = std::getenv("DISPLAY");
   const bool named = (wayland && *wayland) || (x11 && *x11);
@@ -206,15 +214,16 @@ int main(int argc, char** argv) {
   Options options;
   CLI::App cli{"newsreader: the Vestavind news reader (a window, or the terminal where there is no display)"};
   cli.add_flag("--headless", options.headless, "run in the terminal even where a display exists");
-  cli.add_option("--device", options.device, "phone (a 390 x 844 window) or tablet (1024 x 768)")
-      ->check(CLI::IsMember({"phone", "tablet"}));
+  CLI::Option* device =
+      cli.add_option("--device", options.device,
+                     "phone (a 390 x 844 window) or tablet (1024 x 768); default: the layout used last, else phone")
+          ->check(CLI::IsMember({"phone", "tablet"}));
   cli.add_option("--services", options.services,
                  "send every request for the reader's hosts to this base URL (default: start the local services)");
   cli.add_option("--data-dir", options.dataDir, "the sandbox directory");
   platform::addVersionFlag(cli, "newsreader");
   if (auto status = platform::parseCommandLine(cli, argc, argv)) return *status;
 
-  const bool tablet = app::parseDeviceKind(options.device) == app::DeviceKind::Tablet;
   bool window = false;
   if (!options.headless) {
     window = haveDisplay();
@@ -222,9 +231,16 @@ int main(int argc, char** argv) {
   }
 
   if (!options.dataDir.empty()) platform::Sandbox::setRoot(options.dataDir);
+  const app::RememberedWindow remembered = app::rememberedWindow(platform::UserDefaults::standard());
+  app::DeviceKind deviceKind = app::parseDeviceKind(options.device).value_or(app::DeviceKind::Phone);
+  if (device->count() == 0 && remembered.device) deviceKind = *remembered.device;
+  const bool tablet = deviceKind == app::DeviceKind::Tablet;
   ui::Screen::main().setIdiom(tablet ? ui::UserInterfaceIdiom::Pad : ui::UserInterfaceIdiom::Phone);
-  const ui::Size windowSize = tablet ? kTabletWindow : kPhoneWindow;
+  // The size the window had when last closed in this layout.
+  ui::Size windowSize = tablet ? kTabletWindow : kPhoneWindow;
+  if (remembered.size && remembered.device == deviceKind) windowSize = *remembered.size;
   if (window) ui::Screen::main().setBounds(ui::Rect(ui::Point{}, windowSize));
+  std::optional<ui::Size> closedSize;
 
   std::unique_ptr<devserver::Server> server;
   std::string baseURL = options.services;
@@ -246,7 +262,10 @@ int main(int argc, char** argv) {
   configureAnalytics();
   app::Services::shared().backend = std::make_shared<app::LocalInstallation>();
 
-  const int status = window ? runWindow(windowSize) : runTerminal();
+  const int status = window ? runWindow(windowSize, closedSize) : runTerminal();
+  app::rememberWindow(platform::UserDefaults::standard(), deviceKind, closedSize);
+  // The provider registration may still wait for an answer; nobody needs it now.
+  app::cancelOutstandingHttpGets();
   platform::setReachabilitySource(nullptr);
   if (server) server->stop();
   return status;

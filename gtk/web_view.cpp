@@ -7,6 +7,7 @@
 #include "platform/executor.hpp"
 #include "platform/log.hpp"
 #include "platform/service_routing.hpp"
+#include "platform/url.hpp"
 
 namespace gtk {
 
@@ -55,19 +56,27 @@ std::string scriptString(const std::string& text) {
   return out + "\"";
 }
 
-// Pages tell the app whether they are scrolled to the top, from a script
-// world of the app's own that the page's scripts cannot reach.
+// Pages tell the app where they are scrolled to (at most once a frame),
+// from a script world of the app's own that the page's scripts cannot reach.
 constexpr const char* kAppWorld = "vestavind-app";
-constexpr const char* kScrollTopHandler = "scrolledToTop";
-constexpr const char* kScrollTopScript =
+constexpr const char* kScrollHandler = "scrolled";
+constexpr const char* kScrollScript =
     "(function(){"
-    "var last=null;"
-    "function report(){var top=window.scrollY<=0;if(top===last)return;last=top;"
-    "window.webkit.messageHandlers.scrolledToTop.postMessage(top);}"
-    "window.addEventListener('scroll',report,{passive:true});"
+    "var pending=false;"
+    "function report(){pending=false;"
+    "window.webkit.messageHandlers.scrolled.postMessage({x:window.scrollX,y:window.scrollY});}"
+    "function soon(){if(pending)return;pending=true;window.requestAnimationFrame(report);}"
+    "window.addEventListener('scroll',soon,{passive:true});"
     "window.addEventListener('load',report);"
-    "window.addEventListener('pageshow',function(){last=null;report();});"
+    "window.addEventListener('pageshow',report);"
     "})();";
+
+double numberIn(JSCValue* object, const char* name) {
+  JSCValue* member = jsc_value_object_get_property(object, name);
+  const double number = jsc_value_is_number(member) ? jsc_value_to_double(member) : 0;
+  g_object_unref(member);
+  return number;
+}
 
 }  // namespace
 
@@ -141,6 +150,7 @@ struct WebView::Impl {
       case WEBKIT_LOAD_COMMITTED:
         // A new document starts at its top until it says otherwise.
         self->scrolledToTop = true;
+        self->owner.scrollView().contentDidScroll({0, 0});
         if (const char* uri = webkit_web_view_get_uri(view); uri && self->request.url() != uri) {
           self->request = ui::URLRequest(uri);
         }
@@ -168,20 +178,24 @@ struct WebView::Impl {
     return FALSE;
   }
 
+  // The model's offset follows the page, so a relayout never moves it.
   static void onScrollReport(WebKitUserContentManager*, JSCValue* value, gpointer data) {
     auto* self = static_cast<Impl*>(data);
-    if (jsc_value_is_boolean(value)) self->scrolledToTop = jsc_value_to_boolean(value);
+    if (!jsc_value_is_object(value)) return;
+    const ui::Point offset{numberIn(value, "x"), numberIn(value, "y")};
+    self->scrolledToTop = offset.y <= 0;
+    self->owner.scrollView().contentDidScroll(offset);
   }
 
   void watchScrollPosition() {
     WebKitUserContentManager* content = webkit_web_view_get_user_content_manager(view);
     WebKitUserScript* script = webkit_user_script_new_for_world(
-        kScrollTopScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, kAppWorld,
+        kScrollScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, kAppWorld,
         nullptr, nullptr);
     webkit_user_content_manager_add_script(content, script);
     webkit_user_script_unref(script);
-    webkit_user_content_manager_register_script_message_handler(content, kScrollTopHandler, kAppWorld);
-    g_signal_connect(content, (std::string("script-message-received::") + kScrollTopHandler).c_str(),
+    webkit_user_content_manager_register_script_message_handler(content, kScrollHandler, kAppWorld);
+    g_signal_connect(content, (std::string("script-message-received::") + kScrollHandler).c_str(),
                      G_CALLBACK(onScrollReport), this);
   }
 
@@ -212,6 +226,11 @@ GtkWidget* WebView::widget() const { return GTK_WIDGET(impl_->view); }
 
 void WebView::loadRequest(const ui::URLRequest& request) {
   if (request.url().empty()) return;
+  // WebKit would open local files and scripts too; the app only shows the web.
+  if (!platform::isWebURL(request.url())) {
+    platform::log("Web view: not a web address, not loaded: " + request.url());
+    return;
+  }
   impl_->request = request;
   impl_->loadPending = true;
   if (!impl_->deciding) {
@@ -311,9 +330,9 @@ std::string WebView::stringByEvaluatingJavaScript(const std::string& script) {
   return wait->result;
 }
 
-void WebView::scrollToTop() {
-  webkit_web_view_evaluate_javascript(impl_->view, "window.scrollTo(0,0);", -1, nullptr, nullptr, nullptr, nullptr,
-                                      nullptr);
+void WebView::scrollTo(ui::Point offset) {
+  const std::string script = "window.scrollTo(" + std::to_string(offset.x) + "," + std::to_string(offset.y) + ");";
+  webkit_web_view_evaluate_javascript(impl_->view, script.c_str(), -1, nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
 bool WebView::isScrolledToTop() const { return impl_->scrolledToTop; }

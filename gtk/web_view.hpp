@@ -40,12 +40,13 @@ class WebView final : public ui::WebView {
   // Waits up to 3 seconds for the page's answer; "" on failure or timeout.
   std::string stringByEvaluatingJavaScript(const std::string& script) override;
 
-  // Scrolls the page to its top (the scroll view's offset set to zero).
-  void scrollToTop();
+  // Scrolls the page to `offset` (the scroll view's offset set by the program).
+  void scrollTo(ui::Point offset);
 
   // Whether the page was at its top when it last said so: pages report
   // their scroll position to the app as they scroll, a little after the
-  // fact. True for a page that has not reported yet.
+  // fact, and the scroll view's offset follows. True for a page that has
+  // not reported yet.
   bool isScrolledToTop() const;
 
   struct Impl;

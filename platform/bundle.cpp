@@ -17,6 +17,17 @@ fs::path executableDirectory() {
   return error ? fs::current_path(error) : executable.parent_path();
 }
 
+// "resources/" beside the program in a build tree; an installed program
+// finds them under <prefix>/share/vestavind-reader/resources.
+fs::path resourcesBeside(const fs::path& programDirectory) {
+  std::error_code error;
+  fs::path beside = programDirectory / "resources";
+  if (fs::is_directory(beside, error)) return beside;
+  fs::path installed = programDirectory.parent_path() / "share" / "vestavind-reader" / "resources";
+  if (fs::is_directory(installed, error)) return installed;
+  return beside;
+}
+
 std::mutex mainMutex;
 std::shared_ptr<const Bundle> installedMain;
 
@@ -34,7 +45,7 @@ Bundle Bundle::application() {
       {kBundleVersionKey, "1.0.0"},
       {kBundleShortVersionKey, "1.0.0"},
   });
-  return Bundle(info, executableDirectory() / "resources");
+  return Bundle(info, resourcesBeside(executableDirectory()));
 }
 
 Bundle Bundle::main() {

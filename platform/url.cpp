@@ -1,5 +1,7 @@
 #include "platform/url.hpp"
 
+#include <cctype>
+
 namespace platform {
 namespace {
 
@@ -60,6 +62,14 @@ std::optional<URLParts> splitURL(std::string_view url) {
 std::string hostOf(std::string_view url) {
   const auto parts = splitURL(url);
   return parts ? parts->bareHost() : std::string();
+}
+
+bool isWebURL(std::string_view url) {
+  const auto parts = splitURL(url);
+  if (!parts || parts->host.empty()) return false;
+  std::string scheme = parts->scheme;
+  for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return scheme == "http" || scheme == "https";
 }
 
 }  // namespace platform

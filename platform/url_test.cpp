@@ -51,5 +51,15 @@ TEST(HostOf, AnswersTheBareHostOrNothing) {
   EXPECT_EQ(hostOf("not a url"), "");
 }
 
+TEST(IsWebURL, OnlyHttpAndHttpsWithAHost) {
+  for (const char* url : {"http://www.vestavind.test/", "HTTPS://m.vestavind.test?hideHeader=1"}) {
+    EXPECT_TRUE(isWebURL(url)) << url;
+  }
+  for (const char* url : {"file:///etc/passwd", "file://localhost/etc/passwd", "javascript://x/%0aalert(1)",
+                          "ftp://host/", "data:text/html,hei", "http:///x", "", "www.vestavind.test"}) {
+    EXPECT_FALSE(isWebURL(url)) << url;
+  }
+}
+
 }  // namespace
 }  // namespace platform

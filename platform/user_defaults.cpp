@@ -108,6 +108,11 @@ void UserDefaults::setObject(const Value& value, std::string_view key) {
   state_->persist();
 }
 
+std::optional<std::string> UserDefaults::problemStoring(const Value& value) {
+  if (value.isNil()) return std::nullopt;
+  return detail::typedJsonProblem(value);
+}
+
 void UserDefaults::removeObject(std::string_view key) {
   std::lock_guard lock(state_->mutex);
   if (state_->values.remove(key)) state_->persist();

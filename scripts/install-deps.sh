@@ -11,7 +11,7 @@ packages=(
   libcpp-httplib-dev nlohmann-json3-dev libpcre2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   curl python3 attr locales nginx-light libhttp-parser-dev
-  libgtk-4-dev libwebkitgtk-6.0-dev xvfb xauth librsvg2-bin netpbm xdotool
+  libgtk-4-dev libwebkitgtk-6.0-dev xvfb xauth librsvg2-bin netpbm xdotool openbox desktop-file-utils appstream
 )
 
 missing=()

@@ -1,9 +1,13 @@
 #include <array>
 #include <cstdint>
 #include <fstream>
+#include <mutex>
 #include <optional>
+#include <set>
+#include <string>
 
 #include "platform/bundle.hpp"
+#include "platform/log.hpp"
 #include "platform/ui/graphics.hpp"
 
 namespace platform::ui {
@@ -63,6 +67,16 @@ std::optional<Size> readPixelSize(const std::filesystem::path& path) {
   return jpegSize(in);
 }
 
+// Once per name: a program without its resources draws empty images, and
+// the log says why.
+void reportMissing(std::string_view name) {
+  static std::mutex mutex;
+  static std::set<std::string, std::less<>> reported;
+  std::lock_guard lock(mutex);
+  if (!reported.insert(std::string(name)).second) return;
+  log("Image: no resource named \"" + std::string(name) + "\" in " + Bundle::main().resourcesDirectory().string());
+}
+
 }  // namespace
 
 Image::Image(std::string name, Size pixelSize, double scale, ImageOrientation orientation)
@@ -73,6 +87,8 @@ Image Image::named(std::string_view name) {
   Size pixels;
   if (const auto path = Bundle::main().pathForResource(name, "")) {
     pixels = readPixelSize(*path).value_or(Size{});
+  } else {
+    reportMissing(name);
   }
   return Image(std::string(name), pixels);
 }

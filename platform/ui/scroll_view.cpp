@@ -1,11 +1,20 @@
 #include "platform/ui/scroll_view.hpp"
 
+#include "platform/ui/toolkit.hpp"
+
 namespace platform::ui {
 
 std::shared_ptr<ScrollView> ScrollView::create(Rect frame) { return std::make_shared<ScrollView>(frame); }
 
 void ScrollView::setContentOffset(Point offset, bool animated) {
   lastScrollAnimated_ = animated;
+  setBoundsOrigin(offset);
+  toolkit().scrollViewDidSetContentOffset(*this);
+  if (auto d = delegate()) d->scrollViewDidScroll(*this);
+}
+
+void ScrollView::contentDidScroll(Point offset) {
+  if (offset == contentOffset()) return;
   setBoundsOrigin(offset);
   if (auto d = delegate()) d->scrollViewDidScroll(*this);
 }

@@ -7,6 +7,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -73,6 +74,20 @@ int requestsSeen(const devserver::Server& server, const std::string& host, const
   return seen;
 }
 
+// Whether the services collected a screen view of `screen` ("Article",
+// "Frontpage") carrying the session mark `mark`.
+bool sawScreenView(const devserver::Server& server, const std::string& screen, const std::string& mark) {
+  const auto answer = app::httpGet(server.baseUrl() + "/_admin/hits");
+  if (!answer) return false;
+  auto parsed = platform::json::parse(answer->body);
+  const platform::Array* hits = parsed ? parsed.value()["hits"].array() : nullptr;
+  for (const platform::Value& hit : hits ? *hits : platform::Array()) {
+    const platform::Value parameters = hit["parameters"];
+    if (parameters["cd"] == platform::Value(screen) && parameters["sc"] == platform::Value(mark)) return true;
+  }
+  return false;
+}
+
 // Polls `condition` every 100 ms for up to `limit`.
 bool eventually(const std::function<bool()>& condition, std::chrono::seconds limit = std::chrono::seconds(60)) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -107,6 +122,12 @@ std::string windowOf(pid_t pid) {
     return true;
   });
   return window;
+}
+
+// How many windows of the process `pid` are shown.
+int windowCount(pid_t pid) {
+  const std::string found = xdotool("search --onlyvisible --pid " + std::to_string(pid)).value_or("");
+  return int(std::count(found.begin(), found.end(), '\n'));
 }
 
 // --- what a screenshot shows ---
@@ -181,10 +202,12 @@ class NewsreaderWindow : public ::testing::Test {
     server_.stop();
   }
 
-  // The reader in a phone window on the local services.
-  test_support::NewsreaderProcess startReader(const test_support::NewsreaderProcess::Environment& environment = {}) {
-    return test_support::NewsreaderProcess(
-        NEWSREADER_PATH, {"--services", server_.baseUrl(), "--data-dir", dataDir_.string()}, environment);
+  // The reader on the local services, in a phone window unless `arguments` or
+  // what it remembers say otherwise.
+  test_support::NewsreaderProcess startReader(const test_support::NewsreaderProcess::Environment& environment = {},
+                                              std::vector<std::string> arguments = {}) {
+    arguments.insert(arguments.begin(), {"--services", server_.baseUrl(), "--data-dir", dataDir_.string()});
+    return test_support::NewsreaderProcess(NEWSREADER_PATH, arguments, environment);
   }
 
   // Saves the window as step `name` and reads it back.
@@ -348,6 +371,152 @@ TEST_F(NewsreaderWindow, TakesRealPointerInputForRefreshAndTheSidebarAndShowsThe
   })) << title;
   ASSERT_TRUE(reader.run("answer 0")) << reader.output();
 
+  ASSERT_TRUE(reader.send("quit"));
+  EXPECT_EQ(reader.closeInputAndWait(), 0) << reader.output();
+}
+
+// The page's scroll position and the model's, as the reader reports them.
+std::pair<long, long> scrollOf(test_support::NewsreaderProcess& reader) {
+  if (!reader.send("scroll")) return {-1, -1};
+  const auto line = reader.waitForLine("scroll page ");
+  long page = -1;
+  long model = -1;
+  if (line) std::sscanf(line->c_str(), "%ld model %ld", &page, &model);
+  return {page, model};
+}
+
+TEST_F(NewsreaderWindow, KeepsTheScrollPositionThroughAResizeAndFollowsTheWindowStates) {
+  // Minimising and activating need a window manager on the display.
+  test_support::NewsreaderProcess windowManager("/usr/bin/openbox", {"--sm-disable"});
+  auto reader = startReader();
+  ASSERT_TRUE(reader.waitForLine("ready", std::chrono::seconds(120))) << reader.output();
+  const std::string window = windowOf(reader.pid());
+  ASSERT_FALSE(window.empty()) << "the reader's window is not on the display";
+  ASSERT_TRUE(xdotool("windowactivate --sync " + window));
+
+  // A window lower than the page, so that it scrolls.
+  ASSERT_TRUE(xdotool("windowsize --sync " + window + " 390 400"));
+  ASSERT_TRUE(reader.run("screens")) << reader.output();
+  ASSERT_TRUE(xdotool("mousemove --window " + window + " 195 300 click --repeat 3 --delay 40 5"));
+  std::pair<long, long> scrolled;
+  EXPECT_TRUE(eventually([&] {
+    scrolled = scrollOf(reader);
+    return scrolled.first > 0 && scrolled.first == scrolled.second;
+  }, std::chrono::seconds(20))) << "page " << scrolled.first << " model " << scrolled.second;
+  ASSERT_TRUE(xdotool("windowsize --sync " + window + " 360 450"));
+  ASSERT_TRUE(reader.run("screens")) << reader.output();
+  const auto resized = scrollOf(reader);
+  EXPECT_EQ(resized.first, scrolled.first) << "a resize keeps the page where it was";
+  EXPECT_EQ(resized.second, scrolled.first);
+  ASSERT_TRUE(xdotool("windowsize --sync " + window + " 390 844"));
+  ASSERT_TRUE(reader.run("screens")) << reader.output();
+
+  // Minimised: the session ends, and a push opens its article at once.
+  ASSERT_TRUE(waitForProviderRegistration(server_)) << reader.output();
+  ASSERT_TRUE(xdotool("windowminimize --sync " + window));
+  ASSERT_TRUE(reader.waitForLine("application state background")) << reader.output();
+  httplib::Client services(server_.baseUrl());
+  const auto sent = services.Post("/_admin/push/send",
+                                  R"({"all": true, "alert": "Ny sak", "url": "http://www.vestavind.test/"})",
+                                  "application/json");
+  ASSERT_TRUE(sent && sent->status == 200) << (sent ? sent->body : "no answer");
+  ASSERT_TRUE(reader.waitForLine("screen pushed: kNavBarArticle")) << reader.output();
+  EXPECT_EQ(reader.output().find("alert shown"), std::string::npos) << reader.output();
+  EXPECT_TRUE(eventually([&] { return sawScreenView(server_, "Article", "end"); })) << "no hit marked end";
+
+  // Back in front: a new session starts.
+  ASSERT_TRUE(xdotool("windowactivate --sync " + window));
+  ASSERT_TRUE(reader.waitForLine("application state active")) << reader.output();
+  ASSERT_TRUE(reader.run("refresh")) << reader.output();
+  EXPECT_TRUE(eventually([&] { return sawScreenView(server_, "Article", "start"); })) << "no hit marked start";
+  shoot(reader, "13-back-in-front");
+
+  ASSERT_TRUE(reader.send("quit"));
+  EXPECT_EQ(reader.closeInputAndWait(), 0) << reader.output();
+}
+
+// Presses keys (xdotool key names) on whatever window has the keyboard.
+bool press(const std::string& keys) { return xdotool("key --delay 60 " + keys).has_value(); }
+
+TEST_F(NewsreaderWindow, TheKeyboardReachesEveryAction) {
+  auto reader = startReader();
+  ASSERT_TRUE(reader.waitForLine("ready", std::chrono::seconds(120))) << reader.output();
+  const std::string window = windowOf(reader.pid());
+  ASSERT_FALSE(window.empty()) << "the reader's window is not on the display";
+  // With no window manager the keyboard follows the pointer.
+  ASSERT_TRUE(xdotool("mousemove --window " + window + " 195 450"));
+  const Region sidebar{130, 50, 380, 400};
+  const auto sidebarRows = [&](const std::string& name) {
+    EXPECT_TRUE(reader.run("screens")) << reader.output();
+    return linesOf(shoot(reader, name), sidebar, kSeparator[0], kSeparator[1], kSeparator[2]);
+  };
+
+  ASSERT_TRUE(press("ctrl+m"));
+  EXPECT_GE(sidebarRows("14-key-menu-open"), 3) << reader.output();
+  ASSERT_TRUE(press("Escape"));
+  EXPECT_EQ(sidebarRows("15-key-menu-closed"), 0) << reader.output();
+  ASSERT_TRUE(press("F10"));
+  EXPECT_GE(sidebarRows("16-key-f10-open"), 3) << reader.output();
+  ASSERT_TRUE(press("F10"));
+  EXPECT_EQ(sidebarRows("17-key-f10-closed"), 0) << reader.output();
+
+  // Ctrl+F: the search field takes the typing; "&" stays part of the query.
+  ASSERT_TRUE(press("ctrl+f"));
+  ASSERT_TRUE(reader.run("screens")) << reader.output();
+  ASSERT_TRUE(xdotool("type --delay 60 'R&B'"));
+  ASSERT_TRUE(press("Return"));
+  ASSERT_TRUE(reader.waitForLine("screen pushed: kNavBarArticle \"Søk\" http://m.vestavind.test/tekstarkiv/?q=R%26B"))
+      << reader.output();
+  ASSERT_TRUE(reader.run("screens")) << reader.output();
+  ASSERT_TRUE(press("alt+Home"));
+  ASSERT_TRUE(reader.waitForLine("screen replaced: 1 left")) << reader.output();
+
+  // Enter takes an alert's default button.
+  ASSERT_TRUE(waitForProviderRegistration(server_)) << reader.output();
+  httplib::Client services(server_.baseUrl());
+  const auto sent = services.Post("/_admin/push/send",
+                                  R"({"all": true, "alert": "Ny sak", "url": "http://www.vestavind.test/"})",
+                                  "application/json");
+  ASSERT_TRUE(sent && sent->status == 200) << (sent ? sent->body : "no answer");
+  ASSERT_TRUE(reader.waitForLine("alert shown: tag 0")) << reader.output();
+  ASSERT_TRUE(press("Return"));
+  ASSERT_TRUE(reader.waitForLine("screen pushed: kNavBarArticle \"\" http://www.vestavind.test/")) << reader.output();
+  ASSERT_TRUE(reader.run("screens")) << reader.output();
+  // Alt+Left with no page to go back to leaves the article screen.
+  ASSERT_TRUE(press("alt+Left"));
+  ASSERT_TRUE(reader.waitForLine("screen popped: kNavBarArticle")) << reader.output();
+  ASSERT_TRUE(press("ctrl+r"));
+  ASSERT_TRUE(reader.waitForLine("refresh pulled (key)")) << reader.output();
+
+  ASSERT_TRUE(press("question"));
+  ASSERT_TRUE(reader.waitForLine("shortcuts window shown")) << reader.output();
+  EXPECT_TRUE(eventually([&] { return windowCount(reader.pid()) == 2; }, std::chrono::seconds(20)))
+      << "no second window";
+  ASSERT_TRUE(press("Escape"));
+  ASSERT_TRUE(xdotool("mousemove --window " + window + " 195 450"));
+  ASSERT_TRUE(press("ctrl+q"));
+  EXPECT_EQ(reader.closeInputAndWait(), 0) << reader.output();
+}
+
+TEST_F(NewsreaderWindow, RemembersItsSizeAndLayout) {
+  {
+    auto reader = startReader({}, {"--device", "tablet"});
+    ASSERT_TRUE(reader.waitForLine("ready", std::chrono::seconds(120))) << reader.output();
+    const std::string window = windowOf(reader.pid());
+    ASSERT_FALSE(window.empty());
+    ASSERT_TRUE(xdotool("windowsize --sync " + window + " 900 700"));
+    ASSERT_TRUE(reader.run("screens")) << reader.output();
+    ASSERT_TRUE(reader.send("quit"));
+    ASSERT_EQ(reader.closeInputAndWait(), 0) << reader.output();
+  }
+  auto reader = startReader();
+  ASSERT_TRUE(reader.waitForLine("ready", std::chrono::seconds(120))) << reader.output();
+  const std::string window = windowOf(reader.pid());
+  ASSERT_FALSE(window.empty());
+  EXPECT_NE(xdotool("getwindowgeometry " + window).value_or("").find("Geometry: 900x700"), std::string::npos);
+  ASSERT_TRUE(reader.run("screens")) << reader.output();
+  EXPECT_NE(reader.output().find("  0 kNavBarVestavind \"\" http://tablet.vestavind.test"), std::string::npos)
+      << reader.output();
   ASSERT_TRUE(reader.send("quit"));
   EXPECT_EQ(reader.closeInputAndWait(), 0) << reader.output();
 }

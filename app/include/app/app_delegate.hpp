@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -79,13 +80,15 @@ class AppDelegate : public platform::ui::ApplicationDelegate,
   void buildScreenTree(platform::ui::Application& application, const platform::Value& launchOptions);
   void setUpServices(platform::ui::Application& application);
   void setSessionMark(const char* value);
-  void openPushedArticle();
+  void openPushedArticle(const std::optional<std::string>& url);
 
   ExitHandler exitProcess_;
   std::shared_ptr<reveal::RevealController> revealController_;
   std::shared_ptr<platform::ui::Window> window_;
   std::optional<std::string> remoteNotificationUrl_;
   std::shared_ptr<platform::ui::NavigationController> navController_;
+  // The article of each push alert still on screen.
+  std::map<const platform::ui::AlertView*, std::optional<std::string>> pushAlertUrls_;
 };
 
 }  // namespace app

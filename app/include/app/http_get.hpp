@@ -26,4 +26,9 @@ inline constexpr std::size_t kMaxAnswerBytes = 8 * 1024 * 1024;
 std::optional<HttpAnswer> httpGet(const std::string& url, const HeaderList& headers = {},
                                   std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
+// Ends every GET in progress on any thread (each answers nullopt within
+// about a second), so a quitting process does not wait out their timeouts.
+// GETs started afterwards run as usual.
+void cancelOutstandingHttpGets();
+
 }  // namespace app

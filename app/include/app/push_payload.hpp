@@ -10,7 +10,8 @@
 namespace app {
 
 // The parts of a payload the shell uses: "aps"."alert" and the top-level
-// "url". Anything of the wrong kind counts as missing.
+// "url". An alert in the dictionary form gives its "body", else its "title".
+// Anything of the wrong kind counts as missing.
 struct PushPayload {
   std::optional<std::string> alert;
   std::optional<std::string> url;

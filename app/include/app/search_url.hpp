@@ -8,9 +8,9 @@
 
 namespace app {
 
-// Percent-escapes, as UTF-8, every byte that may not stand in a URL as it is:
-// controls, space, non-ASCII, and " < > \ ^ ` { | } % #. Unreserved and
-// reserved characters ("&", "?", "=", "/", "+", ...) stay as they are.
+// Percent-escapes, as UTF-8, every byte but the unreserved characters
+// (letters, digits, "-", ".", "_", "~"), so the text stays one query value:
+// "&", "+", "=", "#", "%", space, controls and non-ASCII are all escaped.
 std::string escapeForURL(std::string_view text);
 
 // The archive search URL for `query`: on a phone kMobileSiteURL, on a tablet

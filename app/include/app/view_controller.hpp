@@ -54,6 +54,8 @@ class ViewController : public platform::ui::ViewController,
                               platform::ui::WebViewNavigationType type) override;
   void webViewDidStartLoad(platform::ui::WebView& webView) override;
   void webViewDidFinishLoad(platform::ui::WebView& webView) override;
+  // No message for a failed load, but the spinner stops.
+  void webViewDidFailLoad(platform::ui::WebView& webView, const platform::Error& error) override;
 
   // Button and control actions.
   void goHome();
@@ -73,6 +75,7 @@ class ViewController : public platform::ui::ViewController,
   std::shared_ptr<platform::ui::View> makeBarButtonContainer(double width, double height,
                                                              std::shared_ptr<platform::ui::View> button);
   void installTitleIndicator();
+  void loadInitialPage();
   void sendScreenView(const char* screenName);
 
   std::string title_;

@@ -26,7 +26,8 @@ class Bundle {
 
   // The application's own facts: identifier "test.vestavind.reader", name and
   // display name "Vestavind", version and short version "1.0.0"; resources in
-  // "resources/" beside the running executable.
+  // "resources/" beside the running executable, or, for an installed one,
+  // in "../share/vestavind-reader/resources/" from it.
   static Bundle application();
 
   // The bundle in force: application() unless a test or the start-up code

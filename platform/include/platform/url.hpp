@@ -30,4 +30,8 @@ std::optional<URLParts> splitURL(std::string_view url);
 // The host of `url` without brackets or port ("" when `url` is not absolute).
 std::string hostOf(std::string_view url);
 
+// True for an absolute http or https URL with a host (scheme in any case):
+// the only addresses a web view is given.
+bool isWebURL(std::string_view url);
+
 }  // namespace platform

@@ -41,6 +41,9 @@ class UserDefaults {
   // raise InvalidArgumentException "Attempt to insert non-property list
   // object <description> for key <key>".
   void setObject(const Value& value, std::string_view key);
+  // Why setObject would refuse `value`, or nullopt when it can be stored;
+  // lets callers holding outside data decline it instead of raising.
+  static std::optional<std::string> problemStoring(const Value& value);
   void removeObject(std::string_view key);
 
   // Typed reads. Strings answer stringForKey; numbers answer it with their

@@ -27,8 +27,12 @@ class ScrollView : public View {
   static std::shared_ptr<ScrollView> create(Rect frame = {});
 
   Point contentOffset() const { return bounds().origin; }
-  // Scrolls (the headless model jumps) and tells the delegate.
+  // Scrolls (the headless model jumps; a real view is told through the
+  // toolkit) and tells the delegate.
   void setContentOffset(Point offset, bool animated);
+  // The real view behind this one scrolled (the person, the page): the model
+  // follows and tells the delegate, without asking the real view to scroll.
+  void contentDidScroll(Point offset);
   Size contentSize() const { return contentSize_; }
   void setContentSize(Size size);
   double decelerationRate() const { return decelerationRate_; }

@@ -12,6 +12,7 @@ namespace platform::ui {
 
 class AlertView;
 class NavigationItem;
+class ScrollView;
 class View;
 class ViewController;
 class WebView;
@@ -36,6 +37,9 @@ class Toolkit {
 
   // Notices so that real widgets can follow the model. The defaults do nothing.
   virtual void viewDidChange(View& view) {}
+  // The program moved a scroll view's content (setContentOffset): a real
+  // view scrolls there. Not sent when the model follows the real view.
+  virtual void scrollViewDidSetContentOffset(ScrollView& scrollView) {}
   virtual void navigationItemDidChange(NavigationItem& item) {}
   virtual void windowDidBecomeVisible(Window& window) {}
   virtual void alertDidShow(AlertView& alert) {}
