@@ -9,8 +9,10 @@ bool OverscrollPull::scrolled(double seconds, double dy, ScrollUnit unit, bool a
   if (lastStep_ < 0 || seconds - lastStep_ > kGesturePause) ended();
   lastStep_ = seconds;
   if (dy >= 0 || !atTop) {
-    // Scrolling the page itself is not a pull; going back up must start over.
+    // Scrolling the page itself is not a pull, nor is wheeling on once the
+    // top is reached: a pull starts with the page resting at its top.
     pulled_ = 0;
+    spent_ = true;
     return false;
   }
   if (spent_) return false;

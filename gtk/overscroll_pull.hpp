@@ -1,7 +1,9 @@
 #pragma once
 // Pull-to-refresh on a desktop: scrolling on past the top of a page (wheel
 // notches or touchpad travel) pulls the page's refresh control, once per
-// gesture. Toolkit-neutral; main thread only.
+// gesture, and only a gesture that starts with the page at its top: wheeling
+// up a long page never reloads it unless the pointer pauses at the top
+// first. Toolkit-neutral; main thread only.
 
 namespace platform::ui {
 class WebView;
