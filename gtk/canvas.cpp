@@ -47,15 +47,33 @@ graphene_rect_t grect(const ui::Rect& r) {
 
 // Images of the bundle by name; a missing file is looked for again later
 // (the resources may be installed while the program runs).
-GdkTexture* textureNamed(const std::string& name) {
+// Pixels per point of the frame being drawn (the window's scale factor).
+int drawingScale = 1;
+
+// "menu_white.png" at scale 2 is "menu_white@2x.png".
+std::string scaledName(const std::string& name, int scale) {
+  if (scale < 2) return name;
+  const auto dot = name.rfind('.');
+  const std::string suffix = "@" + std::to_string(scale) + "x";
+  return dot == std::string::npos ? name + suffix : name.substr(0, dot) + suffix + name.substr(dot);
+}
+
+GdkTexture* loadTexture(const std::string& name) {
   static std::map<std::string, GdkTexture*> cache;
-  if (name.empty()) return nullptr;
   if (auto it = cache.find(name); it != cache.end()) return it->second;
   auto path = platform::Bundle::main().pathForResource(name, "");
-  if (!path) return nullptr;
-  GdkTexture* texture = gdk_texture_new_from_filename(path->c_str(), nullptr);
-  if (texture) cache.emplace(name, texture);
+  GdkTexture* texture = path ? gdk_texture_new_from_filename(path->c_str(), nullptr) : nullptr;
+  cache.emplace(name, texture);
   return texture;
+}
+
+// The image drawn at the screen's density where there is one made for it.
+GdkTexture* textureNamed(const std::string& name) {
+  if (name.empty()) return nullptr;
+  if (drawingScale >= 2) {
+    if (GdkTexture* sharp = loadTexture(scaledName(name, 2))) return sharp;
+  }
+  return loadTexture(name);
 }
 
 PangoFontDescription* fontOf(const ui::Font& font) {
@@ -638,6 +656,7 @@ static void vv_canvas_size_allocate(GtkWidget* widget, int width, int height, in
 }
 
 static void vv_canvas_snapshot(GtkWidget* widget, GtkSnapshot* snapshot) {
+  drawingScale = gtk_widget_get_scale_factor(widget);
   if (auto* impl = VV_CANVAS(widget)->impl) impl->draw(snapshot);
 }
 
