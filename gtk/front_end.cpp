@@ -115,6 +115,7 @@ struct FrontEnd::Impl {
   // not a window manager ever gives the window focus.
   bool minimised = false;
   bool mapped = false;
+  bool everMapped = false;
   gulong surfaceStateHandler = 0;
   gulong surfaceMappedHandler = 0;
 
@@ -149,7 +150,6 @@ struct FrontEnd::Impl {
     mapped = nowMapped;
     if (!firstShowing) followWindowState();
   }
-  bool everMapped = false;
 
   void watchSurface() {
     GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(window));
@@ -175,7 +175,7 @@ struct FrontEnd::Impl {
     gtk_window_set_title(GTK_WINDOW(window), title.c_str());
   }
 
-  void refresh(ui::WebView& view, const char* how = "key") {
+  void refresh(ui::WebView& view, const char* how) {
     report(std::string("refresh pulled (") + how + ")");
     pullToRefresh(view);
   }

@@ -398,10 +398,12 @@ TEST_F(NewsreaderWindow, KeepsTheScrollPositionThroughAResizeAndFollowsTheWindow
   ASSERT_TRUE(xdotool("windowsize --sync " + window + " 390 400"));
   ASSERT_TRUE(reader.run("screens")) << reader.output();
   ASSERT_TRUE(xdotool("mousemove --window " + window + " 195 300 click --repeat 3 --delay 40 5"));
-  std::pair<long, long> scrolled;
+  // Wheel scrolling glides: wait until the page stands still and the model agrees.
+  std::pair<long, long> scrolled{-1, -1};
   EXPECT_TRUE(eventually([&] {
+    const auto previous = scrolled;
     scrolled = scrollOf(reader);
-    return scrolled.first > 0 && scrolled.first == scrolled.second;
+    return scrolled.first > 0 && scrolled.first == scrolled.second && scrolled == previous;
   }, std::chrono::seconds(20))) << "page " << scrolled.first << " model " << scrolled.second;
   ASSERT_TRUE(xdotool("windowsize --sync " + window + " 360 450"));
   ASSERT_TRUE(reader.run("screens")) << reader.output();
