@@ -2,12 +2,16 @@
 // command and prints the answer's "result"; `save`, `get` and `delete` work on
 // one data object and print it; `eventually` hands a save or delete to the
 // offline queue; `find` runs a query and prints the objects it found;
-// `upload` and `download` move a file's bytes. Output is compact JSON on
+// `upload` and `download` move a file's bytes; `signup`, `login`, `become`,
+// `anonymous`, `me`, `logout` and `reset-password` manage the current user,
+// kept under --data-dir so later runs send its session token. Output is
+// compact JSON on
 // stdout (exit 0) or the error as JSON on stderr (exit 1); usage mistakes exit 2; a command that is still
 // queued when the wait ends exits 3.
 //   backendctl --server http://127.0.0.1:8080 call find '{"classname":"Story"}' --runner cached --policy 3
 //   backendctl --server http://127.0.0.1:8080 save Note title=Hei count=3 tags='["a","b"]'
 //   backendctl --server http://127.0.0.1:8080 find Note --where '{"count":{"$gt":2}}' --order -count --limit 5
+//   backendctl --server http://127.0.0.1:8080 --data-dir ~/.ctl signup kari hemmelig email=kari@vv.test
 
 #include <CLI/CLI.hpp>
 #include <unistd.h>
@@ -16,6 +20,7 @@
 #include <chrono>
 #include <cstdio>
 #include <future>
+#include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +33,7 @@
 #include "backend/net/command_runners.hpp"
 #include "backend/object.hpp"
 #include "backend/query.hpp"
+#include "backend/user.hpp"
 #include "platform/command_line.hpp"
 #include "platform/curl_setup.hpp"
 #include "platform/exceptions.hpp"
@@ -72,6 +78,10 @@ struct Options {
   std::string mimeType;
   std::string url;
   std::string output;
+  // users
+  std::string username;
+  std::string password;
+  std::string email;
 };
 
 // Exit statuses.
@@ -113,6 +123,12 @@ void configure(const Options& options) {
   backend::InternalUtils::setServer(options.server);
   backend::net::Backend::setApplicationId(options.applicationId, options.clientKey);
   if (options.initialDelay) backend::net::RetryingCommandRunner::setInitialDelay(*options.initialDelay);
+  if (!options.sessionToken.empty()) {
+    // For this run only: the stored current user stays as it is.
+    auto hooks = backend::currentUserHooks();
+    hooks.sessionToken = [token = options.sessionToken] { return std::optional<std::string>(token); };
+    backend::installCurrentUserHooks(std::move(hooks));
+  }
 }
 
 int call(const Options& options) {
@@ -122,8 +138,8 @@ int call(const Options& options) {
     return kMisuse;
   }
   configure(options);
-  std::optional<std::string> token;
-  if (!options.sessionToken.empty()) token = options.sessionToken;
+  // The stored current user's session, or the one given for this run.
+  const std::optional<std::string> token = backend::currentSessionToken();
   auto command = backend::net::Command::commandWithServerOperation(options.operation, params, token);
 
   // Waiting on a future keeps the main-thread warning of blocking waits out.
@@ -180,15 +196,18 @@ std::string requireObjectId(const std::vector<std::string>& arguments) {
   return arguments.front();
 }
 
-// {"objectId", "createdAt", "updatedAt", fields...} in typed JSON.
-std::string objectJSON(backend::Object& object) {
+// {"objectId", "createdAt", "updatedAt", fields...}.
+platform::Dictionary objectFields(backend::Object& object) {
   platform::Dictionary out;
   if (auto id = object.objectId()) out.set("objectId", *id);
   if (auto created = object.createdAt()) out.set("createdAt", backend::InternalUtils::stringFromPreciseDate(*created));
   if (auto updated = object.updatedAt()) out.set("updatedAt", backend::InternalUtils::stringFromPreciseDate(*updated));
   for (const auto& [key, value] : object.estimatedDataSnapshot()) out.set(key, value);
-  return toJSON(platform::Value(std::move(out)));
+  return out;
 }
+
+// The object in typed JSON.
+std::string objectJSON(backend::Object& object) { return toJSON(platform::Value(objectFields(object))); }
 
 // Waits for a task without the main thread's blocking-wait warning. Answers
 // false when the time ran out first.
@@ -355,6 +374,125 @@ int findObjects(const Options& options) {
   return 0;
 }
 
+// ---- Users ---------------------------------------------------------------------
+
+// A user as `get` prints an object, plus "sessionToken".
+std::string userJSON(backend::User& user) {
+  platform::Dictionary out = objectFields(user);
+  if (auto token = user.sessionToken()) out.set("sessionToken", *token);
+  return toJSON(platform::Value(std::move(out)));
+}
+
+int reportUser(const backend::Task<backend::UserPtr>& task) {
+  int status = 0;
+  if (reportFailure(task, status)) return status;
+  std::printf("%s\n", userJSON(*task.result()).c_str());
+  return kSuccess;
+}
+
+// "-" reads the password from the first line of stdin, which keeps it out
+// of the process list.
+std::string passwordArgument(const std::string& given) {
+  if (given != "-") return given;
+  std::string line;
+  std::getline(std::cin, line);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (line.empty()) throw UsageError("no password on stdin");
+  return line;
+}
+
+int signUp(const Options& options) {
+  const auto arguments = parseSaveArguments(options.arguments);
+  if (arguments.objectId) throw UsageError("expected key=value, got \"" + *arguments.objectId + "\"");
+  const std::string password = passwordArgument(options.password);
+  configure(options);
+  auto user = backend::User::user();
+  user->setUsername(options.username);
+  user->setPassword(password);
+  for (const auto& [key, value] : arguments.fields) user->setObject(value, key);
+  auto task = user->signUpAsync();
+  waitFor(task, std::nullopt);
+  int status = 0;
+  if (reportFailure(task, status)) return status;
+  std::printf("%s\n", userJSON(*user).c_str());
+  return kSuccess;
+}
+
+int logIn(const Options& options) {
+  const std::string password = passwordArgument(options.password);
+  configure(options);
+  auto task = backend::User::logInAsync(options.username, password);
+  waitFor(task, std::nullopt);
+  return reportUser(task);
+}
+
+int become(const Options& options, const std::string& token) {
+  configure(options);
+  auto task = backend::User::becomeAsync(token);
+  waitFor(task, std::nullopt);
+  return reportUser(task);
+}
+
+int anonymous(const Options& options) {
+  configure(options);
+  // A new anonymous user, not a link of the stored one.
+  backend::User::logOut();
+  auto task = backend::AnonymousUtils::logInAsync();
+  waitFor(task, std::nullopt);
+  return reportUser(task);
+}
+
+int printNoUser() {
+  std::fprintf(stderr, "%s\n",
+               toJSON(platform::Value::dictionary({{"domain", backend::kErrorDomain},
+                                                   {"code", static_cast<long long>(backend::kErrorObjectNotFound)},
+                                                   {"error", "no user is logged in"}}))
+                   .c_str());
+  return kFailure;
+}
+
+// The user of the session, as the service knows it now; the stored user is
+// refreshed unless --session-token stood in for it.
+int me(const Options& options) {
+  configure(options);
+  if (!options.sessionToken.empty()) {
+    auto task = backend::User::userForSessionTokenAsync(options.sessionToken);
+    waitFor(task, std::nullopt);
+    return reportUser(task);
+  }
+  const auto token = backend::User::currentSessionToken();
+  if (!token) return printNoUser();
+  auto task = backend::User::becomeAsync(token);
+  waitFor(task, std::nullopt);
+  return reportUser(task);
+}
+
+// Ends the session on the service, then forgets the stored user. The stored
+// user is gone even when the service could not be told.
+int logOut(const Options& options) {
+  configure(options);
+  const auto token = options.sessionToken.empty() ? backend::User::currentSessionToken()
+                                                  : std::optional<std::string>(options.sessionToken);
+  if (options.sessionToken.empty()) backend::User::logOut();
+  if (!token) return kSuccess;
+  auto command = backend::net::Command::commandWithServerOperation("user_logout", platform::Value::emptyDictionary(), token);
+  auto task = backend::net::NetworkCommandRunner::runCommandAsync(command);
+  waitFor(task, std::nullopt);
+  int status = 0;
+  if (reportFailure(task, status)) return status;
+  return kSuccess;
+}
+
+int resetPassword(const Options& options) {
+  configure(options);
+  auto task = backend::User::requestPasswordResetAsync(options.email);
+  waitFor(task, std::nullopt);
+  int status = 0;
+  if (reportFailure(task, status)) return status;
+  std::printf("%s\n", toJSON(platform::Value::dictionary({{"email", options.email}, {"requested", true}})).c_str());
+  return kSuccess;
+}
+
 // ---- Files -------------------------------------------------------------------
 
 // A bar on stderr while a transfer runs, only when stderr is a terminal.
@@ -446,7 +584,7 @@ int main(int argc, char** argv) {
   Options options;
   CLI::App app{"backendctl: the backend client from the command line: send one command, save, get and\n"
                "delete data objects (at once or through the offline queue), find them with a query, upload and\n"
-               "download files.\n"
+               "download files, sign up, log in and out (the current user is kept under --data-dir).\n"
                "Exit status: 0 success (JSON on stdout), 1 failure (error JSON on stderr: domain, code,\n"
                "error and the error's user info), 2 usage errors, 3 still queued (eventually)."};
   app.add_option("--server", options.server, "backend service address (the API version path is added)")
@@ -454,7 +592,9 @@ int main(int argc, char** argv) {
   app.add_option("--app-id", options.applicationId, "application id (also the signature's consumer key)");
   app.add_option("--client-key", options.clientKey, "client key (also the signature's consumer secret)");
   app.add_option("--data-dir", options.dataDir, "sandbox root for the installation id and the caches");
-  app.add_option("--session-token", options.sessionToken, "sent as \"session_token\" when the params lack one");
+  app.add_option("--session-token", options.sessionToken,
+                 "use this session for this run instead of the stored current user's (sent as \"session_token\" "
+                 "when the params lack one)");
   app.add_option("--initial-delay", options.initialDelay, "first retry pause in seconds (retrying runner)");
   auto* callCommand = app.add_subcommand("call", "run one server operation");
   callCommand->add_option("OPERATION", options.operation, "server operation, e.g. find, get, create")->required();
@@ -523,15 +663,29 @@ int main(int argc, char** argv) {
   downloadCommand->add_option("URL", options.url, "the file's http or https URL")->required();
   downloadCommand->add_option("--output", options.output,
                               "where to write it (default: the URL's last path component, in this directory)");
+  auto* signupCommand = app.add_subcommand(
+      "signup", "create an account and make it the current user (kept under --data-dir, never its password); "
+                "prints it as get does, plus \"sessionToken\"");
+  signupCommand->add_option("USERNAME", options.username, "the account's name")->required();
+  signupCommand->add_option("PASSWORD", options.password, "its password (\"-\": read a line from stdin)")->required();
+  signupCommand->add_option("FIELDS", options.arguments, "key=value...: more fields, as for save");
+  auto* loginCommand = app.add_subcommand("login", "log in and make the account the current user; prints it as signup does");
+  loginCommand->add_option("USERNAME", options.username, "the account's name")->required();
+  loginCommand->add_option("PASSWORD", options.password, "its password (\"-\": read a line from stdin)")->required();
+  std::string becomeToken;
+  auto* becomeCommand = app.add_subcommand("become", "make the user of a session token the current user; prints it");
+  becomeCommand->add_option("TOKEN", becomeToken, "the session token")->required();
+  auto* anonymousCommand = app.add_subcommand(
+      "anonymous", "log in as a new anonymous user (a later signup gives it a name and keeps its data); prints it");
+  auto* meCommand = app.add_subcommand("me", "print the current user as the service knows it now");
+  auto* logoutCommand = app.add_subcommand(
+      "logout", "end the current user's session on the service and forget it; prints nothing");
+  auto* resetCommand = app.add_subcommand("reset-password", "ask the service to send a password-reset mail");
+  resetCommand->add_option("EMAIL", options.email, "the account's e-mail address")->required();
   app.require_subcommand(1);
   platform::addVersionFlag(app, "backendctl");
   if (auto status = platform::parseCommandLine(app, argc, argv)) return *status;
   try {
-    if (!options.sessionToken.empty()) {
-      // Objects read the session token where the current user keeps it.
-      backend::installCurrentUserHooks({[token = options.sessionToken] { return std::optional<std::string>(token); },
-                                        nullptr, nullptr, nullptr, nullptr});
-    }
     if (*saveCommand) return saveObject(options);
     if (*getCommand) return getObject(options);
     if (*deleteCommand) return deleteObject(options);
@@ -540,6 +694,13 @@ int main(int argc, char** argv) {
     if (*eventuallyDelete) return eventually(options, false);
     if (*uploadCommand) return uploadFile(options);
     if (*downloadCommand) return downloadFile(options);
+    if (*signupCommand) return signUp(options);
+    if (*loginCommand) return logIn(options);
+    if (*becomeCommand) return become(options, becomeToken);
+    if (*anonymousCommand) return anonymous(options);
+    if (*meCommand) return me(options);
+    if (*logoutCommand) return logOut(options);
+    if (*resetCommand) return resetPassword(options);
     return call(options);
   } catch (const UsageError& e) {
     std::fprintf(stderr, "backendctl: %s (see --help)\n", e.what());

@@ -268,6 +268,11 @@ void Object::setObjectId(std::optional<std::string> objectId) {
   setObjectIdLocked(std::move(objectId));
 }
 
+void Object::markDirty() {
+  Lock lock(mutex_);
+  dirty_ = true;
+}
+
 void Object::setObjectIdLocked(std::optional<std::string> objectId) {
   dirty_ = true;
   std::optional<std::string> local;

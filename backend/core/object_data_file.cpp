@@ -1,5 +1,5 @@
 // The data file: an object's server state kept on disk between runs (the
-// current installation, the current user).
+// current installation, the current user); and the form of a save.
 
 #include <filesystem>
 #include <system_error>
@@ -23,6 +23,13 @@ Value Object::convertToDictionaryForDataFile() {
   }
   const Value form = Value::dictionary({{"classname", className_}, {"data", Value(std::move(data))}});
   return InternalUtils::encodeObject(form, UnsavedChildren::Disallow, DataObjects::Allow);
+}
+
+Value Object::convertToDictionaryForSaving(const OperationSet& changes) const {
+  platform::Dictionary data;
+  for (const auto& [key, operation] : changes) data.append(key, Value(operation));
+  if (auto id = objectId()) data.set("objectId", *id);
+  return Value::dictionary({{"classname", className_}, {"data", Value(std::move(data))}});
 }
 
 void Object::serializeToDataFile(std::string_view name) {

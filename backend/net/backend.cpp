@@ -10,6 +10,7 @@
 #include "backend/net/command_cache.hpp"
 #include "backend/net/disk_local_id_manager.hpp"
 #include "backend/net/key_value_cache.hpp"
+#include "backend/user.hpp"
 #include "backend/value_types.hpp"
 #include "command_object_transport.hpp"
 #include "command_query_transport.hpp"
@@ -34,6 +35,7 @@ void Backend::setApplicationId(std::string_view applicationId, std::string_view 
   installObjectTransport();
   installFileSupport();
   installQueryTransport();
+  installUsers();
   DiskLocalIdManager::installDefaultInstance();
   // Created here rather than later on a background queue, so that it binds
   // to the private directory of this configuration.

@@ -6,6 +6,7 @@
 #include "backend/net/command_cache.hpp"
 #include "backend/net/command_runners.hpp"
 #include "backend/net/object_commands.hpp"
+#include "backend/user.hpp"
 
 namespace backend::net {
 namespace {
@@ -18,7 +19,13 @@ class CommandObjectTransport final : public ObjectTransport {
  public:
   Task<Value> save(const ObjectPtr& object, const OperationSet& changes, const SessionToken& token,
                    Delivery delivery) override {
-    return send(constructSaveCommand(*object, changes, token), object, delivery);
+    auto command = constructSaveCommand(*object, changes, token);
+    // A user's new password goes with an immediate save only: the offline
+    // queue keeps its commands on disk, where a password must never be.
+    if (auto* user = dynamic_cast<const User*>(object.get()); user && delivery == Delivery::Now) {
+      if (auto password = user->password()) command->params().set("user_password", *password);
+    }
+    return send(command, object, delivery);
   }
 
   Task<Value> refresh(const ObjectPtr& object, const SessionToken& token) override {

@@ -6,14 +6,9 @@ namespace backend::net {
 
 CommandPtr constructSaveCommand(const Object& object, const OperationSet& changes,
                                 const std::optional<std::string>& sessionToken) {
-  platform::Dictionary data;
-  for (const auto& [key, operation] : changes) data.append(key, Value(operation));
-  const auto objectId = object.objectId();
-  if (objectId) data.set("objectId", *objectId);
-  const Value params = InternalUtils::encodeObject(
-      Value::dictionary({{"classname", object.backendClassName()}, {"data", Value(std::move(data))}}),
-      UnsavedChildren::Disallow, DataObjects::Allow);
-  return Command::commandWithServerOperation(objectId ? "update" : "create", params, sessionToken);
+  const Value params = InternalUtils::encodeObject(object.convertToDictionaryForSaving(changes),
+                                                   UnsavedChildren::Disallow, DataObjects::Allow);
+  return Command::commandWithServerOperation(object.objectId() ? "update" : "create", params, sessionToken);
 }
 
 CommandPtr constructRefreshCommand(const Object& object, const std::optional<std::string>& sessionToken) {

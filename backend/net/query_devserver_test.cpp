@@ -25,12 +25,6 @@ using platform::Error;
 using testing::raisedMessage;
 using Names = std::vector<std::string>;
 
-// Users are plain data objects of "_User" here; only their ids count.
-struct TestUser : Object {
-  static std::string backendClassName() { return "_User"; }
-  static void validateClassName(std::string_view) {}
-};
-
 class QueryDevserverTest : public testing::DevserverTest {
  protected:
   void SetUp() override {
@@ -38,10 +32,8 @@ class QueryDevserverTest : public testing::DevserverTest {
     CurrentUserHooks hooks;
     hooks.sessionToken = [this] { return sessionToken_; };
     installCurrentUserHooks(hooks);
-    if (!SubclassRegistry::shared().entryFor("_User")) registerSubclass<TestUser>();
   }
   void TearDown() override {
-    unregisterSubclass<TestUser>();
     installCurrentUserHooks({});
     DevserverTest::TearDown();
   }

@@ -84,6 +84,35 @@ TEST_F(AccessTest, PasswordResetAndSignUpOrLogIn) {
   EXPECT_EQ(errorCode("user_signup_or_login", named), 101);
 }
 
+TEST_F(AccessTest, SessionAnswersCarryNewnessAndLinksInsideData) {
+  Json anonymous{{"classname", "_User"}, {"data", {{"auth_data", {{"anonymous", {{"id", "4d2a-anon"}}}}}}}};
+  Json first = result("user_signup_or_login", anonymous);
+  EXPECT_EQ(first["data"]["is_new"], true);
+  EXPECT_EQ(first["data"]["auth_data"], (Json{{"anonymous", {{"id", "4d2a-anon"}}}}));
+  Json again = result("user_signup_or_login", anonymous);
+  EXPECT_EQ(again["data"]["is_new"], false);
+  Json me = result("client_me", Json::object(), again["session_token"]);
+  EXPECT_EQ(me["data"]["auth_data"], first["data"]["auth_data"]) << "become learns the links";
+  EXPECT_FALSE(me["data"].contains("is_new"));
+
+  std::string token = signUp("kari");
+  EXPECT_FALSE(result("client_me", Json::object(), token)["data"].contains("auth_data")) << "no links, no auth_data";
+  EXPECT_FALSE(get("_User", first["data"]["objectId"], token).contains("auth_data")) << "others never see the links";
+}
+
+TEST_F(AccessTest, LogOutEndsOnlyItsOwnSession) {
+  std::string first = signUp("kari", "pw");
+  Json other = result("user_login", {{"username", "kari"}, {"user_password", "pw"}});
+  std::string second = other["session_token"];
+
+  EXPECT_EQ(result("user_logout", Json::object(), first), Json::object());
+  EXPECT_TRUE(result("client_me", Json::object(), first).is_null());
+  EXPECT_EQ(errorCode("create", {{"classname", "Note"}, {"data", {{"a", 1}}}}, first), 209);
+  EXPECT_EQ(errorCode("user_logout", Json::object(), first), 209) << "an ended session cannot end again";
+  EXPECT_EQ(result("client_me", Json::object(), second)["data"]["username"], "kari");
+  EXPECT_EQ(errorCode("user_logout", Json::object()), 206);
+}
+
 TEST_F(AccessTest, OnlyKnownAuthenticationProvidersAreAccepted) {
   Json facebook{{"classname", "_User"}, {"data", {{"auth_data", {{"facebook", {{"id", "1234"}}}}}}}};
   EXPECT_EQ(errorCode("user_signup_or_login", facebook), 252);

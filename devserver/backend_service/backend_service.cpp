@@ -39,6 +39,7 @@ const std::map<std::string, Operation>& operationTable() {
       {"user_login", logIn},
       {"user_request_password_reset", requestPasswordReset},
       {"client_me", currentUser},
+      {"user_logout", logOut},
   };
   return table;
 }

@@ -298,6 +298,12 @@ std::optional<std::string> ObjectStore::userForSession(const std::string& token)
   return s.text(0);
 }
 
+void ObjectStore::removeSession(const std::string& token) {
+  Statement s(db_, "DELETE FROM sessions WHERE token = ?");
+  s.bind(token);
+  s.step();
+}
+
 void ObjectStore::linkProvider(const std::string& provider, const std::string& providerId, const std::string& userId) {
   unlinkProvider(provider, userId);
   Statement s(db_, "INSERT OR REPLACE INTO provider_links (provider, provider_id, user_id) VALUES (?, ?, ?)");

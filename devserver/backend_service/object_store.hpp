@@ -98,6 +98,7 @@ class ObjectStore {
   void addSession(const std::string& token, const std::string& userId);
   // The user of a session that has not expired.
   std::optional<std::string> userForSession(const std::string& token);
+  void removeSession(const std::string& token);
 
   void linkProvider(const std::string& provider, const std::string& providerId, const std::string& userId);
   void unlinkProvider(const std::string& provider, const std::string& userId);

@@ -43,6 +43,8 @@ Json signUpOrLogIn(OperationContext& context, const Json& params);
 Json logIn(OperationContext& context, const Json& params);
 Json requestPasswordReset(OperationContext& context, const Json& params);
 Json currentUser(OperationContext& context, const Json& params);
+// Ends the caller's session: its token is refused from then on.
+Json logOut(OperationContext& context, const Json& params);
 
 Json clientPush(OperationContext& context, const Json& params);
 Json uploadFile(OperationContext& context, const Json& params);

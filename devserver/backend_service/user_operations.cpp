@@ -107,17 +107,24 @@ std::string startSession(ObjectStore& store, const std::string& userId) {
   return token;
 }
 
-// A signed-in user's answer: the "data" form plus the session token, both
-// inside "data" and beside it (readers take it from either place).
-Json sessionAnswer(Json data, const std::string& token, std::optional<bool> isNew) {
+// A signed-in user's answer: the "data" form plus the session token, whether
+// the account is new, and the providers it is linked with ("auth_data", each
+// as {"id"}). The client reads them inside "data"; the token and "is_new"
+// also stand beside it for readers of the older form.
+Json sessionAnswer(ObjectStore& store, const std::string& userId, Json data, const std::string& token,
+                   std::optional<bool> isNew) {
   data["session_token"] = token;
-  Json answer{{"data", std::move(data)}, {"session_token", token}};
-  if (isNew) answer["is_new"] = *isNew;
+  Json answer{{"session_token", token}};
+  if (isNew) data["is_new"] = answer["is_new"] = *isNew;
+  Json authData = Json::object();
+  for (const auto& [provider, providerId] : store.providersOf(userId)) authData[provider] = Json{{"id", providerId}};
+  if (!authData.empty()) data["auth_data"] = std::move(authData);
+  answer["data"] = std::move(data);
   return answer;
 }
 
 Json logInAnswer(ObjectStore& store, const StoredObject& user, std::optional<bool> isNew) {
-  return sessionAnswer(objectData(user), startSession(store, user.objectId), isNew);
+  return sessionAnswer(store, user.objectId, objectData(user), startSession(store, user.objectId), isNew);
 }
 
 // Creates a user from a save's data. Without a password (a provider's
@@ -152,7 +159,7 @@ Json createUser(ObjectStore& store, const Json& data, const std::optional<std::s
   linkProviders(store, user.objectId, authData);
   std::string token = startSession(store, user.objectId);
   transaction.commit();
-  return sessionAnswer(saveResult(user, changed)["data"], token, isNew);
+  return sessionAnswer(store, user.objectId, saveResult(user, changed)["data"], token, isNew);
 }
 
 }  // namespace
@@ -233,7 +240,13 @@ Json currentUser(OperationContext& context, const Json&) {
   auto userId = context.store.userForSession(*context.sessionToken);
   auto user = userId ? context.store.find("_User", *userId) : std::nullopt;
   if (!user) return nullptr;
-  return sessionAnswer(objectData(*user), *context.sessionToken, std::nullopt);
+  return sessionAnswer(context.store, user->objectId, objectData(*user), *context.sessionToken, std::nullopt);
+}
+
+Json logOut(OperationContext& context, const Json&) {
+  if (!context.sessionToken) throw BackendError(code::kSessionMissing, "log-out needs the session to end");
+  context.store.removeSession(*context.sessionToken);
+  return Json::object();
 }
 
 Json requestPasswordReset(OperationContext& context, const Json& params) {

@@ -124,7 +124,7 @@ class Object : public platform::SharedObject {
   // classes.
   void setObject(const Value& value, std::string_view key);
   // Records a delete only when the field currently has a value.
-  void removeObjectForKey(std::string_view key);
+  virtual void removeObjectForKey(std::string_view key);
   void addObject(const Value& object, std::string_view key);
   void addObjectsFromArray(const platform::Array& objects, std::string_view key);
   void addUniqueObject(const Value& object, std::string_view key);
@@ -163,7 +163,8 @@ class Object : public platform::SharedObject {
   void mergeAfterFetch(const Value& result, Completeness completeness);
   // Takes "id", "created_at", "updated_at", "pointers" and "data" of an answer
   // (already decoded) into server data and the object's own fields.
-  void mergeFromServer(const Value& result, Completeness completeness);
+  // Subclasses may take more of the answer (a user its session token).
+  virtual void mergeFromServer(const Value& result, Completeness completeness);
   // Drops the fields of server data that the answer's "data" lacks.
   void removeOldKeysAfterFetch(const Value& result);
   // Takes another object's id, timestamps and server data and drops the
@@ -240,7 +241,7 @@ class Object : public platform::SharedObject {
   // dependency when saving." for new objects that point at each other, and
   // "Unable to save a BEObject with a relation to a cycle." when the referred
   // objects can never be ordered.
-  Task<bool> saveAsync();
+  virtual Task<bool> saveAsync();
   bool save(std::optional<platform::Error>* error = nullptr);
   void saveInBackground(BoolCallback callback = nullptr);
   // Hands the save (and the saves of the dirty objects it refers to, in
@@ -254,7 +255,7 @@ class Object : public platform::SharedObject {
   // Replaces the data by the server's. Raises InvalidArgumentException
   // "Can't refresh an object that hasn't been saved to the server." for an
   // object without object id.
-  Task<ObjectPtr> fetchAsync();
+  virtual Task<ObjectPtr> fetchAsync();
   // fetchAsync only when the object's data is not available.
   Task<ObjectPtr> fetchIfNeededAsync();
   ObjectPtr fetch(std::optional<platform::Error>* error = nullptr);
@@ -266,7 +267,7 @@ class Object : public platform::SharedObject {
 
   // Deletes the record; an object never saved succeeds without a request.
   // The local state of the object is not changed.
-  Task<bool> deleteAsync();
+  virtual Task<bool> deleteAsync();
   bool deleteObject(std::optional<platform::Error>* error = nullptr);
   void deleteInBackground(BoolCallback callback = nullptr);
   // Hands the delete to the offline command queue (an object never saved is
@@ -327,7 +328,12 @@ class Object : public platform::SharedObject {
 
   // {"classname", "data": {server data, "createdAt", "updatedAt",
   // "objectId"}} in typed form; pending changes are not included.
-  Value convertToDictionaryForDataFile();
+  // Subclasses may add to "data" what they keep beside their fields.
+  virtual Value convertToDictionaryForDataFile();
+  // {"classname", "data": {each changed field: its operation, "objectId"}},
+  // not encoded yet: the body of a save command. Subclasses may add to
+  // "data".
+  virtual Value convertToDictionaryForSaving(const OperationSet& changes) const;
   // Writes that form as JSON to the named data file, atomically and durably.
   // Write failures are logged, not raised.
   void serializeToDataFile(std::string_view name);
@@ -345,6 +351,8 @@ class Object : public platform::SharedObject {
   virtual bool needsDefaultACL() const { return true; }
   // Gives a new local object its default values (the default access list).
   virtual void setDefaultValues();
+  // Marks the object as having something to save besides its fields.
+  void markDirty();
 
  private:
   friend class SubclassRegistry;

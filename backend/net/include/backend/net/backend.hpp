@@ -17,6 +17,7 @@ class Backend {
   // id differs from the one stored on disk; registers the default field
   // operation decoders and the value types (access lists, geo points,
   // relations, roles); connects objects and queries to the command layer;
+  // registers users and connects the current user's session token;
   // installs the disk-backed local-id manager and starts
   // the offline command queue; runs the configuration hooks (subclass
   // registration) that later layers installed.
