@@ -109,12 +109,16 @@ Task<bool> User::signUpAfter(const Task<void>& awaited) {
   const auto sessionToken = backend::currentSessionToken();
   platform::Dictionary values;
   for (const auto& [key, value] : fields) values.append(key, value);
-  Task<bool> children = Object::deepSaveAsync(Value(std::move(values)), sessionToken);
   const OperationSet changes = unsavedChanges();
   startSave();
 
   const UserPtr self = selfUser();
-  return awaited.continueWith([children](const Task<void>&) { return children; })
+  // The objects the user points to are saved first, off this queue's mutex:
+  // saving them takes their queues.
+  return awaited
+      .continueWith([values = Value(std::move(values)), sessionToken](const Task<void>&) {
+        return Object::deepSaveAsync(values, sessionToken);
+      })
       .onSuccess([self, changes, password, sessionToken](const Task<bool>&) {
         return net::RetryingCommandRunner::runCommandAsync(
             users::userSaveCommand("user_signup", *self, changes, password, sessionToken));
