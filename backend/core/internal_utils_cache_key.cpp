@@ -10,6 +10,30 @@
 namespace backend {
 namespace {
 
+// Keys and strings are quoted with their quotes and backslashes escaped, so
+// that no text can pose as the structure around it: distinct values give
+// distinct keys.
+void appendQuoted(std::string_view text, std::string& out) {
+  out += '"';
+  for (char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  out += '"';
+}
+
+// Booleans and floating numbers are written apart from integers: true is
+// not 1, and 1.0 is not 1.
+void appendNumber(const platform::Number& number, std::string& out) {
+  if (number.isBoolean()) {
+    out += number.boolValue() ? "true" : "false";
+    return;
+  }
+  std::string text = number.description();
+  if (number.isFloating() && text.find_first_of(".eEna") == std::string::npos) text += ".0";
+  out += text;
+}
+
 void appendCacheKey(const Value& value, std::string& out) {
   switch (value.kind()) {
     case Value::Kind::Dictionary: {
@@ -20,7 +44,7 @@ void appendCacheKey(const Value& value, std::string& out) {
       std::sort(entries.begin(), entries.end(), [](auto* a, auto* b) { return a->first < b->first; });
       out += '{';
       for (const auto* entry : entries) {
-        out += entry->first;
+        appendQuoted(entry->first, out);
         out += ':';
         appendCacheKey(entry->second, out);
         out += ',';
@@ -37,13 +61,10 @@ void appendCacheKey(const Value& value, std::string& out) {
       out += ']';
       return;
     case Value::Kind::String:
-      // Unescaped on purpose: the text only feeds a digest.
-      out += '"';
-      out += *value.string();
-      out += '"';
+      appendQuoted(*value.string(), out);
       return;
     case Value::Kind::Number:
-      out += value.number()->description();
+      appendNumber(*value.number(), out);
       return;
     case Value::Kind::Null:
       out += "null";

@@ -2,9 +2,11 @@
 
 #include <cstdio>
 #include <mutex>
-#include <random>
+
+#include <openssl/rand.h>
 
 #include "backend/internal/internal_utils.hpp"
+#include "platform/exceptions.hpp"
 #include "platform/log.hpp"
 #include "platform/sandbox.hpp"
 
@@ -84,15 +86,16 @@ void InternalUtils::clearInstallationId() {
 }
 
 std::string InternalUtils::createUUID() {
-  thread_local std::mt19937_64 generator{std::random_device{}()};
-  std::uint64_t high = generator(), low = generator();
-  high = (high & ~0xF000ull) | 0x4000ull;                       // version 4
-  low = (low & 0x3FFFFFFFFFFFFFFFull) | 0x8000000000000000ull;  // RFC 4122 variant
+  // Installation ids, command uuids and signature nonces must not collide
+  // across devices: the bits come from the system's cryptographic source.
+  unsigned char bytes[16];
+  if (RAND_bytes(bytes, sizeof bytes) != 1) throw platform::InternalInconsistencyException("No random bytes for a UUID.");
+  bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);  // version 4
+  bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
   char text[37];
-  std::snprintf(text, sizeof text, "%08llX-%04llX-%04llX-%04llX-%012llX",
-                static_cast<unsigned long long>(high >> 32), static_cast<unsigned long long>((high >> 16) & 0xFFFF),
-                static_cast<unsigned long long>(high & 0xFFFF), static_cast<unsigned long long>(low >> 48),
-                static_cast<unsigned long long>(low & 0xFFFFFFFFFFFFull));
+  std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", bytes[0],
+                bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8], bytes[9], bytes[10],
+                bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
   return text;
 }
 

@@ -1,4 +1,7 @@
-// Sums in the first operand's storage type, for increments.
+// Sums for increments: integers never wrap, floating sums keep their type.
+
+#include <cstddef>
+#include <limits>
 
 #include "backend/internal/internal_utils.hpp"
 
@@ -7,46 +10,85 @@ namespace {
 
 using platform::Number;
 using platform::NumberType;
+__extension__ using Wide = __int128;
 
-// Integer sums wrap in the storage type, as the narrow C types would; the
-// arithmetic runs unsigned so that overflow is defined.
+std::size_t storageSize(NumberType type) {
+  switch (type) {
+    case NumberType::Char:
+    case NumberType::UChar:
+      return 1;
+    case NumberType::Short:
+    case NumberType::UShort:
+      return 2;
+    case NumberType::Int:
+    case NumberType::UInt:
+    case NumberType::Float:
+      return 4;
+    case NumberType::Long:
+    case NumberType::ULong:
+    case NumberType::LongLong:
+    case NumberType::ULongLong:
+    case NumberType::Double:
+      return 8;
+  }
+  return 8;
+}
+
+Wide exactValue(const Number& n) {
+  return n.isUnsigned() ? static_cast<Wide>(n.unsignedLongLongValue()) : static_cast<Wide>(n.longLongValue());
+}
+
 template <class T>
-T wrappingSum(const Number& a, const Number& b) {
-  const auto x = static_cast<unsigned long long>(a.isUnsigned() ? a.unsignedLongLongValue() : a.longLongValue());
-  const auto y = static_cast<unsigned long long>(b.isUnsigned() ? b.unsignedLongLongValue() : b.longLongValue());
-  return static_cast<T>(x + y);
+bool fits(Wide value) {
+  return value >= static_cast<Wide>(std::numeric_limits<T>::min()) &&
+         value <= static_cast<Wide>(std::numeric_limits<T>::max());
+}
+
+bool fitsType(NumberType type, Wide value) {
+  switch (type) {
+    case NumberType::Char: return fits<signed char>(value);
+    case NumberType::UChar: return fits<unsigned char>(value);
+    case NumberType::Short: return fits<short>(value);
+    case NumberType::UShort: return fits<unsigned short>(value);
+    case NumberType::Int: return fits<int>(value);
+    case NumberType::UInt: return fits<unsigned>(value);
+    case NumberType::Long: return fits<long>(value);
+    case NumberType::ULong: return fits<unsigned long>(value);
+    case NumberType::LongLong: return fits<long long>(value);
+    case NumberType::ULongLong: return fits<unsigned long long>(value);
+    case NumberType::Float:
+    case NumberType::Double: return true;
+  }
+  return false;
+}
+
+// The exact sum in the larger of the two storage types, or wider still when
+// it does not fit there: a 64-bit counter must not wrap at 2^31 because the
+// amount was an int.
+Number integerSum(const Number& a, const Number& b) {
+  const Wide sum = exactValue(a) + exactValue(b);
+  NumberType type = storageSize(b.type()) > storageSize(a.type()) && !b.isFloating() ? b.type() : a.type();
+  if (type == NumberType::Char) type = NumberType::Int;  // a plain char amount is a small integer
+  if (!fitsType(type, sum)) type = fitsType(NumberType::LongLong, sum) ? NumberType::LongLong : NumberType::ULongLong;
+  if (!fitsType(type, sum)) return Number::ofDouble(static_cast<double>(sum));
+  return Number::ofType(type, static_cast<long double>(sum));
 }
 
 }  // namespace
 
 Number InternalUtils::addNumber(const Number& a, const Number& b) {
   switch (a.type()) {
-    case NumberType::Char:
-      return Number::boolean(static_cast<int>(a.boolValue()) + static_cast<int>(b.boolValue()) != 0);
     case NumberType::Double:
       return Number::ofDouble(a.doubleValue() + b.doubleValue());
     case NumberType::Float:
       return Number::ofFloat(static_cast<float>(a.doubleValue()) + static_cast<float>(b.doubleValue()));
-    case NumberType::Long:
-      return Number::ofLong(wrappingSum<long>(a, b));
-    case NumberType::LongLong:
-      return Number::ofLongLong(wrappingSum<long long>(a, b));
-    case NumberType::Short:
-      return Number::ofShort(wrappingSum<short>(a, b));
-    case NumberType::UChar:
-      return Number::ofUChar(wrappingSum<unsigned char>(a, b));
-    case NumberType::UInt:
-      return Number::ofUInt(wrappingSum<unsigned>(a, b));
-    case NumberType::ULong:
-      return Number::ofULong(wrappingSum<unsigned long>(a, b));
-    case NumberType::ULongLong:
-      return Number::ofULongLong(wrappingSum<unsigned long long>(a, b));
-    case NumberType::UShort:
-      return Number::ofUShort(wrappingSum<unsigned short>(a, b));
-    case NumberType::Int:
+    default:
       break;
   }
-  return Number::ofInt(wrappingSum<int>(a, b));
+  if (a.isBoolean()) return Number::boolean(static_cast<int>(a.boolValue()) + static_cast<int>(b.boolValue()) != 0);
+  // An integer amount onto a floating value keeps the amount's integer type.
+  if (b.isFloating()) return integerSum(a, Number::ofType(a.type(), static_cast<long double>(b.doubleValue())));
+  return integerSum(a, b);
 }
 
 }  // namespace backend

@@ -183,15 +183,29 @@ TEST_F(TypedCodecTest, SerializingRefusesValuesWithoutJSONFormAndParsingLogsFail
 
 TEST(CacheKeyTest, SortsKeysAtEveryLevelAndEndsEveryMemberWithAComma) {
   Value value = parse(R"({"b": [1, "x"], "a": null})");
-  EXPECT_EQ(InternalUtils::cacheKeyForObject(value), R"({a:null,b:[1,"x",],})");
+  EXPECT_EQ(InternalUtils::cacheKeyForObject(value), R"({"a":null,"b":[1,"x",],})");
   EXPECT_EQ(InternalUtils::cacheKeyForObject(Value::emptyDictionary()), "{}");
   EXPECT_EQ(InternalUtils::cacheKeyForObject(Value::emptyArray()), "[]");
   EXPECT_EQ(InternalUtils::cacheKeyForObject(parse(R"({"z": {"y": 1, "x": {"c": true, "b": 2.5}}, "Z": "q\"uote"})")),
-            R"({Z:"q"uote",z:{x:{b:2.5,c:1,},y:1,},})");
+            R"({"Z":"q\"uote","z":{"x":{"b":2.5,"c":true,},"y":1,},})");
   EXPECT_EQ(raisedMessage<InvalidArgumentException>([] {
               InternalUtils::cacheKeyForObject(Value::array({Value(Date(0))}));
             }).rfind("Couldn't create cache key from ", 0),
             0u);
+}
+
+TEST(CacheKeyTest, DistinctValuesNeverShareAKey) {
+  const std::vector<std::pair<const char*, const char*>> pairs = {
+      {R"({"name": "x\",title:\"y"})", R"({"name": "x", "title": "y"})"},
+      {R"({"a\":\"b": 1})", R"({"a": "b:1"})"},
+      {R"(["x\\", "y"])", R"(["x\\\", \"y"])"},
+      {R"([true])", R"([1])"},
+      {R"([1.0])", R"([1])"},
+  };
+  for (const auto& [first, second] : pairs) {
+    EXPECT_NE(InternalUtils::cacheKeyForObject(parse(first)), InternalUtils::cacheKeyForObject(parse(second)))
+        << first << " and " << second;
+  }
 }
 
 TEST(CacheKeyTest, MD5IsLowerCaseHex) {
@@ -199,10 +213,24 @@ TEST(CacheKeyTest, MD5IsLowerCaseHex) {
   EXPECT_EQ(InternalUtils::calculateMD5("abc"), "900150983cd24fb0d6963f7d28e17f72");
 }
 
-TEST(AddNumberTest, SumsInTheFirstNumbersStorageType) {
-  Number wrapped = InternalUtils::addNumber(Number::ofUChar(255), Number::ofInt(1));
-  EXPECT_EQ(wrapped.type(), platform::NumberType::UChar);
-  EXPECT_EQ(wrapped.longLongValue(), 0);
+TEST(AddNumberTest, IntegerSumsWidenInsteadOfWrapping) {
+  Number widened = InternalUtils::addNumber(Number::ofUChar(255), Number::ofInt(1));
+  EXPECT_EQ(widened.type(), platform::NumberType::Int);
+  EXPECT_EQ(widened.longLongValue(), 256);
+  // An int amount onto a 64-bit counter past 2^31 - 1.
+  Number counter = InternalUtils::addNumber(Number::ofInt(1), Number::ofLongLong(2147483647LL));
+  EXPECT_EQ(counter.type(), platform::NumberType::LongLong);
+  EXPECT_EQ(counter.longLongValue(), 2147483648LL);
+  Number twoInts = InternalUtils::addNumber(Number::ofInt(2147483647), Number::ofInt(2147483647));
+  EXPECT_EQ(twoInts.longLongValue(), 4294967294LL);
+  Number huge = InternalUtils::addNumber(Number::ofLongLong(9223372036854775807LL), Number::ofInt(1));
+  EXPECT_EQ(huge.type(), platform::NumberType::ULongLong);
+  EXPECT_EQ(huge.unsignedLongLongValue(), 9223372036854775808ULL);
+  EXPECT_EQ(InternalUtils::addNumber(Number::ofShort(32767), Number::ofInt(1)).longLongValue(), 32768);
+  EXPECT_EQ(InternalUtils::addNumber(Number::ofInt(-5), Number::ofUShort(65535)).longLongValue(), 65530);
+}
+
+TEST(AddNumberTest, FloatingAndBooleanSumsKeepTheFirstNumbersType) {
   Number fraction = InternalUtils::addNumber(Number::ofDouble(1.25), Number::ofInt(2));
   EXPECT_DOUBLE_EQ(fraction.doubleValue(), 3.25);
   Number truth = InternalUtils::addNumber(Number::boolean(true), Number::boolean(true));
@@ -211,8 +239,6 @@ TEST(AddNumberTest, SumsInTheFirstNumbersStorageType) {
   Number truncated = InternalUtils::addNumber(Number::ofInt(1), Number::ofDouble(2.5));
   EXPECT_EQ(truncated.type(), platform::NumberType::Int);
   EXPECT_EQ(truncated.longLongValue(), 3);
-  EXPECT_EQ(InternalUtils::addNumber(Number::ofShort(32767), Number::ofInt(1)).longLongValue(), -32768);
-  EXPECT_EQ(InternalUtils::addNumber(Number::ofUShort(65535), Number::ofInt(2)).longLongValue(), 1);
   Number single = InternalUtils::addNumber(Number::ofFloat(0.5f), Number::ofDouble(0.25));
   EXPECT_EQ(single.type(), platform::NumberType::Float);
   EXPECT_FLOAT_EQ(static_cast<float>(single.doubleValue()), 0.75f);

@@ -12,7 +12,7 @@ namespace backend {
 using platform::InternalInconsistencyException;
 using platform::InvalidArgumentException;
 
-Object::Object() { operationSetQueue_.emplace_back(); }
+Object::Object() { operationSetQueue_.push_back(PendingSet{{}, nextSaveId_++, false}); }
 
 Object::~Object() = default;
 
@@ -322,7 +322,7 @@ void Object::performOperation(const FieldOperationPtr& operation, std::string_vi
   } else {
     previous->second = std::move(merged);
   }
-  if (snapshot) hashedObjectsCache_.insert_or_assign(identityOf(next), Snapshot{next, std::move(*snapshot)});
+  if (snapshot) hashedObjectsCache_.insert_or_assign(identityOf(next), snapshotOf(next, std::move(*snapshot)));
   dataAvailability_.insert_or_assign(std::string(key), true);
 }
 

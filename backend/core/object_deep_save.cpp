@@ -194,23 +194,24 @@ Task<bool> Object::saveBatchAsync(const std::vector<ObjectPtr>& objects, const s
     // Every check before any save starts, so a refusal leaves no object with
     // a save that never ends.
     for (const auto& object : objects) object->checkSaveParams();
-    std::vector<std::pair<ObjectPtr, OperationSet>> saves;
-    saves.reserve(objects.size());
-    for (const auto& object : objects) {
-      Lock lock(object->mutex_);
-      saves.emplace_back(object, object->unsavedChanges());
-      object->startSave();
-    }
-    Task<Value> sent = awaited.continueWith([saves = std::move(saves), sessionToken](const Task<void>&) {
+    std::vector<std::pair<ObjectPtr, SaveId>> started;
+    started.reserve(objects.size());
+    for (const auto& object : objects) started.emplace_back(object, object->startSave());
+    // Each command is built from its set as it is when the batch goes out.
+    Task<Value> sent = awaited.continueWith([started, sessionToken](const Task<void>&) {
+      std::vector<std::pair<ObjectPtr, OperationSet>> saves;
+      saves.reserve(started.size());
+      for (const auto& [object, save] : started) saves.emplace_back(object, object->changesToSend(save));
       return requireObjectTransport()->saveBatch(saves, sessionToken);
     });
-    return sent.continueWith([objects](const Task<Value>& answer) -> Task<bool> {
+    return sent.continueWith([started](const Task<Value>& answer) -> Task<bool> {
       const platform::Array* results = answer.isCompleted() && detail::succeeded(answer) ? answer.result().array() : nullptr;
-      if (results && results->size() == objects.size()) {
-        for (std::size_t i = 0; i < objects.size(); ++i) objects[i]->handleSaveResult((*results)[i], Listeners::Skip);
+      if (results && results->size() == started.size()) {
+        for (std::size_t i = 0; i < started.size(); ++i)
+          started[i].first->handleSaveResult(started[i].second, (*results)[i], Listeners::Skip);
         return Task<bool>::taskWithResult(true);
       }
-      for (const auto& object : objects) object->handleSaveResult(Value(), Listeners::Skip);
+      for (const auto& [object, save] : started) object->handleSaveResult(save, Value(), Listeners::Skip);
       if (!detail::succeeded(answer)) return detail::failureOf<bool>(answer);
       return Task<bool>::taskWithError(
           InternalUtils::errorWithCode(0, "The answer to a batch save does not have one result per object."));

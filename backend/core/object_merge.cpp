@@ -1,8 +1,11 @@
 // Data objects: operation sets, the estimate, merging server answers and
 // watching containers that can change in place.
 
+#include <algorithm>
+#include <exception>
 #include <unordered_set>
 
+#include "backend/field_operation.hpp"
 #include "backend/internal/internal_utils.hpp"
 #include "backend/object.hpp"
 #include "platform/exceptions.hpp"
@@ -24,12 +27,24 @@ std::optional<platform::Date> timestampOf(const Value& value, bool precise) {
 
 OperationSet Object::unsavedChanges() const {
   Lock lock(mutex_);
-  return operationSetQueue_.back();
+  return operationSetQueue_.back().operations;
 }
 
-void Object::startSave() {
+Object::SaveId Object::startSave() {
   Lock lock(mutex_);
-  operationSetQueue_.emplace_back();
+  const SaveId save = operationSetQueue_.back().id;
+  operationSetQueue_.push_back(PendingSet{{}, nextSaveId_++, false});
+  return save;
+}
+
+OperationSet Object::changesToSend(SaveId save) {
+  Lock lock(mutex_);
+  for (auto& pending : operationSetQueue_) {
+    if (pending.id != save) continue;
+    pending.sent = true;
+    return pending.operations;
+  }
+  return {};
 }
 
 std::size_t Object::operationSetCount() const {
@@ -70,7 +85,7 @@ void Object::rebuildEstimatedData() {
   Lock lock(mutex_);
   const ObjectPtr self = selfPtr();
   estimatedData_ = serverData_;
-  for (const auto& operations : operationSetQueue_) applyOperations(operations, estimatedData_, self);
+  for (const auto& pending : operationSetQueue_) applyOperations(pending.operations, estimatedData_, self);
   // Operations build new containers; give each a snapshot so later checks
   // compare against the value as rebuilt.
   for (const auto& [key, value] : estimatedData_) {
@@ -80,29 +95,85 @@ void Object::rebuildEstimatedData() {
 }
 
 void Object::mergeAfterSave(const Value& result) {
+  SaveId oldest;
+  {
+    Lock lock(mutex_);
+    oldest = operationSetQueue_.front().id;
+  }
+  mergeAfterSave(oldest, result);
+}
+
+void Object::mergeAfterSave(SaveId save, const Value& result) {
   Lock lock(mutex_);
-  OperationSet sent = std::move(operationSetQueue_.front());
-  operationSetQueue_.erase(operationSetQueue_.begin());
-  if (operationSetQueue_.empty()) operationSetQueue_.emplace_back();
+  auto found = std::find_if(operationSetQueue_.begin(), operationSetQueue_.end(),
+                            [save](const PendingSet& pending) { return pending.id == save; });
+  if (found == operationSetQueue_.end()) return;
+  const auto at = static_cast<std::size_t>(found - operationSetQueue_.begin());
+  if (at + 1 == operationSetQueue_.size()) operationSetQueue_.push_back(PendingSet{{}, nextSaveId_++, false});
 
   if (result.isNil()) {
-    // The save failed: its operations go back under the edits made since.
-    auto& oldest = operationSetQueue_.front();
-    for (auto& [key, operation] : sent) {
-      auto later = oldest.find(key);
-      if (later == oldest.end()) {
-        oldest.emplace(key, operation);
-      } else {
-        later->second = later->second->mergeWithPrevious(operation);
-      }
-    }
+    // The save failed: its operations go back under the edits made since,
+    // into the first set no save has sent yet (the newest one at the latest).
+    std::size_t target = at + 1;
+    while (operationSetQueue_[target].sent) ++target;
+    foldBack(operationSetQueue_[at].operations, at, target);
+    operationSetQueue_.erase(operationSetQueue_.begin() + static_cast<std::ptrdiff_t>(at));
     return;
   }
+  const OperationSet sent = std::move(operationSetQueue_[at].operations);
+  operationSetQueue_.erase(operationSetQueue_.begin() + static_cast<std::ptrdiff_t>(at));
   checkForChangesToMutableContainers();
   applyOperations(sent, serverData_, selfPtr());
   mergeFromServer(result, Completeness::Partial);
   rebuildEstimatedData();
   checkpointAllMutableContainers();
+}
+
+void Object::foldBack(const OperationSet& failed, std::size_t failedAt, std::size_t target) {
+  OperationSet merged = operationSetQueue_[target].operations;
+  for (const auto& [key, operation] : failed) {
+    bool sentLater = false;
+    for (std::size_t between = failedAt + 1; between < target; ++between)
+      sentLater = sentLater || operationSetQueue_[between].operations.contains(key);
+    if (!sentLater) {
+      auto later = merged.find(key);
+      if (later == merged.end()) {
+        merged.emplace(key, operation);
+        continue;
+      }
+      try {
+        later->second = later->second->mergeWithPrevious(operation);
+        continue;
+      } catch (const std::exception&) {
+        // A pair that does not combine (a remove after a delete) is sent as
+        // the value the two lead to.
+      }
+    }
+    // A save already sent changes the field after this one would have: only
+    // the value both lead to can be sent after it.
+    const Value expected = expectedValueThrough(target, key);
+    merged.insert_or_assign(key, expected.isNil() ? FieldOperationPtr(DeleteOperation::create())
+                                                  : FieldOperationPtr(SetOperation::create(expected)));
+  }
+  operationSetQueue_[target].operations = std::move(merged);
+}
+
+Value Object::expectedValueThrough(std::size_t last, std::string_view key) {
+  auto server = serverData_.find(key);
+  Value value = server == serverData_.end() ? Value() : server->second;
+  try {
+    const ObjectPtr self = selfPtr();
+    for (std::size_t index = 0; index <= last; ++index) {
+      const auto& operations = operationSetQueue_[index].operations;
+      if (auto operation = operations.find(key); operation != operations.end())
+        value = operation->second->applyToValue(value, key, self);
+    }
+  } catch (const std::exception&) {
+    // The estimate applied these operations already; it is the best guess.
+    auto estimated = estimatedData_.find(key);
+    return estimated == estimatedData_.end() ? Value() : estimated->second;
+  }
+  return value;
 }
 
 void Object::mergeAfterFetch(const Value& result, Completeness completeness) {
@@ -192,7 +263,7 @@ void Object::mergeFromObject(const Object& other) {
   updatedAt_ = otherUpdated;
   serverData_ = std::move(otherServerData);
   for (const auto& [key, value] : serverData_) checkpointLocked(value);
-  operationSetQueue_.assign(1, OperationSet{});
+  operationSetQueue_.assign(1, PendingSet{{}, nextSaveId_++, false});
   dirty_ = false;
   rebuildEstimatedData();
 }
@@ -208,7 +279,29 @@ const void* Object::identityOf(const Value& value) {
 
 void Object::checkpointLocked(const Value& value) {
   if (!InternalUtils::isContainerClass(value)) return;
-  hashedObjectsCache_.insert_or_assign(identityOf(value), Snapshot{value, JSONCacheItem::cacheFromObject(value)});
+  hashedObjectsCache_.insert_or_assign(identityOf(value), snapshotOf(value, JSONCacheItem::cacheFromObject(value)));
+}
+
+namespace {
+
+// Data objects are written into a snapshot by address; holding them keeps
+// that address from being reused by a new object while the snapshot lives.
+void collectDataObjects(const Value& value, std::vector<Value>& objects) {
+  if (const platform::Array* array = value.array()) {
+    for (const Value& item : *array) collectDataObjects(item, objects);
+  } else if (const platform::Dictionary* dictionary = value.dictionary()) {
+    for (const auto& [key, item] : *dictionary) collectDataObjects(item, objects);
+  } else if (value.object<Object>()) {
+    objects.push_back(value);
+  }
+}
+
+}  // namespace
+
+Object::Snapshot Object::snapshotOf(const Value& container, JSONCacheItem item) {
+  Snapshot snapshot{container, {}, std::move(item)};
+  collectDataObjects(container, snapshot.namedObjects);
+  return snapshot;
 }
 
 void Object::checkpointMutableContainer(const Value& value) {

@@ -22,8 +22,8 @@ Value savedAnswer(const Value& result) { return result.isNil() ? Value::emptyDic
 
 }  // namespace
 
-void Object::handleSaveResult(const Value& answer, Listeners listeners) {
-  mergeAfterSave(answer);
+void Object::handleSaveResult(SaveId save, const Value& answer, Listeners listeners) {
+  mergeAfterSave(save, answer);
   if (listeners == Listeners::Notify && !answer.isNil()) notifySaveListeners(std::nullopt);
 }
 
@@ -47,26 +47,28 @@ Task<bool> Object::saveAsync() {
 
 Task<bool> Object::saveAfter(const Task<void>& awaited, const Task<bool>& children,
                              const std::optional<std::string>& sessionToken) {
-  OperationSet changes;
+  SaveId save;
   {
     Lock lock(mutex_);
     const bool ownChanges = isDirty(Children::Ignore);
     if (!ownChanges) return children;
-    changes = unsavedChanges();
-    startSave();
+    save = startSave();
   }
   const ObjectPtr self = selfPtr();
   Task<bool> ready = awaited.continueWith([children](const Task<void>&) { return children; });
-  Task<Value> sent = ready.onSuccess([self, changes, sessionToken](const Task<bool>&) {
+  // The command is built from the set as it is when it goes out, so that
+  // operations a failed earlier save folded into it are sent too.
+  Task<Value> sent = ready.onSuccess([self, save, sessionToken](const Task<bool>&) {
     self->checkSaveParams();
-    return requireObjectTransport()->save(self, changes, sessionToken, ObjectTransport::Delivery::Now);
+    return requireObjectTransport()->save(self, self->changesToSend(save), sessionToken,
+                                          ObjectTransport::Delivery::Now);
   });
-  return sent.continueWith([self](const Task<Value>& command) -> Task<bool> {
+  return sent.continueWith([self, save](const Task<Value>& command) -> Task<bool> {
     if (detail::succeeded(command)) {
-      self->handleSaveResult(savedAnswer(command.result()), Listeners::Notify);
+      self->handleSaveResult(save, savedAnswer(command.result()), Listeners::Notify);
       return Task<bool>::taskWithResult(true);
     }
-    self->handleSaveResult(Value(), Listeners::Skip);
+    self->handleSaveResult(save, Value(), Listeners::Skip);
     return detail::failureOf<bool>(command);
   });
 }
@@ -93,47 +95,82 @@ Task<bool> Object::saveEventually(BoolCallback callback) {
 
   // The queue sends in the order it was given, so storing the saves in
   // dependency order is what orders them on the server. Each object is
-  // stored without its own children: they are all in this one ordering.
+  // stored without its own children: they are all in this one ordering, and
+  // each is stored after the one before it.
   const ObjectPtr self = selfPtr();
   std::optional<Task<bool>> own;
+  Task<void> previous = Task<void>::taskWithResult();
   for (const auto& step : dependencyOrderedSteps(children)) {
     std::vector<ObjectPtr> batch = step.batch;
     if (step.lazyUser) batch.insert(batch.begin(), step.lazyUser);
     for (const auto& object : batch) {
+      Task<void> stored;
       if (object == self) {
-        own = saveEventuallyWithoutChildren(callback, sessionToken);
+        own = saveEventuallyWithoutChildren(callback, sessionToken, previous, stored);
       } else {
-        object->saveEventuallyWithoutChildren(nullptr, sessionToken);
+        object->saveEventuallyWithoutChildren(nullptr, sessionToken, previous, stored);
       }
+      previous = stored;
     }
   }
   if (own) return *own;
-  return saveEventuallyWithoutChildren(std::move(callback), sessionToken);
+  Task<void> stored;
+  return saveEventuallyWithoutChildren(std::move(callback), sessionToken, previous, stored);
 }
 
-Task<bool> Object::saveEventuallyWithoutChildren(BoolCallback callback, const std::optional<std::string>& sessionToken) {
-  OperationSet changes;
+Task<bool> Object::saveEventuallyWithoutChildren(BoolCallback callback, const std::optional<std::string>& sessionToken,
+                                                 const Task<void>& after, Task<void>& stored) {
+  SaveId save;
   {
     Lock lock(mutex_);
     // Checked before the save starts, so a refusal leaves no save behind.
     checkSaveParams();
-    changes = unsavedChanges();
-    startSave();
+    save = startSave();
   }
   const ObjectPtr self = selfPtr();
-  Task<Value> queued;
+  std::shared_ptr<ObjectTransport> transport;
   try {
-    queued = requireObjectTransport()->save(self, changes, sessionToken, ObjectTransport::Delivery::Eventually);
+    transport = requireObjectTransport();
   } catch (...) {
-    handleSaveResult(Value(), Listeners::Skip);
+    handleSaveResult(save, Value(), Listeners::Skip);
     throw;
   }
-  Task<bool> outcome = queued.continueWith([self](const Task<Value>& command) -> Task<bool> {
+  // Handing the command to the offline queue is this object's queued work,
+  // so it never overtakes a save already under way; the outcome arrives
+  // later and ends this save's own set.
+  auto handOver = [self, save, sessionToken, transport]() {
+    return transport->save(self, self->changesToSend(save), sessionToken, ObjectTransport::Delivery::Eventually);
+  };
+  TaskCompletionSource<void> handedOver;
+  Task<Value> queued;
+  stored = taskQueue_.enqueue([&](const Task<void>& awaited) -> Task<void> {
+    Task<void> ready = whenAll({awaited, after});
+    if (ready.isCompleted()) {
+      // Nothing to wait for: stored at once, and a refusal raises here.
+      try {
+        queued = handOver();
+      } catch (...) {
+        handleSaveResult(save, Value(), Listeners::Skip);
+        throw;
+      }
+      return Task<void>::taskWithResult();
+    }
+    queued = ready.continueWith([handOver, handedOver](const Task<void>&) -> Task<Value> {
+      // The queue moves on once the command is stored, whatever happened.
+      struct Signal {
+        TaskCompletionSource<void> source;
+        ~Signal() { source.trySetResult(); }
+      } signal{handedOver};
+      return handOver();
+    });
+    return handedOver.task();
+  });
+  Task<bool> outcome = queued.continueWith([self, save](const Task<Value>& command) -> Task<bool> {
     if (detail::succeeded(command)) {
-      self->handleSaveResult(savedAnswer(command.result()), Listeners::Notify);
+      self->handleSaveResult(save, savedAnswer(command.result()), Listeners::Notify);
       return Task<bool>::taskWithResult(true);
     }
-    self->handleSaveResult(Value(), Listeners::Skip);
+    self->handleSaveResult(save, Value(), Listeners::Skip);
     return detail::failureOf<bool>(command);
   });
   if (callback) outcome.thenCallBackOnMainThreadWithBoolValueAsync(std::move(callback));

@@ -122,6 +122,64 @@ TEST_F(ObjectTest, AFailedSaveKeepsEveryEditMadeBeforeAndDuringIt) {
   EXPECT_EQ(object->objectForKey("count"), Value(12));
 }
 
+TEST_F(ObjectTest, AFailedSaveWhoseOperationsDoNotCombineKeepsEveryFieldAsExpected) {
+  auto object = Object::objectWithoutData("Armor", "a1");
+  object->mergeAfterFetch(answer(R"({"data": {"tags": ["a", "b"], "count": 1}})"), Completeness::Complete);
+  object->removeObjectForKey("tags");
+  object->incrementKey("count");
+  object->setObject(Value("x"), "name");
+  const Object::SaveId save = object->startSave();
+  // A remove cannot merge onto the delete being saved.
+  object->removeObject(Value("a"), "tags");
+  const auto estimate = object->estimatedDataSnapshot();
+
+  EXPECT_NO_THROW(object->mergeAfterSave(save, Value()));
+  EXPECT_EQ(object->operationSetCount(), 1u);
+  EXPECT_EQ(object->estimatedDataSnapshot(), estimate);
+  const OperationSet changes = object->unsavedChanges();
+  EXPECT_EQ(changes.size(), 3u) << pending(changes);
+  object->rebuildEstimatedData();
+  EXPECT_EQ(object->estimatedDataSnapshot(), estimate);
+  EXPECT_EQ(object->objectForKey("count"), Value(2));
+}
+
+TEST_F(ObjectTest, AFailedSaveFoldsPastASaveAlreadySent) {
+  auto object = Object::objectWithoutData("Armor", "a1");
+  object->mergeAfterFetch(answer(R"({"data": {"count": 1}})"), Completeness::Complete);
+  object->incrementKey("count");
+  object->setObject(Value("first"), "name");
+  const Object::SaveId first = object->startSave();
+  object->changesToSend(first);
+  object->incrementKey("count", platform::Number::ofInt(10));
+  const Object::SaveId second = object->startSave();
+  EXPECT_EQ(pending(object->changesToSend(second)), R"({"count":{"__op":"Increment","amount":10}})");
+  object->setObject(Value(true), "fresh");
+
+  // The first fails while the second is on its way: its operations must not
+  // land in the second's set, which the server answers without them.
+  object->mergeAfterSave(first, Value());
+  object->mergeAfterSave(second, answer(R"({"data": {"count": 11}})"));
+  EXPECT_EQ(object->operationSetCount(), 1u);
+  EXPECT_TRUE(object->isDirtyForKey("name"));
+  EXPECT_TRUE(object->isDirtyForKey("count"));
+  EXPECT_EQ(object->objectForKey("count"), Value(12));
+  EXPECT_EQ(object->objectForKey("name"), Value("first"));
+}
+
+TEST_F(ObjectTest, ReplacingADataObjectInAnArrayInPlaceIsAChange) {
+  auto object = Object::objectWithoutData("Armor", "a1");
+  object->setHasBeenFetched(true);
+  object->setObject(Value::array({Value(Object::objectWithoutData("Gem", "g1"))}), "gems");
+  object->mergeAfterSave(answer(R"({"data": {}})"));
+  ASSERT_FALSE(object->isDirty());
+
+  // The old member goes first, so a new object may take its address.
+  platform::Array& gems = *object->objectForKey("gems").array();
+  gems[0] = Value();
+  gems[0] = Value(Object::objectWithoutData("Gem", "g2"));
+  EXPECT_TRUE(object->isDirtyForKey("gems"));
+}
+
 TEST_F(ObjectTest, ASuccessfulSaveMergesTheAnswerUnderTheEditsMadeDuringIt) {
   auto object = Object::objectWithClassName("Armor");
   object->setObject(Value(1), "count");

@@ -203,7 +203,7 @@ void Query::runInBackground(const std::function<Task<T>(int, const Task<void>*, 
     return;
   }
   const Task<void> firstDelivered =
-      run(kCachePolicyCacheOnly, nullptr, RunEnd::SecondRunFollows).thenCallBackOnMainThreadAsync(callback);
+      whenAll({run(kCachePolicyCacheOnly, nullptr, RunEnd::SecondRunFollows).thenCallBackOnMainThreadAsync(callback)});
   run(kCachePolicyNetworkOnly, &firstDelivered, RunEnd::Idle).thenCallBackOnMainThreadAsync(callback);
 }
 

@@ -218,10 +218,22 @@ TEST(TaskMainThreadCallback, ExceptionIsRaisedOnTheMainThread) {
     ADD_FAILURE() << "block must not run";
   });
   EXPECT_THROW(RunLoop::main().runUntil([&] { return done.isCompleted(); }, 30s), std::runtime_error);
-  // The returned task adopts the delivery's completion from the background
-  // queue, which may still be attaching when the main queue has thrown.
+  // The returned task ends as the receiver did, once the delivery is over.
   done.waitUntilFinished();
-  EXPECT_FALSE(done.isFaulted());
+  EXPECT_TRUE(done.exception());
+}
+
+TEST(TaskMainThreadCallback, TheReturnedTaskKeepsTheReceiversOutcome) {
+  auto answered = Task<int>::taskWithResult(7);
+  EXPECT_EQ(answered.thenCallBackOnMainThreadAsync(nullptr).waitForResult(), 7);
+  EXPECT_EQ(answered.thenCallBackOnMainThreadWithBoolValueAsync(nullptr).waitForResult(), 7);
+  bool called = false;
+  auto failed = Task<int>::taskWithError(sampleError());
+  auto done = failed.thenCallBackOnMainThreadAsync([&](const int&, const std::optional<Error>&) { called = true; });
+  ASSERT_TRUE(RunLoop::main().runUntil([&] { return done.isCompleted(); }, 30s));
+  EXPECT_TRUE(called);
+  ASSERT_TRUE(done.error());
+  EXPECT_EQ(done.error()->code, 42);
 }
 
 TEST(TaskMainThreadCallback, BoolFormConvertsNothingToFalse) {

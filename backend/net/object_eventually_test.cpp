@@ -63,6 +63,24 @@ TEST_F(ObjectEventuallyTest, AFinalFailureMakesTheChangesPendingAgain) {
   EXPECT_EQ(commandsSeen().size(), 1u);
 }
 
+TEST_F(ObjectEventuallyTest, AnOfflineSaveWaitsForTheSaveUnderWayAndEndsOnlyItsOwnChanges) {
+  auto object = note("counted");
+  ASSERT_TRUE(object->save());
+  object->incrementKey("count");
+  addFault(1, 500, 300);
+  Task<bool> failing = object->saveAsync();
+  object->incrementKey("count");
+  Task<bool> eventually = object->saveEventually();
+  EXPECT_FALSE(failing.waitForResult());
+  std::optional<Error> error;
+  EXPECT_TRUE(eventually.waitForResult(&error)) << (error ? error->message() : "");
+
+  // Both increments reached the server once, and nothing is left to send.
+  EXPECT_EQ(storedObject("Note", *object->objectId())["count"].longLongValue(), 2);
+  EXPECT_FALSE(object->isDirty());
+  EXPECT_EQ(object->objectForKey("count").longLongValue(), 2);
+}
+
 TEST_F(ObjectEventuallyTest, DeletesReachTheServerAndAnObjectNeverCreatedFails) {
   auto object = note("doomed");
   ASSERT_TRUE(object->save());

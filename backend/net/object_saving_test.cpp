@@ -172,6 +172,40 @@ TEST_F(ObjectSavingTest, AFailedSaveKeepsItsEditsUnderTheNewerOnes) {
   EXPECT_EQ(stored["text"], Value("second"));
 }
 
+TEST_F(ObjectSavingTest, AQueuedSaveSendsTheEditsOfTheFailedSaveBeforeIt) {
+  auto object = note("first");
+  ASSERT_TRUE(object->save());
+  object->setObject(Value("a"), "a");
+  addFault(1, 500, 100);
+  Task<bool> failing = object->saveAsync();
+  object->setObject(Value("b"), "b");
+  Task<bool> queued = object->saveAsync();
+  EXPECT_FALSE(failing.waitForResult());
+  EXPECT_TRUE(queued.waitForResult());
+
+  const Value stored = storedObject("Note", *object->objectId());
+  EXPECT_EQ(stored["a"], Value("a"));
+  EXPECT_EQ(stored["b"], Value("b"));
+  EXPECT_FALSE(object->isDirty());
+}
+
+TEST_F(ObjectSavingTest, AQueuedBatchSendsTheEditsOfTheFailedSaveBeforeIt) {
+  auto child = note("child");
+  ASSERT_TRUE(child->save());
+  child->setObject(Value("a"), "a");
+  addFault(1, 500, 100);
+  Task<bool> failing = child->saveAsync();
+  child->setObject(Value("b"), "b");
+  Task<bool> batch = Object::saveAllAsync({child});
+  EXPECT_FALSE(failing.waitForResult());
+  EXPECT_TRUE(batch.waitForResult());
+
+  const Value stored = storedObject("Note", *child->objectId());
+  EXPECT_EQ(stored["a"], Value("a"));
+  EXPECT_EQ(stored["b"], Value("b"));
+  EXPECT_FALSE(child->isDirty());
+}
+
 TEST_F(ObjectSavingTest, AFailedBatchMakesEveryObjectPendingAgain) {
   auto child = note("child");
   auto parent = note("parent");

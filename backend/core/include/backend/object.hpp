@@ -14,6 +14,7 @@
 // other objects are read through a separate leaf lock).
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -148,9 +149,15 @@ class Object : public platform::SharedObject {
   void performOperation(const FieldOperationPtr& operation, std::string_view key);
   // The newest operation set (the edits a save would send).
   OperationSet unsavedChanges() const;
+  // Names one save's operation set for as long as the save lasts.
+  using SaveId = std::uint64_t;
   // Starts a new operation set: edits from now on stay apart from the ones
-  // being saved.
-  void startSave();
+  // being saved. Answers the id of the set the save owns.
+  SaveId startSave();
+  // The save's operation set as it is now, read when its command is built
+  // (a failed earlier save may have folded its operations into it). Marks
+  // the set sent: later failures fold past it.
+  OperationSet changesToSend(SaveId save);
   // Applies every operation of the set to the map (nil results remove keys).
   static void applyOperations(const OperationSet& operations, FieldMap& fields,
                               const std::shared_ptr<Object>& object = nullptr);
@@ -160,6 +167,10 @@ class Object : public platform::SharedObject {
   // server data and the answer is merged; with nil (the save failed) they are
   // folded back under the newer edits, to be sent again.
   void mergeAfterSave(const Value& result);
+  // Ends the named save likewise. A failed save's operations go to the next
+  // set not yet sent; a field an operation cannot merge onto, or one a later
+  // sent save also changes, becomes a set of its expected value.
+  void mergeAfterSave(SaveId save, const Value& result);
   void mergeAfterFetch(const Value& result, Completeness completeness);
   // Takes "id", "created_at", "updated_at", "pointers" and "data" of an answer
   // (already decoded) into server data and the object's own fields.
@@ -360,7 +371,14 @@ class Object : public platform::SharedObject {
   using Lock = std::unique_lock<std::recursive_mutex>;
   struct Snapshot {
     Value holder;  // keeps the container alive, so its identity stays unique
+    // The data objects the snapshot names by identity, kept alive likewise.
+    std::vector<Value> namedObjects;
     JSONCacheItem item;
+  };
+  struct PendingSet {
+    OperationSet operations;
+    SaveId id = 0;
+    bool sent = false;
   };
 
   static ObjectPtr instantiate(std::string_view className);
@@ -369,12 +387,16 @@ class Object : public platform::SharedObject {
   enum class Listeners { Notify, Skip };
   // Ends the oldest save: merges the answer (nil: the save failed and its
   // changes become pending again) and tells the listeners when asked.
-  void handleSaveResult(const Value& answer, Listeners listeners);
+  void handleSaveResult(SaveId save, const Value& answer, Listeners listeners);
   void handleFetchResult(const Value& answer);
   // The single save's step after `awaited` and `children`.
   Task<bool> saveAfter(const Task<void>& awaited, const Task<bool>& children,
                        const std::optional<std::string>& sessionToken);
-  Task<bool> saveEventuallyWithoutChildren(BoolCallback callback, const std::optional<std::string>& sessionToken);
+  // Stores the object's own save in the offline queue once `after` and its
+  // earlier queued work are done; answers the outcome, and sets `stored` to
+  // the task of the hand-over.
+  Task<bool> saveEventuallyWithoutChildren(BoolCallback callback, const std::optional<std::string>& sessionToken,
+                                           const Task<void>& after, Task<void>& stored);
   // Saves one batch of objects through one "multi" command.
   static Task<bool> saveBatchAsync(const std::vector<ObjectPtr>& objects,
                                    const std::optional<std::string>& sessionToken);
@@ -396,10 +418,15 @@ class Object : public platform::SharedObject {
   // The distinct task queues of the objects, in the address order of their mutexes.
   static std::vector<TaskQueue*> queuesInAddressOrder(const std::vector<ObjectPtr>& objects);
   ObjectPtr selfPtr();
-  OperationSet& lastOperationSet() { return operationSetQueue_.back(); }
+  OperationSet& lastOperationSet() { return operationSetQueue_.back().operations; }
+  // The expected value of the field after the sets up to `last`, inclusive.
+  Value expectedValueThrough(std::size_t last, std::string_view key);
+  // Folds a failed save's set into the set at `target`, all or nothing.
+  void foldBack(const OperationSet& failed, std::size_t failedAt, std::size_t target);
   void setObjectIdLocked(std::optional<std::string> objectId);
   bool isDirtyVisiting(Children children, std::unordered_set<const Object*>& visited);
   void checkpointLocked(const Value& value);
+  static Snapshot snapshotOf(const Value& container, JSONCacheItem item);
   static const void* identityOf(const Value& value);
 
   std::string className_;
@@ -412,7 +439,8 @@ class Object : public platform::SharedObject {
 
   bool dirty_ = false;
   bool hasBeenFetched_ = false;
-  std::vector<OperationSet> operationSetQueue_;
+  std::vector<PendingSet> operationSetQueue_;
+  SaveId nextSaveId_ = 1;
   FieldMap estimatedData_;
   FieldMap serverData_;
   std::map<std::string, bool, std::less<>> dataAvailability_;

@@ -103,12 +103,12 @@ class Task {
   auto onSuccess(F&& block) const;
 
   // Delivers the outcome to `callback` on the main queue and answers a task
-  // that completes once it ran. An exception is raised again on the main
-  // queue instead; a cancelled task completes without calling back. An empty
-  // callback answers this task's outcome unchanged.
-  Task<void> thenCallBackOnMainThreadAsync(ResultCallback callback) const;
+  // that ends as this one did once it ran. An exception is raised again on
+  // the main queue instead of calling back; a cancelled task is not called
+  // back. An empty callback answers this task itself.
+  Task<T> thenCallBackOnMainThreadAsync(ResultCallback callback) const;
   // The same with the result turned into a boolean (nothing is false).
-  Task<void> thenCallBackOnMainThreadWithBoolValueAsync(
+  Task<T> thenCallBackOnMainThreadWithBoolValueAsync(
       std::function<void(bool, const std::optional<Error>&)> callback) const;
 
   // Blocks until completed (logs the main-thread warning on the main thread).
@@ -246,22 +246,12 @@ auto Task<T>::onSuccess(F&& block) const {
 }
 
 template <class T>
-Task<void> Task<T>::thenCallBackOnMainThreadAsync(ResultCallback callback) const {
-  if (!callback) {
-    return continueWith([](const Task& completed) -> Task<void> {
-      TaskCompletionSource<void> same;
-      if (completed.isFaulted() || completed.isCancelled()) {
-        completed.forwardFailureTo(same);
-      } else {
-        same.trySetResult();
-      }
-      return same.task();
-    });
-  }
-  return continueWith([callback = std::move(callback)](const Task& completed) mutable {
+Task<T> Task<T>::thenCallBackOnMainThreadAsync(ResultCallback callback) const {
+  if (!callback) return *this;
+  return continueWith([callback = std::move(callback)](const Task& completed) mutable -> Task<T> {
     TaskCompletionSource<void> delivered;
     platform::mainQueue().post([completed, delivered, callback = std::move(callback)] {
-      // Completes the returned task even when the exception unwinds the loop.
+      // Completes the delivery even when the exception unwinds the loop.
       struct Complete {
         const TaskCompletionSource<void>& source;
         ~Complete() { source.trySetResult(); }
@@ -274,12 +264,12 @@ Task<void> Task<T>::thenCallBackOnMainThreadAsync(ResultCallback callback) const
         callback(completed.result(), completed.error());
       }
     });
-    return delivered.task();
+    return delivered.task().continueWith([completed](const Task<void>&) { return completed; });
   });
 }
 
 template <class T>
-Task<void> Task<T>::thenCallBackOnMainThreadWithBoolValueAsync(
+Task<T> Task<T>::thenCallBackOnMainThreadWithBoolValueAsync(
     std::function<void(bool, const std::optional<Error>&)> callback) const {
   if (!callback) return thenCallBackOnMainThreadAsync(nullptr);
   if constexpr (std::is_void_v<T>) {
