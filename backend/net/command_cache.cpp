@@ -23,10 +23,24 @@ namespace fs = std::filesystem;
 namespace backend::net {
 namespace {
 
-std::uint64_t monotonicNanoseconds() {
+std::uint64_t wallClockNanoseconds() {
   timespec now{};
-  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  ::clock_gettime(CLOCK_REALTIME, &now);
   return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u + static_cast<std::uint64_t>(now.tv_nsec);
+}
+
+// The stamp in "CommandCache_<16 hex digits>_...", or 0.
+std::uint64_t stampOf(const fs::path& path) {
+  static constexpr std::string_view kPrefix = "CommandCache_";
+  const std::string name = path.filename().string();
+  if (name.size() < kPrefix.size() + 16 || name.compare(0, kPrefix.size(), kPrefix) != 0) return 0;
+  std::uint64_t stamp = 0;
+  for (char c : std::string_view(name).substr(kPrefix.size(), 16)) {
+    const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    if (digit < 0) return 0;
+    stamp = stamp * 16 + static_cast<std::uint64_t>(digit);
+  }
+  return stamp;
 }
 
 std::atomic<std::uint32_t> storedCommandCounter{0};
@@ -176,8 +190,8 @@ void CommandCache::runEventuallyInternal(const CommandPtr& command, const TaskCo
 // temporary one (both discarded by the drain), never half a command.
 std::optional<fs::path> CommandCache::writeQueueFile(const std::string& text) {
   char name[64];
-  std::snprintf(name, sizeof name, "CommandCache_%016llx_%08x_XXXXXX",
-                static_cast<unsigned long long>(monotonicNanoseconds()), storedCommandCounter.fetch_add(1));
+  std::snprintf(name, sizeof name, "CommandCache_%016llx_%08x_XXXXXX", static_cast<unsigned long long>(nextStamp()),
+                storedCommandCounter.fetch_add(1));
   std::string pattern = (cachePath_ / name).string();
   int fd = ::mkstemp(pattern.data());
   if (fd < 0) {
@@ -198,6 +212,18 @@ std::optional<fs::path> CommandCache::writeQueueFile(const std::string& text) {
   }
   if (knownTotalSize_) *knownTotalSize_ += text.size();
   return path;
+}
+
+// Lock held. Wall-clock time, but always after every command already stored
+// (also those of an earlier run or boot, whatever the clock did since), so
+// names keep sorting in the order the commands were given.
+std::uint64_t CommandCache::nextStamp() {
+  if (!lastStamp_) {
+    lastStamp_ = 0;
+    for (const auto& path : sortedEntries(cachePath_)) lastStamp_ = std::max(*lastStamp_, stampOf(path));
+  }
+  lastStamp_ = std::max(wallClockNanoseconds(), *lastStamp_ + 1);
+  return *lastStamp_;
 }
 
 // Lock held. Deletes the oldest files until `newSize` more bytes fit; their

@@ -109,9 +109,10 @@ CommandCache::PassEnd CommandCache::drainOnce(std::unique_lock<std::mutex>& lock
   for (const auto& path : sortedEntries(cachePath_)) {
     if (shouldStop_) return PassEnd::Abort;
     if (!isQueueFileName(path)) {
-      // Left by a write that was cut short; the lock keeps out writes in progress.
+      // Left by a write that was cut short; the lock keeps out writes in
+      // progress. Its command was counted as referring to its local ids.
       std::error_code error;
-      fs::remove(path, error);
+      removeFile(path, error);
       knownTotalSize_.reset();
       continue;
     }

@@ -53,6 +53,43 @@ TEST_F(CommandCacheTest, DrainsInStoredOrderOnceTheServerAnswersAgain) {
   EXPECT_TRUE(log.contains("Done waiting for network timeout."));
 }
 
+TEST_F(CommandCacheTest, CommandsStoredAfterARestartGoAfterTheOnesStoredBefore) {
+  // Stored under a previous boot, whose clock had run further than this one's.
+  std::filesystem::create_directories(queueDirectory());
+  ASSERT_FALSE(platform::writeFileAtomically(queueDirectory() / "CommandCache_00ffffffffffff00_00000000_AbCdEf",
+                                             note(1)->json()));
+  setOnline(false);
+  auto& queue = makeQueue();
+  auto later = queue.runEventuallyAsync(note(2), nullptr);
+  queue.waitForStores();
+  setOnline(true);
+  EXPECT_FALSE(finished(later).error());
+  ASSERT_TRUE(test_support::eventually([&] { return queue.pendingCount() == 0; }));
+  EXPECT_EQ(createdNumbers(backendRequests(), 200), (std::vector<long long>{1, 2}));
+}
+
+TEST_F(CommandCacheTest, AWriteCutShortReleasesTheLocalIdsItCounted) {
+  std::vector<std::string> released;
+  std::mutex mutex;
+  installLocalIdDiskReferenceHooks({nullptr, [&](const std::string& id) {
+                                      std::lock_guard lock(mutex);
+                                      released.push_back(id);
+                                    }});
+  auto command = note(4);
+  command->setLocalId("local_cut_short");
+  // What a crash between the temporary write and its rename leaves.
+  std::filesystem::create_directories(queueDirectory());
+  ASSERT_FALSE(platform::writeFileAtomically(queueDirectory() / "CommandCache_0000000000000001_00000000_AbCdEf", ""));
+  ASSERT_FALSE(platform::writeFileAtomically(
+      queueDirectory() / ".CommandCache_0000000000000001_00000000_AbCdEf.tmp-0123456789abcdef", command->json()));
+  auto& queue = makeQueue();
+  ASSERT_TRUE(test_support::eventually([&] { return std::filesystem::is_empty(queueDirectory()); }));
+  queue.waitForStores();
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(released, std::vector<std::string>{"local_cut_short"});
+  EXPECT_TRUE(backendRequests().empty());
+}
+
 TEST_F(CommandCacheTest, NothingIsSentWhileNotConnectedAndConnectingDrainsAtOnce) {
   setOnline(false);
   auto& queue = makeQueue();

@@ -16,6 +16,9 @@ platform::Value transportFailureAnswer(const platform::Error& error, long status
   answer.set("code", static_cast<long long>(kErrorConnectionFailed));
   answer.set("error", error.message());
   answer.set("temporary", status != 401 && status != 500);
+  // The offline queue drops a command the server refused (a status below
+  // 500) instead of retrying it for ever.
+  if (status != 0) answer.set("httpStatus", static_cast<long long>(status));
   return platform::Value(std::move(answer));
 }
 

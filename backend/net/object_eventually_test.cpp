@@ -81,6 +81,21 @@ TEST_F(ObjectEventuallyTest, AnOfflineSaveWaitsForTheSaveUnderWayAndEndsOnlyItsO
   EXPECT_EQ(object->objectForKey("count").longLongValue(), 2);
 }
 
+TEST_F(ObjectEventuallyTest, ACommandTheServerRefusesIsDroppedNotRetried) {
+  auto object = note("refused");
+  addFault(1, 401);
+  Task<bool> saving = object->saveEventually();
+  ASSERT_TRUE(platform::RunLoop::main().runUntil([&] { return saving.isCompleted(); }, std::chrono::seconds(20)))
+      << "a 401 must not wait for the network to come back";
+  ASSERT_TRUE(saving.error());
+  EXPECT_EQ(saving.error()->code, kErrorConnectionFailed);
+  EXPECT_EQ(saving.error()->userInfo["httpStatus"].longLongValue(), 401);
+  EXPECT_TRUE(object->isDirtyForKey("text"));
+  // The queue is free for the next command.
+  EXPECT_TRUE(object->saveEventually().waitForResult());
+  EXPECT_FALSE(object->isDirty());
+}
+
 TEST_F(ObjectEventuallyTest, DeletesReachTheServerAndAnObjectNeverCreatedFails) {
   auto object = note("doomed");
   ASSERT_TRUE(object->save());

@@ -132,6 +132,9 @@ class CommandCache {
   // Bytes of all files below the directory, counted once and then kept up
   // to date by stores and removals (nullopt: count again).
   std::optional<std::uintmax_t> knownTotalSize_;
+  // The order stamp of the newest stored command (file names carry it).
+  std::optional<std::uint64_t> lastStamp_;
+  std::uint64_t nextStamp();
 
   std::atomic<bool> shouldStop_{false};
   std::shared_ptr<Wakeup> wakeup_;
