@@ -49,7 +49,13 @@ void Connection::start() {
   curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorBuffer_.data());
   curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(easy_, CURLOPT_TIMEOUT_MS, static_cast<long>(request_.timeoutInterval * 1000));
+  curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, 10L);
+  curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  // The timeout bounds silence, not the whole transfer: a large answer on a
+  // slow link goes on as long as bytes keep coming (see onProgress).
+  curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request_.timeoutInterval * 1000));
+  lastActivity_ = std::chrono::steady_clock::now();
   curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &Connection::onHeader);
   curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
   curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &Connection::onBody);
@@ -142,8 +148,17 @@ int Connection::onSeek(void* opaque, curl_off_t offset, int origin) {
   return CURL_SEEKFUNC_OK;
 }
 
-int Connection::onProgress(void* opaque, curl_off_t, curl_off_t, curl_off_t ulTotal, curl_off_t ulNow) {
+int Connection::onProgress(void* opaque, curl_off_t, curl_off_t dlNow, curl_off_t ulTotal, curl_off_t ulNow) {
   auto* self = static_cast<Connection*>(opaque);
+  const auto now = std::chrono::steady_clock::now();
+  if (dlNow + ulNow != self->bytesMoved_) {
+    self->bytesMoved_ = dlNow + ulNow;
+    self->lastActivity_ = now;
+  } else if (self->request_.timeoutInterval > 0 &&
+             now - self->lastActivity_ > std::chrono::duration<double>(self->request_.timeoutInterval)) {
+    self->idleTimedOut_ = true;
+    return 1;
+  }
   if (ulNow > self->lastUploaded_ && self->delegate_) {
     long long chunk = ulNow - self->lastUploaded_;
     self->lastUploaded_ = ulNow;
@@ -197,10 +212,10 @@ void Connection::handleDone(CURLcode code) {
 
 platform::Error Connection::transferError(CURLcode code) const {
   std::int64_t errorCode = kURLErrorNetworkConnectionLost;
-  if (code == CURLE_OPERATION_TIMEDOUT) errorCode = kURLErrorTimedOut;
+  if (code == CURLE_OPERATION_TIMEDOUT || idleTimedOut_) errorCode = kURLErrorTimedOut;
   if (code == CURLE_COULDNT_RESOLVE_HOST) errorCode = kURLErrorCannotFindHost;
   if (code == CURLE_COULDNT_CONNECT) errorCode = kURLErrorCannotConnectToHost;
-  std::string text = errorBuffer_.c_str();
+  std::string text = idleTimedOut_ ? "The request timed out." : errorBuffer_.c_str();
   if (text.empty()) text = curl_easy_strerror(code);
   platform::Dictionary info;
   info.set(kLocalizedDescriptionKey, text);

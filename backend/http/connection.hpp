@@ -4,6 +4,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -57,6 +58,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
   URLResponse pendingResponse_;
   bool responseDelivered_ = false;
   long long lastUploaded_ = 0;
+  // The idle timeout: bytes moved so far, and when they last moved.
+  long long bytesMoved_ = 0;
+  std::chrono::steady_clock::time_point lastActivity_;
+  bool idleTimedOut_ = false;
 };
 
 // Runs work on the one thread that carries every request operation's

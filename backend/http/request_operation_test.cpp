@@ -179,6 +179,77 @@ TEST(HTTPRequestOperation, PauseAsksForTheRestAndResumeSendsIt) {
   EXPECT_EQ(paused->responseData(), "0123456789");
 }
 
+TEST(URLConnectionOperation, CancellingAPausedOperationFinishesItAndStartsPairWithFinishes) {
+  LoopbackServer server;
+  std::atomic<int> starts{0}, finishes{0};
+  auto& center = platform::NotificationCenter::defaultCenter();
+  platform::ScopedObserver a(center, center.addObserver(kOperationDidStartNotification, [&](const auto&) { ++starts; }));
+  platform::ScopedObserver b(center, center.addObserver(kOperationDidFinishNotification, [&](const auto&) { ++finishes; }));
+
+  auto neverRan = URLConnectionOperation::create(get(server, "/r"));
+  neverRan->cancel();
+  EXPECT_TRUE(test_support::eventually([&] { return neverRan->isFinished(); }));
+
+  auto paused = URLConnectionOperation::create(get(server, "/r"));
+  paused->pause();
+  std::promise<void> done;
+  paused->whenFinished([&] { done.set_value(); });
+  paused->cancel();
+  ASSERT_EQ(done.get_future().wait_for(20s), std::future_status::ready) << "a cancelled paused operation must finish";
+  EXPECT_EQ(paused->error()->code, kURLErrorCancelled);
+
+  auto ran = URLConnectionOperation::create(get(server, "/r"));
+  runToEnd(ran);
+  EXPECT_EQ(starts.load(), 1);
+  EXPECT_EQ(finishes.load(), 1);
+}
+
+TEST(URLConnectionOperation, TheTimeoutBoundsSilenceNotTheWholeTransfer) {
+  LoopbackServer server;
+  server.setHandler([](const httplib::Request& request, httplib::Response& response) {
+    if (request.path == "/slow") {
+      // Twelve bytes over well beyond the timeout, never silent for long.
+      response.set_chunked_content_provider("text/plain", [sent = 0](std::size_t, httplib::DataSink& sink) mutable {
+        std::this_thread::sleep_for(150ms);
+        if (sent++ == 12) {
+          sink.done();
+          return true;
+        }
+        return sink.write("x", 1);
+      });
+    } else {
+      std::this_thread::sleep_for(1500ms);
+      response.set_content("late", "text/plain");
+    }
+  });
+  URLRequest slow = get(server, "/slow");
+  slow.timeoutInterval = 0.6;
+  slow.headers.set("Accept-Encoding", "identity");  // a compressed answer would arrive in one piece
+  auto trickling = URLConnectionOperation::create(slow);
+  runToEnd(trickling);
+  EXPECT_FALSE(trickling->error()) << trickling->error()->message();
+  EXPECT_EQ(trickling->responseString(), "xxxxxxxxxxxx");
+
+  URLRequest silent = get(server, "/silent");
+  silent.timeoutInterval = 0.5;
+  auto stalled = URLConnectionOperation::create(silent);
+  runToEnd(stalled);
+  ASSERT_TRUE(stalled->error());
+  EXPECT_EQ(stalled->error()->code, kURLErrorTimedOut);
+}
+
+TEST(URLConnectionOperation, RedirectsAreFollowedOnlySoFar) {
+  LoopbackServer server;
+  server.setHandler([](const httplib::Request&, httplib::Response& response) {
+    response.status = 302;
+    response.set_header("Location", "/again");
+  });
+  auto looping = URLConnectionOperation::create(get(server, "/start"));
+  runToEnd(looping);
+  EXPECT_TRUE(looping->error());
+  EXPECT_LE(server.requestCount(), 11u);
+}
+
 TEST(NetworkActivityIndicator, StaysOnBetweenRequestsCloserThanTheHideDelay) {
   LoopbackServer server;
   test_support::ManualClock clock;

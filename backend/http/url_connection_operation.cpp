@@ -38,7 +38,8 @@ bool transitionAllowed(OperationState from, OperationState to, bool cancelled) {
     case OperationState::Executing:
       return to == OperationState::Paused || to == OperationState::Finished;
     case OperationState::Paused:
-      return to == OperationState::Ready;
+      // Cancelling a paused operation ends it: nothing would resume it.
+      return to == OperationState::Ready || (to == OperationState::Finished && cancelled);
     case OperationState::Finished:
       return false;
   }
@@ -61,14 +62,17 @@ void URLConnectionOperation::setState(OperationState state) {
   {
     std::lock_guard lock(mutex_);
     if (!transitionAllowed(state_, state, isCancelled())) return;
+    const OperationState previous = state_;
     state_ = state;
     auto self = std::static_pointer_cast<URLConnectionOperation>(shared_from_this());
+    // "finish" pairs with "start": it is posted on leaving Executing (ending
+    // or pausing), never for an operation that never ran.
     if (state == OperationState::Executing) {
       platform::NotificationCenter::defaultCenter().post(kOperationDidStartNotification, self);
-    } else if (state == OperationState::Finished) {
+    } else if (previous == OperationState::Executing) {
       platform::NotificationCenter::defaultCenter().post(kOperationDidFinishNotification, self);
-      finished = true;
     }
+    finished = state == OperationState::Finished;
   }
   if (finished) markFinished();
 }
@@ -118,7 +122,6 @@ void URLConnectionOperation::cancelConnection(bool deliverCancellationError) {
 void URLConnectionOperation::pause() {
   std::lock_guard lock(mutex_);
   if (state_ == OperationState::Paused || state_ == OperationState::Finished || isCancelled()) return;
-  auto previous = state_;
   setState(OperationState::Paused);
   if (state_ != OperationState::Paused) return;
   // Whatever the old transfer still reports must not touch the stream whose
@@ -126,10 +129,6 @@ void URLConnectionOperation::pause() {
   ++attempt_;
   auto self = std::static_pointer_cast<URLConnectionOperation>(shared_from_this());
   performOnNetworkThread([self] { self->cancelConnection(false); });
-  // The activity count dropped with the transfer.
-  if (previous == OperationState::Executing) {
-    platform::NotificationCenter::defaultCenter().post(kOperationDidFinishNotification, self);
-  }
 }
 
 void URLConnectionOperation::resume() {
