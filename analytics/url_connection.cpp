@@ -62,7 +62,10 @@ class CurlConnection final : public Connection, public std::enable_shared_from_t
     curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT, 30L);
-    curl_easy_setopt(easy_, CURLOPT_TIMEOUT, 60L);
+    // A stalled exchange ends after a minute without progress; a large batch
+    // on a slow link may take longer as long as bytes keep moving.
+    curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_TIME, 60L);
     curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorBuffer_);
     curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &CurlConnection::onData);
     curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);

@@ -111,6 +111,21 @@ int printError(const platform::Error& error) {
   return kFailure;
 }
 
+// A task's exception is a failure of the run like any other: error JSON.
+int printException(const std::exception_ptr& exception) {
+  std::string message = "unknown exception";
+  try {
+    std::rethrow_exception(exception);
+  } catch (const std::exception& e) {
+    message = e.what();
+  } catch (...) {
+  }
+  platform::Dictionary out;
+  out.set("error", message);
+  std::fprintf(stderr, "%s\n", toJSON(platform::Value(std::move(out))).c_str());
+  return kFailure;
+}
+
 backend::Task<backend::net::CommandResult> run(const Options& options, const backend::net::CommandPtr& command) {
   using namespace backend::net;
   if (options.runner == "network") return NetworkCommandRunner::runCommandAsync(command);
@@ -144,11 +159,15 @@ int call(const Options& options) {
 
   // Waiting on a future keeps the main-thread warning of blocking waits out.
   std::promise<backend::Task<backend::net::CommandResult>> finished;
-  run(options, command).continueWith([&](const backend::Task<backend::net::CommandResult>& task) {
-    finished.set_value(task);
-  });
+  backend::Task<backend::net::CommandResult> running;
+  try {
+    running = run(options, command);
+  } catch (...) {
+    return printException(std::current_exception());
+  }
+  running.continueWith([&](const backend::Task<backend::net::CommandResult>& task) { finished.set_value(task); });
   auto task = finished.get_future().get();
-  if (auto exception = task.exception()) std::rethrow_exception(exception);
+  if (auto exception = task.exception()) return printException(exception);
   if (task.isCancelled()) {
     std::fprintf(stderr, "{\"error\":\"cancelled\"}\n");
     return kFailure;
@@ -224,10 +243,13 @@ bool waitFor(const backend::Task<T>& task, std::optional<double> seconds) {
 }
 
 // For a failed or cancelled task: prints why, sets the exit status and
-// answers true. Raises the task's exception again.
+// answers true.
 template <class T>
 bool reportFailure(const backend::Task<T>& task, int& status) {
-  if (auto exception = task.exception()) std::rethrow_exception(exception);
+  if (auto exception = task.exception()) {
+    status = printException(exception);
+    return true;
+  }
   if (task.isCancelled()) {
     std::fprintf(stderr, "{\"error\":\"cancelled\"}\n");
     status = kFailure;

@@ -7,6 +7,7 @@
 #include "backend/http/http_client.hpp"
 #include "backend/http/json_request_operation.hpp"
 #include "platform/run_loop.hpp"
+#include "support/backend/loopback_server.hpp"
 #include "support/backend/raw_http_server.hpp"
 
 namespace backend::http {
@@ -25,6 +26,48 @@ std::shared_future<void> finished(const std::shared_ptr<HTTPRequestOperation>& o
   auto promise = std::make_shared<std::promise<void>>();
   operation->whenFinished([promise] { promise->set_value(); });
   return promise->get_future().share();
+}
+
+TEST(HTTPClientOperations, EveryPathCallReportsItsOutcomeThoughNobodyHoldsTheOperation) {
+  backend::testing::LoopbackServer server;
+  auto client = HTTPClient::clientWithBaseURL(server.url("/"));
+  std::atomic<int> answered{0};
+  auto success = [&](const auto&, const auto&) { ++answered; };
+  auto failure = [&](const auto&, const auto&) { ++answered; };
+  constexpr int kRounds = 4;
+  for (int round = 0; round < kRounds; ++round) {
+    client->getPath("g", Value(), success, failure);
+    client->postPath("p", Value(), success, failure);
+    client->putPath("u", Value(), success, failure);
+    client->deletePath("d", Value(), success, failure);
+    client->patchPath("a", Value(), success, failure);
+  }
+  EXPECT_TRUE(RunLoop::main().runUntil([&] { return answered.load() == 5 * kRounds; }, 20s))
+      << answered.load() << " of " << 5 * kRounds << " answered";
+}
+
+TEST(HTTPClientOperations, ABatchStillWaitingWhenItsClientGoesEndsCancelledAndCompletes) {
+  auto release = std::make_shared<std::promise<void>>();
+  std::shared_future<void> released = release->get_future().share();
+  backend::testing::LoopbackServer server;
+  server.setHandler([released](const httplib::Request&, httplib::Response& response) {
+    released.wait();
+    response.set_content("{}", "application/json");
+  });
+  auto client = HTTPClient::clientWithBaseURL(server.url("/"));
+  std::vector<URLRequest> requests;
+  for (int i = 0; i < 6; ++i) requests.push_back(client->requestWithMethod("GET", "held", Value()));
+  std::optional<std::vector<std::shared_ptr<HTTPRequestOperation>>> completed;
+  client->enqueueBatchOfHTTPRequestOperationsWithRequests(
+      std::move(requests), nullptr, [&](const auto& operations) { completed = operations; });
+  ASSERT_TRUE(server.waitForRequests(4));
+  client.reset();
+  release->set_value();
+  ASSERT_TRUE(RunLoop::main().runUntil([&] { return completed.has_value(); }, 20s));
+  ASSERT_EQ(completed->size(), 6u);
+  int cancelled = 0;
+  for (const auto& operation : *completed) cancelled += operation->isCancelled() ? 1 : 0;
+  EXPECT_EQ(cancelled, 2);
 }
 
 TEST(HTTPClientOperations, CancelAllMatchesMethodAndResolvedPathOnly) {

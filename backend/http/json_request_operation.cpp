@@ -88,10 +88,15 @@ std::optional<platform::Error> JSONRequestOperation::error() const {
 }
 
 void JSONRequestOperation::setCompletionBlockWithSuccess(JSONSuccess success, Failure failure) {
-  std::weak_ptr<JSONRequestOperation> weak = std::static_pointer_cast<JSONRequestOperation>(shared_from_this());
-  setCompletionBlock([weak, success = std::move(success), failure = std::move(failure)] {
-    auto self = weak.lock();
-    if (!self || self->isCancelled()) return;
+  if (!success && !failure) {
+    setCompletionBlock(nullptr);
+    return;
+  }
+  // Held strongly until the block has run (it is cleared then): nothing
+  // else may keep a queued operation alive until its outcome is delivered.
+  auto self = std::static_pointer_cast<JSONRequestOperation>(shared_from_this());
+  setCompletionBlock([self, success = std::move(success), failure = std::move(failure)] {
+    if (self->isCancelled()) return;
     if (auto error = self->error()) {
       if (failure) self->failureQueue().post([self, failure, error = *error] { failure(self, error); });
       return;

@@ -134,7 +134,16 @@ OperationQueue::OperationQueue(std::size_t maxConcurrent) : state_(std::make_sha
   state_->maxConcurrent = std::max<std::size_t>(1, maxConcurrent);
 }
 
-OperationQueue::~OperationQueue() = default;
+OperationQueue::~OperationQueue() {
+  // Operations still waiting would never start: they end cancelled, so
+  // whoever waits for them (a batch's completion) hears of it.
+  std::deque<std::shared_ptr<Operation>> waiting;
+  {
+    std::lock_guard lock(state_->mutex);
+    waiting.swap(state_->waiting);
+  }
+  for (auto& operation : waiting) operation->cancel();
+}
 
 void OperationQueue::addOperation(std::shared_ptr<Operation> operation) {
   std::weak_ptr<State> weak = state_;

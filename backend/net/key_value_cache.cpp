@@ -74,6 +74,9 @@ KeyValueCache& KeyValueCache::mainCache() {
 
 KeyValueCache::KeyValueCache(std::string cacheDir)
     : cacheDir_(std::move(cacheDir)), delegate_(std::make_shared<KeyValueDiskCacheDelegate>()) {
+  // The queue its writes run on is made first, so that it is destroyed after
+  // a cache that lives until exit: the last writes must still run then.
+  InternalUtils::backgroundQueue();
   auto& center = platform::NotificationCenter::defaultCenter();
   memoryWarning_ = platform::ScopedObserver(
       center, center.addObserver(kMemoryWarningNotification, [this](const platform::Notification&) { clearMemCache(); }));

@@ -31,11 +31,15 @@ struct Outcome {
   std::string out;
   std::string err;
   Value json() const { return parsed(out); }
-  // The error JSON: the last line of stderr (log lines may come before it).
+  // The error JSON: the last line of stderr that is JSON (log lines may
+  // come before and after it).
   Value errorJson() const {
-    std::string text = err;
-    while (!text.empty() && text.back() == '\n') text.pop_back();
-    return parsed(text.substr(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1));
+    std::istringstream lines(err);
+    Value found;
+    for (std::string line; std::getline(lines, line);) {
+      if (Value json = parsed(line); json.isDictionary()) found = json;
+    }
+    return found;
   }
   static Value parsed(const std::string& text) {
     auto result = platform::json::parse(text);
@@ -181,6 +185,40 @@ TEST_F(BackendctlTest, FindRunsAQueryFromWireConstraints) {
   auto refused = run({"find", "bad class!"});
   EXPECT_EQ(refused.status, 1);
   EXPECT_TRUE(refused.errorJson()["code"].isNumber()) << refused.err;
+}
+
+TEST_F(BackendctlTest, CallRunsThroughTheChosenRunnerAndReportsFailuresAsErrorJSON) {
+  auto created = run({"call", "create", R"({"classname":"Note","data":{"text":"hei"}})"});
+  ASSERT_EQ(created.status, 0) << created.err;
+  const Value objectId = created.json()["data"]["objectId"];
+  ASSERT_TRUE(objectId.isString()) << created.out;
+  const std::string get = R"({"classname":"Note","data":{"objectId":")" + *objectId.string() + R"("}})";
+
+  auto once = run({"call", "get", get, "--runner", "network"});
+  EXPECT_EQ(once.status, 0) << once.err;
+  EXPECT_EQ(once.json()["data"]["text"], Value("hei"));
+
+  // The network answer is cached, then served from the cache alone.
+  EXPECT_EQ(run({"call", "get", get, "--runner", "cached", "--policy", "2"}).status, 0);
+  auto cached = run({"call", "get", get, "--runner", "cached", "--policy", "1", "--max-age", "600"});
+  EXPECT_EQ(cached.status, 0) << cached.err;
+  EXPECT_EQ(cached.json()["data"]["text"], Value("hei"));
+  auto miss = run({"call", "get", R"({"classname":"Note","data":{"objectId":"never"}})", "--runner", "cached",
+                   "--policy", "1"});
+  EXPECT_EQ(miss.status, 1);
+  EXPECT_EQ(miss.errorJson()["code"].longLongValue(), 120);
+
+  auto missing = run({"--session-token", "r:unknown", "call", "get",
+                      R"({"classname":"Note","data":{"objectId":"nope"}})"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_TRUE(missing.errorJson()["code"].isNumber()) << missing.err;
+  EXPECT_TRUE(missing.out.empty());
+
+  // An exception while the command runs is a run-time failure too.
+  auto raised = run({"call", "update",
+                     R"({"classname":"Note","data":{"objectId":"x","p":{"__type":"Pointer","className":"Note","localId":"local_gone"}}})"});
+  EXPECT_EQ(raised.status, 1) << raised.err;
+  EXPECT_TRUE(raised.errorJson()["error"].isString()) << raised.err;
 }
 
 TEST_F(BackendctlTest, MisuseExitsWithTwoAndSaysWhy) {
