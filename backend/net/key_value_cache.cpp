@@ -122,9 +122,13 @@ void KeyValueCache::setObject(const std::string& value, const std::string& key) 
   bool inMemory = false;
   {
     std::lock_guard lock(mutex_);
-    if (memEnabled_ && key.size() <= maxMemBytesPerRecord_) {
+    // The record's whole size counts: a huge answer must not sit in memory.
+    if (memEnabled_ && key.size() + value.size() <= maxMemBytesPerRecord_) {
       memCache_[key] = Entry{value, nowSeconds()};
       inMemory = true;
+    } else {
+      // An older value left in memory would be read instead of this one.
+      memCache_.erase(key);
     }
   }
   beginDiskOperation();
@@ -152,7 +156,7 @@ std::optional<std::string> KeyValueCache::objectForKey(const std::string& key, d
   auto text = platform::readFile(path);
   if (!text) return std::nullopt;
   std::lock_guard lock(mutex_);
-  if (memEnabled_) memCache_[key] = Entry{*text, *created};
+  if (memEnabled_ && key.size() + text->size() <= maxMemBytesPerRecord_) memCache_[key] = Entry{*text, *created};
   return text;
 }
 

@@ -153,6 +153,16 @@ TEST_F(KeyValueCacheTest, ARemovedRecordStaysRemovedWhenItsWriteWasPending) {
   EXPECT_FALSE(cache.objectForKey("key", 60));
 }
 
+TEST_F(KeyValueCacheTest, ARecordTooBigForMemoryReplacesTheOneReadIntoMemoryBefore) {
+  KeyValueCache cache("TestCache");
+  cache.setMaxMemCacheBytesPerRecord(16);
+  const std::string key = "a-key-longer-than-the-limit";
+  cache.setObject("old", key);
+  EXPECT_EQ(cache.objectForKey(key, 60), std::optional<std::string>("old"));
+  cache.setObject("new", key);
+  EXPECT_EQ(cache.objectForKey(key, 60), std::optional<std::string>("new"));
+}
+
 TEST_F(KeyValueCacheTest, ACacheMayGoAsSoonAsItsWritesAreFlushed) {
   // The destructor waits for the disk; the last write must be done with the
   // cache by the time that wait ends (sanitizer builds catch a late touch).
