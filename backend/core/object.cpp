@@ -87,6 +87,7 @@ ObjectPtr Object::selfPtr() { return std::static_pointer_cast<Object>(weak_from_
 // ---- Reading -----------------------------------------------------------------
 
 Value Object::objectForKey(std::string_view key) {
+  willReadKey(key);
   Lock lock(mutex_);
   if (!isDataAvailableForKey(key)) {
     throw InternalInconsistencyException("Key \"" + std::string(key) +
@@ -224,6 +225,7 @@ void Object::setObject(const Value& value, std::string_view key) {
 }
 
 void Object::removeObjectForKey(std::string_view key) {
+  checkRemoveObject(key);
   Lock lock(mutex_);
   if (!objectForKey(key).isNil()) performOperation(DeleteOperation::create(), key);
 }
@@ -252,6 +254,7 @@ void Object::removeObjectsInArray(const platform::Array& objects, std::string_vi
 void Object::incrementKey(std::string_view key) { incrementKey(key, platform::Number::ofInt(1)); }
 
 void Object::incrementKey(std::string_view key, platform::Number amount) {
+  checkIncrementKey(key);
   performOperation(IncrementOperation::create(amount), key);
 }
 

@@ -4,6 +4,7 @@
 #include "backend/geo_point.hpp"
 #include "backend/object_subclass.hpp"
 #include "backend/relation.hpp"
+#include "backend/installation.hpp"
 #include "backend/role.hpp"
 #include "backend/internal/typed_kind.hpp"
 
@@ -48,6 +49,7 @@ void registerValueTypes() {
     return std::shared_ptr<RelationBase>(Relation::relationForObject(parent, std::move(key)));
   });
   registerSubclass<Role>();
+  registerSubclass<Installation>();
 }
 
 }  // namespace backend

@@ -4,9 +4,19 @@
 #include <iterator>
 
 #include "platform/application_notifications.hpp"
+#include "platform/application_services.hpp"
+#include "platform/ui/alert_view.hpp"
 #include "platform/notification_center.hpp"
 
 namespace platform::ui {
+
+Application::Application() {
+  installApplicationHooks({[this] { return state_ == ApplicationState::Active; },
+                           [](const std::string& title, const std::string& message, const std::string& button) {
+                             AlertView::create(title, message, {}, button)->show();
+                           },
+                           nullptr});
+}
 
 Application& Application::shared() {
   static Application application;
@@ -52,7 +62,9 @@ void Application::terminate() {
   NotificationCenter::defaultCenter().post(kApplicationWillTerminateNotification);
 }
 
-void Application::setIconBadgeNumber(int number) { badge_ = number; }
+int Application::iconBadgeNumber() const { return platform::iconBadgeNumber(); }
+
+void Application::setIconBadgeNumber(int number) { platform::setIconBadgeNumber(number); }
 
 void Application::registerForRemoteNotificationTypes(unsigned types) {
   registeredTypes_ = types;
@@ -76,7 +88,7 @@ void Application::setKeyWindow(Window* window) { keyWindow_ = window; }
 void Application::reset() {
   delegate_.reset();
   state_ = ApplicationState::Inactive;
-  badge_ = 0;
+  platform::setIconBadgeNumber(0);
   networkIndicator_ = false;
   registeredTypes_ = 0;
   registrationRequests_ = 0;

@@ -252,6 +252,7 @@ class Object : public platform::SharedObject {
   // dependency when saving." for new objects that point at each other, and
   // "Unable to save a BEObject with a relation to a cycle." when the referred
   // objects can never be ordered.
+  // Virtual so built-in subclasses can add their own steps to every save form.
   virtual Task<bool> saveAsync();
   bool save(std::optional<platform::Error>* error = nullptr);
   void saveInBackground(BoolCallback callback = nullptr);
@@ -261,7 +262,7 @@ class Object : public platform::SharedObject {
   // the command; a failure makes the sent changes pending again. Raises
   // InternalInconsistencyException "Unable to saveEventually a BEObject with
   // a relation to a new, unsaved BEFile." and the cycle errors of saveAsync.
-  Task<bool> saveEventually(BoolCallback callback = nullptr);
+  virtual Task<bool> saveEventually(BoolCallback callback = nullptr);
 
   // Replaces the data by the server's. Raises InvalidArgumentException
   // "Can't refresh an object that hasn't been saved to the server." for an
@@ -358,6 +359,11 @@ class Object : public platform::SharedObject {
   // Called first by setObject; built-in subclasses raise here on values they
   // refuse for a key. The base accepts everything.
   virtual void checkSetObject(const Value& /*value*/, std::string_view /*key*/) {}
+  // Called first by removeObjectForKey and incrementKey, and by objectForKey
+  // before it reads; built-in subclasses guard or refresh their keys there.
+  virtual void checkRemoveObject(std::string_view /*key*/) {}
+  virtual void checkIncrementKey(std::string_view /*key*/) {}
+  virtual void willReadKey(std::string_view /*key*/) {}
   // Whether new local objects get the default access list. True here.
   virtual bool needsDefaultACL() const { return true; }
   // Gives a new local object its default values (the default access list).

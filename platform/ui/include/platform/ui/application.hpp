@@ -63,7 +63,9 @@ class Application {
   // The process is about to end: applicationWillTerminate.
   void terminate();
 
-  int iconBadgeNumber() const { return badge_; }
+  // The badge is the platform's (platform/application_services.hpp), so the
+  // backend client may read it from any thread.
+  int iconBadgeNumber() const;
   void setIconBadgeNumber(int number);
   bool isNetworkActivityIndicatorVisible() const { return networkIndicator_; }
   void setNetworkActivityIndicatorVisible(bool visible) { networkIndicator_ = visible; }
@@ -87,12 +89,12 @@ class Application {
   void reset();
 
  private:
-  Application() = default;
+  // Installs the application hooks of the platform layer.
+  Application();
   void step(ApplicationState to);
 
   std::shared_ptr<ApplicationDelegate> delegate_;
   ApplicationState state_ = ApplicationState::Inactive;
-  int badge_ = 0;
   bool networkIndicator_ = false;
   unsigned registeredTypes_ = 0;
   int registrationRequests_ = 0;
