@@ -17,8 +17,8 @@
 #include "app/app_delegate.hpp"
 #include "app/desktop_push.hpp"
 #include "app/device_kind.hpp"
+#include "app/backend_installation.hpp"
 #include "app/http_get.hpp"
-#include "app/local_installation.hpp"
 #include "app/services.hpp"
 #include "app/terminal.hpp"
 #include "app/window_memory.hpp"
@@ -260,7 +260,7 @@ int main(int argc, char** argv) {
   RoutedReachabilitySource reachability(platform::reachabilitySource(), platform::hostOf(baseURL));
   platform::setReachabilitySource(&reachability);
   configureAnalytics();
-  app::Services::shared().backend = std::make_shared<app::LocalInstallation>();
+  app::Services::shared().backend = std::make_shared<app::BackendInstallation>();
 
   const int status = window ? runWindow(windowSize, closedSize) : runTerminal();
   app::rememberWindow(platform::UserDefaults::standard(), deviceKind, closedSize);

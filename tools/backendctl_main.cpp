@@ -26,12 +26,14 @@
 #include <vector>
 
 #include "backend/file.hpp"
+#include "backend/installation.hpp"
 #include "backend/internal/internal_utils.hpp"
 #include "backend/internal/object_save_hooks.hpp"
 #include "backend/net/backend.hpp"
 #include "backend/net/command_cache.hpp"
 #include "backend/net/command_runners.hpp"
 #include "backend/object.hpp"
+#include "backend/push.hpp"
 #include "backend/query.hpp"
 #include "backend/user.hpp"
 #include "platform/command_line.hpp"
@@ -82,6 +84,13 @@ struct Options {
   std::string username;
   std::string password;
   std::string email;
+  // push
+  std::vector<std::string> channels;
+  std::string pushType;
+  std::string message;
+  std::string data;
+  std::string expiresAt;
+  std::optional<double> expiresIn;
 };
 
 // Exit statuses.
@@ -599,6 +608,65 @@ int downloadFile(const Options& options) {
   std::printf("%s\n", toJSON(platform::Value::dictionary({{"path", output.string()}, {"size", static_cast<long long>(data->size())}})).c_str());
   return kSuccess;
 }
+int showInstallation(const Options& options) {
+  configure(options);
+  auto installation = backend::Installation::currentInstallation();
+  // The first use creates the record; later runs refresh what changed.
+  auto task = installation->saveAsync();
+  waitFor(task, std::nullopt);
+  return report(task, *installation);
+}
+
+platform::Value jsonArgument(const std::string& text, const char* option) {
+  try {
+    return backend::InternalUtils::decodeObject(backend::InternalUtils::parseJSON(text));
+  } catch (const std::exception& e) {
+    throw UsageError(std::string(option) + " is not JSON: " + e.what());
+  }
+}
+
+backend::PushPtr pushFromOptions(const Options& options) {
+  auto push = backend::Push::push();
+  if (!options.where.empty()) {
+    const auto where = jsonArgument(options.where, "--where");
+    if (!where.isDictionary()) throw UsageError("--where must be a JSON object");
+    push->setQuery(tools::queryFromWire(backend::Installation::backendClassName(), where));
+  }
+  if (!options.channels.empty()) push->setChannels(options.channels);
+  if (options.pushType == "ios") push->setPushToAndroid(false);
+  if (options.pushType == "android") push->setPushToIOS(false);
+  platform::Dictionary payload;
+  if (!options.data.empty()) {
+    const auto data = jsonArgument(options.data, "--data");
+    if (!data.isDictionary()) throw UsageError("--data must be a JSON object");
+    payload = *data.dictionary();
+  }
+  if (!options.message.empty()) payload.set("alert", options.message);
+  push->setData(platform::Value(std::move(payload)));
+  if (!options.expiresAt.empty()) {
+    auto date = backend::InternalUtils::preciseDateFromString(options.expiresAt);
+    if (!date) date = backend::InternalUtils::impreciseDateFromString(options.expiresAt);
+    if (!date) throw UsageError("--expires-at must look like 2026-12-07T14:00:00Z or 2026-12-07T14:00:00.000Z");
+    push->expireAtDate(*date);
+  } else if (options.expiresIn) {
+    push->expireAfterTimeInterval(*options.expiresIn);
+  }
+  return push;
+}
+
+int sendPush(const Options& options) {
+  if (!options.where.empty() && (!options.channels.empty() || !options.pushType.empty()))
+    throw UsageError("--where picks the installations itself: no --channel or --type with it");
+  if (options.message.empty() && options.data.empty()) throw UsageError("nothing to send: give --message or --data");
+  configure(options);
+  auto task = pushFromOptions(options)->sendAsync();
+  waitFor(task, std::nullopt);
+  int status = kSuccess;
+  if (reportFailure(task, status)) return status;
+  std::printf("true\n");
+  return kSuccess;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -704,6 +772,21 @@ int main(int argc, char** argv) {
       "logout", "end the current user's session on the service and forget it; prints nothing");
   auto* resetCommand = app.add_subcommand("reset-password", "ask the service to send a password-reset mail");
   resetCommand->add_option("EMAIL", options.email, "the account's e-mail address")->required();
+  auto* installationCommand = app.add_subcommand(
+      "installation", "print the current installation of --data-dir, creating and saving it on first use");
+  auto* pushCommand = app.add_subcommand("push", "send a push through the backend; prints true once it is accepted");
+  pushCommand->add_option("--channel", options.channels, "a channel to reach (repeatable; none: every device)");
+  pushCommand->add_option("--where", options.where, "installation constraints as on the wire, e.g. '{\"lang\":\"nb\"}'");
+  pushCommand->add_option("--type", options.pushType, "only devices of this platform")
+      ->check(CLI::IsMember({"ios", "android"}));
+  pushCommand->add_option("--message", options.message, "the alert text");
+  pushCommand->add_option("--data", options.data,
+                          "the payload as a JSON object, e.g. '{\"alert\":\"Ny sak\",\"url\":\"http://...\"}'");
+  auto* expiresAt = pushCommand->add_option("--expires-at", options.expiresAt,
+                                            "drop it if not delivered by then (UTC, 2026-12-07T14:00:00Z)");
+  pushCommand->add_option("--expires-in", options.expiresIn, "drop it if not delivered within SECONDS")
+      ->check(CLI::NonNegativeNumber)
+      ->excludes(expiresAt);
   app.require_subcommand(1);
   platform::addVersionFlag(app, "backendctl");
   if (auto status = platform::parseCommandLine(app, argc, argv)) return *status;
@@ -723,6 +806,8 @@ int main(int argc, char** argv) {
     if (*meCommand) return me(options);
     if (*logoutCommand) return logOut(options);
     if (*resetCommand) return resetPassword(options);
+    if (*installationCommand) return showInstallation(options);
+    if (*pushCommand) return sendPush(options);
     return call(options);
   } catch (const UsageError& e) {
     std::fprintf(stderr, "backendctl: %s (see --help)\n", e.what());

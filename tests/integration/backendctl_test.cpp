@@ -276,4 +276,26 @@ TEST_F(BackendctlTest, UploadAndDownloadAFile) {
   }
 }
 
+TEST_F(BackendctlTest, InstallationIsCreatedOnceAndPushesReachItsChannel) {
+  auto first = run({"installation"});
+  ASSERT_EQ(first.status, 0) << first.err;
+  const Value created = first.json();
+  ASSERT_TRUE(created["objectId"].isString()) << first.out;
+  EXPECT_EQ(created["deviceType"], Value("ios"));
+  EXPECT_EQ(created["clientVersion"], Value("1.4.2"));
+  auto second = run({"installation"});
+  ASSERT_EQ(second.status, 0) << second.err;
+  EXPECT_EQ(second.json()["objectId"], created["objectId"]);
+  EXPECT_EQ(second.json()["installationId"], created["installationId"]);
+
+  auto pushed = run({"push", "--channel", "newsUpdates", "--message", "Ny sak", "--expires-in", "60"});
+  ASSERT_EQ(pushed.status, 0) << pushed.err;
+  EXPECT_EQ(pushed.out, "true\n");
+  EXPECT_EQ(run({"push", "--where", "{\"deviceType\":\"ios\"}", "--data", "{\"alert\":\"Hei\"}"}).status, 0);
+  EXPECT_EQ(run({"push", "--message", "x", "--type", "windows"}).status, 2);
+  EXPECT_EQ(run({"push", "--message", "x", "--expires-at", "tomorrow"}).status, 2);
+  EXPECT_EQ(run({"push", "--channel", "a"}).status, 2) << "nothing to send";
+  EXPECT_EQ(run({"push", "--where", "{\"a\":1}", "--channel", "b", "--message", "x"}).status, 2);
+}
+
 }  // namespace

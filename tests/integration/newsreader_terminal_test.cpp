@@ -14,6 +14,7 @@
 #include "platform/json.hpp"
 #include "support/collected_hits.hpp"
 #include "support/newsreader_process.hpp"
+#include "support/program_run.hpp"
 #include "support/scratch_directory.hpp"
 
 namespace {
@@ -81,6 +82,55 @@ TEST(NewsreaderTerminal, BrowsesTheMenuOpensAnArticleAndRegistersTheToken) {
   EXPECT_EQ(reader.closeInputDrainAndWait(), 0) << reader.output();
 
   EXPECT_TRUE(sawRequest(server, "www.vestavind.test", "/pn/addDevice/0a1b2c3d4e5f60ff"));
+  server.stop();
+}
+
+// The installation the reader saved once it has its device token, or nil.
+platform::Value subscribedInstallation(const devserver::Server& server) {
+  const platform::Value results = admin(server, "/_admin/objects/_Installation")["results"];
+  const platform::Array* list = results.array();
+  if (!list) return {};
+  for (const platform::Value& installation : *list) {
+    if (installation["deviceToken"].isString() && installation["channels"] == platform::Value::array({"newsUpdates"}))
+      return installation;
+  }
+  return {};
+}
+
+TEST(NewsreaderTerminal, APushSentToTheNewsChannelReachesTheReaderThroughItsInstallation) {
+  devserver::Server server(devserver::Server::Options{});
+  server.start();
+  test_support::ScratchDirectory dataDir;
+  auto reader = startTerminalReader(server.baseUrl(), dataDir.path() / "reader");
+  ASSERT_TRUE(reader.waitForText("ready")) << reader.output();
+  platform::Value installation;
+  for (int attempt = 0; attempt < 200 && installation.isNil(); ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    installation = subscribedInstallation(server);
+  }
+  ASSERT_FALSE(installation.isNil()) << reader.output();
+
+  const auto sent = test_support::runProgram(
+      {BACKENDCTL_PATH, "--server", server.baseUrl(), "--data-dir", (dataDir.path() / "ctl").string(), "push",
+       "--channel", "newsUpdates", "--message", "Ny sak", "--data", R"({"url": "http://www.vestavind.test/"})"},
+      dataDir.path());
+  ASSERT_EQ(sent.status, 0) << sent.err;
+  EXPECT_EQ(sent.out, "true\n");
+  ASSERT_TRUE(reader.waitForText("alert shown: tag 0 \"Vestavind\" \"Ny sak\"")) << reader.output();
+  ASSERT_TRUE(reader.send("answer 1"));
+  ASSERT_TRUE(reader.waitForText("screen pushed: kNavBarArticle")) << reader.output();
+  ASSERT_TRUE(reader.send("quit"));
+  EXPECT_EQ(reader.closeInputDrainAndWait(), 0) << reader.output();
+
+  // A second launch reuses the record and adds no second channel.
+  auto again = startTerminalReader(server.baseUrl(), dataDir.path() / "reader");
+  ASSERT_TRUE(again.waitForText("ready")) << again.output();
+  ASSERT_TRUE(again.send("quit"));
+  EXPECT_EQ(again.closeInputDrainAndWait(), 0) << again.output();
+  const platform::Value results = admin(server, "/_admin/objects/_Installation")["results"];
+  const platform::Array* stored = results.array();
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->size(), 1u);
   server.stop();
 }
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "app/app_delegate.hpp"
-#include "app/local_installation.hpp"
+#include "support/app/recording_backend.hpp"
 #include "app/services.hpp"
 #include "app/sidebar_view_controller.hpp"
 #include "app/view_controller.hpp"
@@ -190,7 +190,7 @@ class ShellTest : public ::testing::Test {
   platform::ManualReachabilitySource reachability;
   std::unique_ptr<analytics::Analytics> analyticsClient;
   std::shared_ptr<RecordingTracker> tracker;
-  std::shared_ptr<LocalInstallation> installation = std::make_shared<LocalInstallation>();
+  std::shared_ptr<RecordingBackend> installation = std::make_shared<RecordingBackend>();
   std::shared_ptr<AppDelegate> delegate;
   std::optional<int> exitStatus;
 
