@@ -25,6 +25,7 @@
 #include "private_session_bus.hpp"
 #include "support/collected_hits.hpp"
 #include "support/newsreader_process.hpp"
+#include "support/program_run.hpp"
 #include "support/scratch_directory.hpp"
 
 namespace {
@@ -300,6 +301,16 @@ TEST_F(NewsreaderWindow, BrowsesMenuSectionAndArticleAndShowsAPush) {
   ASSERT_TRUE(reader.run("answer 1")) << reader.output();
   EXPECT_NE(reader.output().find("screen pushed: kNavBarArticle"), std::string::npos) << reader.output();
   shoot(reader, "07-pushed-article");
+
+  // And one through the backend, to the installations on the news channel.
+  fs::create_directories(dataDir_ / "ctl");
+  const auto viaBackend = test_support::runProgram(
+      {BACKENDCTL_PATH, "--server", server_.baseUrl(), "--data-dir", (dataDir_ / "ctl").string(), "push", "--channel",
+       "newsUpdates", "--message", "Fra kanalen", "--data", R"({"url": "http://www.vestavind.test/"})"},
+      dataDir_ / "ctl");
+  ASSERT_EQ(viaBackend.status, 0) << viaBackend.err;
+  ASSERT_TRUE(reader.waitForLine("alert shown: tag 0 \"Vestavind\" \"Fra kanalen\"")) << reader.output();
+  ASSERT_TRUE(reader.run("answer 0")) << reader.output();
 
   ASSERT_TRUE(reader.send("quit"));
   EXPECT_EQ(reader.closeInputAndWait(), 0) << reader.output();
