@@ -506,6 +506,10 @@ TEST_F(NewsreaderWindow, TheKeyboardReachesEveryAction) {
   EXPECT_TRUE(eventually([&] { return windowCount(reader.pid()) == 2; }, std::chrono::seconds(20)))
       << "no second window";
   ASSERT_TRUE(press("Escape"));
+  // Ctrl+Q must reach the reader's window, not the closing shortcuts window.
+  EXPECT_TRUE(eventually([&] { return windowCount(reader.pid()) == 1; }, std::chrono::seconds(20)))
+      << "the shortcuts window stayed";
+  ASSERT_TRUE(xdotool("windowfocus --sync " + window));
   ASSERT_TRUE(xdotool("mousemove --window " + window + " 195 450"));
   ASSERT_TRUE(press("ctrl+q"));
   EXPECT_EQ(reader.closeInputAndWait(), 0) << reader.output();
