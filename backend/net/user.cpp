@@ -73,6 +73,17 @@ std::shared_ptr<AuthenticationProvider> provider(const std::string& authType) {
   return found == s.providers.end() ? nullptr : found->second;
 }
 
+Task<Value> authenticate(const std::string& authType) {
+  auto found = provider(authType);
+  if (!found)
+    throw platform::InvalidArgumentException("No registered authentication provider found for type " + authType + ".");
+  TaskCompletionSource<Value> credentials;
+  found->authenticate([credentials](const Value& data) { credentials.trySetResult(data); },
+                      [credentials](const platform::Error& error) { credentials.trySetError(error); },
+                      [credentials] { credentials.trySetCancelled(); });
+  return credentials.task();
+}
+
 }  // namespace users
 
 void User::validateClassName(std::string_view className) {

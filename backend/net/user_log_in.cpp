@@ -101,14 +101,7 @@ void User::requestPasswordResetInBackground(const std::string& email, BoolCallba
 // ---- Authentication providers ------------------------------------------------------
 
 Task<UserPtr> User::logInWithAuthTypeAsync(const std::string& authType) {
-  auto provider = users::provider(authType);
-  if (!provider)
-    throw platform::InvalidArgumentException("No registered authentication provider found for type " + authType + ".");
-  TaskCompletionSource<Value> credentials;
-  provider->authenticate([credentials](const Value& data) { credentials.trySetResult(data); },
-                         [credentials](const platform::Error& error) { credentials.trySetError(error); },
-                         [credentials] { credentials.trySetCancelled(); });
-  return credentials.task().onSuccess([authType](const Task<Value>& obtained) {
+  return users::authenticate(authType).onSuccess([authType](const Task<Value>& obtained) {
     return logInWithAuthTypeAsync(authType, obtained.result());
   });
 }

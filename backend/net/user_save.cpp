@@ -239,15 +239,9 @@ void User::linkWithAuthType(const std::string& authType, const Value& authData, 
 }
 
 void User::linkWithAuthType(const std::string& authType, BoolCallback callback) {
-  auto provider = users::provider(authType);
-  if (!provider)
-    throw platform::InvalidArgumentException("No registered authentication provider found for type " + authType + ".");
-  TaskCompletionSource<Value> credentials;
-  provider->authenticate([credentials](const Value& data) { credentials.trySetResult(data); },
-                         [credentials](const platform::Error& error) { credentials.trySetError(error); },
-                         [credentials] { credentials.trySetCancelled(); });
+  auto credentials = users::authenticate(authType);
   const UserPtr self = selfUser();
-  credentials.task()
+  credentials
       .onSuccess([self, authType](const Task<Value>& obtained) {
         return self->linkWithAuthTypeAsync(authType, obtained.result());
       })

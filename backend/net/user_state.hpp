@@ -36,5 +36,8 @@ void hold(const UserPtr& user);
 UserPtr held();
 // The registered provider of the type, or nullptr.
 std::shared_ptr<AuthenticationProvider> provider(const std::string& authType);
+// Fresh credentials from the provider registered for authType. Raises
+// InvalidArgumentException when none is registered.
+Task<Value> authenticate(const std::string& authType);
 
 }  // namespace backend::users
