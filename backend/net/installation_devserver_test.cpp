@@ -7,26 +7,15 @@
 #include "backend/installation.hpp"
 #include "backend/net/command.hpp"
 #include "platform/application_services.hpp"
-#include "support/backend/devserver_fixture.hpp"
+#include "support/backend/installation_fixture.hpp"
 
 namespace backend {
 namespace {
 
 using platform::Error;
 
-class InstallationDevserverTest : public testing::DevserverTest {
+class InstallationDevserverTest : public testing::FreshInstallationTest {
  protected:
-  void SetUp() override {
-    DevserverTest::SetUp();
-    Installation::clearCurrentInstallationInMemory();
-    InternalUtils::clearCachedInstallationId();
-  }
-  void TearDown() override {
-    Installation::clearCurrentInstallationInMemory();
-    InternalUtils::clearCachedInstallationId();
-    DevserverTest::TearDown();
-  }
-
   // A launch of the reader: the installation as the process finds it, with
   // the news channel added and saved.
   static InstallationPtr launch() {

@@ -11,7 +11,7 @@
 #include "backend/installation.hpp"
 #include "platform/application_services.hpp"
 #include "platform/bundle.hpp"
-#include "support/backend/devserver_fixture.hpp"
+#include "support/backend/installation_fixture.hpp"
 
 namespace backend {
 namespace {
@@ -21,19 +21,8 @@ using platform::InvalidArgumentException;
 using testing::raisedMessage;
 using Tokens = std::multiset<std::string>;
 
-class PushTest : public testing::DevserverTest {
+class PushTest : public testing::FreshInstallationTest {
  protected:
-  void SetUp() override {
-    DevserverTest::SetUp();
-    Installation::clearCurrentInstallationInMemory();
-    InternalUtils::clearCachedInstallationId();
-  }
-  void TearDown() override {
-    Installation::clearCurrentInstallationInMemory();
-    InternalUtils::clearCachedInstallationId();
-    DevserverTest::TearDown();
-  }
-
   // Another device's installation, saved.
   static void device(const std::string& token, const std::string& type, const std::vector<std::string>& channels,
                      const platform::Dictionary& extra = {}) {
