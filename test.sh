@@ -4,16 +4,18 @@
 #   ./test.sh --sanitize  ASan+UBSan build (build-asan/)
 #   ./test.sh --tsan      TSan build (build-tsan/)
 #   ./test.sh --fuzz [S]  clang libFuzzer build of the fuzz targets (build-fuzz/), each run S seconds (default 60)
+#   ./test.sh --fuzz-runs N  the same, each target run for N inputs instead of a time
 #   ./test.sh --bench     plain build, then every benchmark
 # Extra arguments after "--" go to ctest (for example: -- -L backend).
 # With CI=true, warnings in our own code are errors.
 set -euo pipefail
 cd "$(dirname "$0")"
 
-usage() { sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; }
 
 mode=plain
 fuzz_seconds=60
+fuzz_runs=
 while [ $# -gt 0 ]; do
   case "$1" in
     --sanitize) mode=asan ;;
@@ -22,6 +24,12 @@ while [ $# -gt 0 ]; do
     --fuzz)
       mode=fuzz
       if [ $# -gt 1 ] && [[ "$2" =~ ^[0-9]+$ ]]; then fuzz_seconds=$2; shift; fi ;;
+    --fuzz-runs)
+      mode=fuzz
+      if [ $# -lt 2 ] || ! [[ "$2" =~ ^[1-9][0-9]*$ ]]; then
+        echo "test.sh: --fuzz-runs needs a positive number of inputs" >&2; exit 2
+      fi
+      fuzz_runs=$2; shift ;;
     -h|--help) usage; exit 0 ;;
     --) shift; break ;;
     *) echo "test.sh: unknown option '$1' (see --help)" >&2; exit 2 ;;
@@ -55,7 +63,7 @@ echo "== build ($build)"
 cmake --build "$build" "${targets[@]}"
 
 case "$mode" in
-  fuzz) exec ./scripts/run-fuzzers.sh "$build" "$fuzz_seconds" ;;
+  fuzz) exec ./scripts/run-fuzzers.sh "$build" "$fuzz_seconds" $fuzz_runs ;;
   bench) exec ./scripts/run-benchmarks.sh "$build" ;;
 esac
 
