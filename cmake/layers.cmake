@@ -58,8 +58,13 @@ function(vv_layer_tests NAME)
   add_executable(${NAME}_tests ${_tests})
   target_include_directories(${NAME}_tests PRIVATE ${ARG_DIR})
   target_link_libraries(${NAME}_tests PRIVATE ${ARG_LIBS} vv_testing GTest::gtest GTest::gmock GTest::gtest_main)
+  # Sanitized debug builds run many times slower, most of all on a loaded machine.
+  set(_timeout 120)
+  if(VV_SANITIZE)
+    set(_timeout 360)
+  endif()
   gtest_discover_tests(${NAME}_tests
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS ${ARG_LABEL} TIMEOUT 120)
+    PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${_timeout})
 endfunction()
