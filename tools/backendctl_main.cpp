@@ -155,8 +155,17 @@ void configure(const Options& options) {
   }
 }
 
+// Bad JSON or typed values given on the command line are misuse.
+platform::Value decodedArgument(const std::string& text, const std::string& what) {
+  try {
+    return backend::InternalUtils::decodeObject(backend::InternalUtils::parseJSON(text));
+  } catch (const std::exception& e) {
+    throw UsageError(what + " is not JSON the backend takes: " + e.what());
+  }
+}
+
 int call(const Options& options) {
-  auto params = backend::InternalUtils::decodeObject(backend::InternalUtils::parseJSON(options.params));
+  auto params = decodedArgument(options.params, "PARAMS_JSON");
   if (!params.isDictionary()) {
     std::fprintf(stderr, "backendctl: PARAMS_JSON must be a JSON object\n");
     return kMisuse;
@@ -194,7 +203,11 @@ int call(const Options& options) {
 platform::Value valueOfArgument(const std::string& text) {
   auto parsed = platform::json::parse(text);
   if (!parsed) return platform::Value(text);
-  return backend::InternalUtils::decodeObject(parsed.value());
+  try {
+    return backend::InternalUtils::decodeObject(parsed.value());
+  } catch (const std::exception& e) {
+    throw UsageError("\"" + text + "\" is not a value the backend takes: " + e.what());
+  }
 }
 
 struct SaveArguments {
@@ -364,7 +377,7 @@ std::vector<std::string> commaSeparated(const std::string& text) {
 backend::QueryPtr findQuery(const Options& options) {
   platform::Value where;
   if (!options.where.empty()) {
-    where = backend::InternalUtils::decodeObject(backend::InternalUtils::parseJSON(options.where));
+    where = decodedArgument(options.where, "--where");
     if (!where.isDictionary()) throw UsageError("--where must be a JSON object");
   }
   backend::QueryPtr query;
@@ -617,27 +630,23 @@ int showInstallation(const Options& options) {
   return report(task, *installation);
 }
 
-platform::Value jsonArgument(const std::string& text, const char* option) {
-  try {
-    return backend::InternalUtils::decodeObject(backend::InternalUtils::parseJSON(text));
-  } catch (const std::exception& e) {
-    throw UsageError(std::string(option) + " is not JSON: " + e.what());
-  }
-}
-
 backend::PushPtr pushFromOptions(const Options& options) {
   auto push = backend::Push::push();
   if (!options.where.empty()) {
-    const auto where = jsonArgument(options.where, "--where");
+    const auto where = decodedArgument(options.where, "--where");
     if (!where.isDictionary()) throw UsageError("--where must be a JSON object");
-    push->setQuery(tools::queryFromWire(backend::Installation::backendClassName(), where));
+    try {
+      push->setQuery(tools::queryFromWire(backend::Installation::backendClassName(), where));
+    } catch (const tools::WireQueryError& e) {
+      throw UsageError(e.what());
+    }
   }
   if (!options.channels.empty()) push->setChannels(options.channels);
   if (options.pushType == "ios") push->setPushToAndroid(false);
   if (options.pushType == "android") push->setPushToIOS(false);
   platform::Dictionary payload;
   if (!options.data.empty()) {
-    const auto data = jsonArgument(options.data, "--data");
+    const auto data = decodedArgument(options.data, "--data");
     if (!data.isDictionary()) throw UsageError("--data must be a JSON object");
     payload = *data.dictionary();
   }
@@ -812,8 +821,12 @@ int main(int argc, char** argv) {
   } catch (const UsageError& e) {
     std::fprintf(stderr, "backendctl: %s (see --help)\n", e.what());
     return kMisuse;
-  } catch (const std::exception& e) {
+  } catch (const platform::InvalidArgumentException& e) {
+    // The client library refused a value taken from the arguments.
     std::fprintf(stderr, "backendctl: %s\n", e.what());
     return kMisuse;
+  } catch (...) {
+    // Anything else went wrong while running: a failure, not misuse.
+    return printException(std::current_exception());
   }
 }

@@ -227,7 +227,8 @@ TEST_F(BackendctlTest, MisuseExitsWithTwoAndSaysWhy) {
            {"delete", "Note", "a", "b"}, {"eventually", "save"}, {"eventually", "fly", "Note"}, {"launch"},
            {"find", "Note", "--where", "[1]"}, {"find", "Note", "--where", "{\"a\":{\"$near\":1}}"},
            {"find", "Note", "--order", "a,,b"}, {"find", "Note", "--where", "{\"a\":{\"$lt\":[1]}}"},
-           {"find", "Note", "--policy", "5"}}) {
+           {"find", "Note", "--policy", "5"}, {"call", "create", "{nope"},
+           {"push", "--where", "{\"a\":{\"$near\":1}}", "--message", "x"}}) {
     auto misuse = run(arguments);
     EXPECT_EQ(misuse.status, 2) << arguments.front();
     EXPECT_FALSE(misuse.err.empty()) << arguments.front();
@@ -239,6 +240,16 @@ TEST_F(BackendctlTest, MisuseExitsWithTwoAndSaysWhy) {
     EXPECT_NE(help.out.find(word), std::string::npos) << word;
   }
   EXPECT_NE(run({"save", "--help"}).out.find("key=value"), std::string::npos);
+}
+
+TEST_F(BackendctlTest, ARefusalRaisedBeforeTheCommandIsSentIsAFailureNotMisuse) {
+  auto user = run({"delete", "_User", "someone"});
+  EXPECT_EQ(user.status, 1) << user.err;
+  EXPECT_NE(user.errorJson()["error"].description().find("User cannot be deleted"), std::string::npos) << user.err;
+  auto installation = run({"delete", "_Installation", "x"});
+  EXPECT_EQ(installation.status, 1) << installation.err;
+  EXPECT_NE(installation.errorJson()["error"].description().find("Installations cannot be deleted"), std::string::npos)
+      << installation.err;
 }
 
 TEST_F(BackendctlTest, UploadAndDownloadAFile) {
