@@ -2,6 +2,7 @@
 
 #include "backend/installation.hpp"
 #include "backend/net/backend.hpp"
+#include "backend/push.hpp"
 #include "platform/log.hpp"
 
 namespace app {
@@ -27,9 +28,8 @@ void BackendInstallation::subscribeCurrentInstallation(const std::string& channe
 }
 
 void BackendInstallation::setDeviceTokenOnCurrentInstallation(const std::string& tokenText) {
-  auto installation = backend::Installation::currentInstallation();
-  installation->setDeviceTokenFromData(platform::Value(tokenText));
-  saveInBackground(installation);
+  backend::Push::storeDeviceToken(platform::Value(tokenText));
+  saveInBackground(backend::Installation::currentInstallation());
 }
 
 }  // namespace app

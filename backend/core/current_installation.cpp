@@ -57,6 +57,8 @@ InstallationPtr Installation::currentInstallation() {
   const std::string installationId = lowerCase(InternalUtils::installationId());
   if (stored && stored->installationId() == installationId) {
     current = stored;
+    const auto token = keychainToken();
+    if (token && current->deviceToken() != token) current->setDeviceToken(*token);
   } else {
     // No file, or one of another installation id: its token carries over.
     current = newInstallation(installationId, stored);

@@ -165,8 +165,7 @@ void Installation::updateAutomaticInfo() {
 
 void Installation::prepareForRecreation() {
   InternalWrite write;
-  setObjectId(std::nullopt);
-  for (const auto& [key, value] : estimatedDataSnapshot()) setObject(value, key);
+  forgetObjectIdAndMarkAllFieldsDirty();
 }
 
 Task<bool> Installation::saveAsync() {

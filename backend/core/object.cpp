@@ -276,6 +276,13 @@ void Object::markDirty() {
   dirty_ = true;
 }
 
+void Object::forgetObjectIdAndMarkAllFieldsDirty() {
+  Lock lock(mutex_);
+  setObjectIdLocked(std::nullopt);
+  const FieldMap fields = estimatedData_;
+  for (const auto& [key, value] : fields) setObject(value, key);
+}
+
 void Object::setObjectIdLocked(std::optional<std::string> objectId) {
   dirty_ = true;
   std::optional<std::string> local;

@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "backend/installation.hpp"
 #include "backend/net/command.hpp"
+#include "backend/push.hpp"
 #include "platform/application_services.hpp"
 #include "support/backend/installation_fixture.hpp"
 
@@ -100,6 +104,44 @@ TEST_F(InstallationDevserverTest, ARecordDeletedOnTheServerIsCreatedAgain) {
   EXPECT_EQ(storedInstallations().size(), 1u);
   Installation::clearCurrentInstallationInMemory();
   EXPECT_EQ(Installation::currentInstallation()->objectId(), installation->objectId());
+}
+
+TEST_F(InstallationDevserverTest, AnEditMadeWhileALostRecordIsRecreatedIsKept) {
+  auto installation = launch();
+  // Many fields before "zz", so that setting each again takes a while.
+  for (int i = 0; i < 3000; ++i) installation->setObject(Value(i), "f" + std::to_string(10000 + i));
+  std::optional<Error> error;
+  for (int round = 0; round < 10; ++round) {
+    installation->setObject(Value("before"), "zz");
+    ASSERT_TRUE(installation->save(&error)) << (error ? error->message() : "");
+    deleteOnServer(*installation->objectId());
+    installation->setObject(Value(round), "language");
+    // The editor writes as soon as the re-creation has begun (the id is gone).
+    const Value edit("after " + std::to_string(round));
+    std::thread editor([installation, edit] {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (installation->objectId() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+      installation->setObject(edit, "zz");
+    });
+    const bool saved = installation->save(&error);
+    editor.join();
+    ASSERT_TRUE(saved) << (error ? error->message() : "");
+    ASSERT_EQ(installation->objectForKey("zz"), edit) << "round " << round;
+  }
+  ASSERT_TRUE(installation->save(&error)) << (error ? error->message() : "");
+  EXPECT_EQ(storedObject("_Installation", *installation->objectId())["zz"], Value("after 9"));
+}
+
+TEST_F(InstallationDevserverTest, ATokenWhoseSaveFailedIsSentByTheNextLaunch) {
+  launch();
+  Push::storeDeviceToken(Value("beef01"));
+  addFault(5, 503);  // every attempt of the save
+  std::optional<Error> error;
+  EXPECT_FALSE(Installation::currentInstallation()->save(&error));
+
+  auto next = launch();
+  EXPECT_EQ(next->deviceToken(), "beef01");
+  EXPECT_EQ(storedObject("_Installation", *next->objectId())["deviceToken"], Value("beef01"));
 }
 
 }  // namespace

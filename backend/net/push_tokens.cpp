@@ -10,7 +10,11 @@ std::string Push::convertDeviceTokenToString(const Value& token) {
   return Installation::convertDeviceTokenToString(token);
 }
 
-void Push::storeDeviceToken(const Value& token) { Installation::currentInstallation()->setDeviceTokenFromData(token); }
+void Push::storeDeviceToken(const Value& token) {
+  const std::string text = convertDeviceTokenToString(token);
+  storeDeviceTokenOnKeychain(text);
+  Installation::currentInstallation()->setDeviceToken(text);
+}
 
 bool Push::storeDeviceTokenOnKeychain(const std::string& token) {
   return InternalUtils::saveToKeychain(kDeviceTokenKeychainItem, Value(token));

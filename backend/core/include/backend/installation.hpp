@@ -34,7 +34,10 @@ class Installation : public Object {
   // The installation of this application copy: the one in memory, else the
   // one in the data file when it carries this copy's installation id, else a
   // new one (device type "ios", the installation id, and the device token of
-  // the stored installation or, failing that, of the keychain). Thread-safe.
+  // the stored installation or, failing that, of the keychain). A stored
+  // installation whose token differs from the keychain's takes the
+  // keychain's, to be saved: a token stored whose save failed is not lost.
+  // Thread-safe.
   // Raises like Object when the backend is not configured.
   static InstallationPtr currentInstallation();
   // The next currentInstallation reads the data file again.

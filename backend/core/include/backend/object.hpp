@@ -370,6 +370,10 @@ class Object : public platform::SharedObject {
   virtual void setDefaultValues();
   // Marks the object as having something to save besides its fields.
   void markDirty();
+  // Makes the next save create a new record with every field: the object id
+  // goes and each field is set to its own value again, all under the lock,
+  // so that no edit made meanwhile is overwritten by the value read before it.
+  void forgetObjectIdAndMarkAllFieldsDirty();
 
  private:
   friend class SubclassRegistry;

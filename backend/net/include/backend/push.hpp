@@ -99,7 +99,8 @@ class Push {
 
   // Text stays as it is; bytes become lower-case hex digits.
   static std::string convertDeviceTokenToString(const Value& token);
-  // Sets the token on the current installation.
+  // Sets the token on the current installation and keeps it in the keychain,
+  // so that a launch after a failed save still has it to send.
   static void storeDeviceToken(const Value& token);
   static bool storeDeviceTokenOnKeychain(const std::string& token);
   static std::optional<std::string> getDeviceTokenFromKeychain();
