@@ -146,11 +146,11 @@ Task<bool> Object::deepSaveAsync(const Value& value, const std::optional<std::st
   std::vector<ObjectPtr> children;
   std::vector<Value> files;
   collectDirtyChildren(value, children, files);
-  return deepSaveCollected(children, files, sessionToken);
+  return deepSaveCollected(children, files, std::make_shared<SessionTokenSlot>(sessionToken));
 }
 
 Task<bool> Object::deepSaveCollected(const std::vector<ObjectPtr>& children, const std::vector<Value>& files,
-                                     const std::optional<std::string>& sessionToken) {
+                                     const SharedSessionToken& sessionToken) {
   Task<bool> chain = Task<bool>::taskWithResult(true);
   const FileHooks hooks = fileHooks();
   // Files go up one after another, before any object that may refer to them.
@@ -167,11 +167,16 @@ Task<bool> Object::deepSaveCollected(const std::vector<ObjectPtr>& children, con
   const auto users = currentUserHooks();
   for (auto& step : dependencyOrderedSteps(children)) {
     if (step.lazyUser) {
-      chain = chain.onSuccess([users, user = step.lazyUser](const Task<bool>&) { return users.saveLazyUser(user); });
+      chain = chain.onSuccess([users, user = step.lazyUser, sessionToken](const Task<bool>&) {
+        return users.saveLazyUser(user).onSuccess([sessionToken](const Task<bool>& saved) {
+          sessionToken->renew();
+          return saved.result();
+        });
+      });
     }
     if (step.batch.empty()) continue;
     chain = chain.onSuccess([batch = std::move(step.batch), sessionToken](const Task<bool>&) {
-      return saveBatchAsync(batch, sessionToken);
+      return saveBatchAsync(batch, sessionToken->get());
     });
   }
   return chain;

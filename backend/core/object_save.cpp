@@ -28,7 +28,7 @@ void Object::handleSaveResult(SaveId save, const Value& answer, Listeners listen
 }
 
 Task<bool> Object::saveAsync() {
-  const auto sessionToken = currentSessionToken();
+  const auto sessionToken = std::make_shared<SessionTokenSlot>(currentSessionToken());
   if (!isDirty(Children::Consider)) return Task<bool>::taskWithResult(true);
 
   std::vector<ObjectPtr> children;
@@ -46,7 +46,7 @@ Task<bool> Object::saveAsync() {
 }
 
 Task<bool> Object::saveAfter(const Task<void>& awaited, const Task<bool>& children,
-                             const std::optional<std::string>& sessionToken) {
+                             const SharedSessionToken& sessionToken) {
   SaveId save;
   {
     Lock lock(mutex_);
@@ -60,7 +60,7 @@ Task<bool> Object::saveAfter(const Task<void>& awaited, const Task<bool>& childr
   // operations a failed earlier save folded into it are sent too.
   Task<Value> sent = ready.onSuccess([self, save, sessionToken](const Task<bool>&) {
     self->checkSaveParams();
-    return requireObjectTransport()->save(self, self->changesToSend(save), sessionToken,
+    return requireObjectTransport()->save(self, self->changesToSend(save), sessionToken->get(),
                                           ObjectTransport::Delivery::Now);
   });
   return sent.continueWith([self, save](const Task<Value>& command) -> Task<bool> {
@@ -93,17 +93,28 @@ Task<bool> Object::saveEventually(BoolCallback callback) {
     throw platform::InternalInconsistencyException(
         "Unable to saveEventually a BEObject with a relation to a new, unsaved BEFile.");
 
+  const ObjectPtr self = selfPtr();
+  const auto steps = dependencyOrderedSteps(children);
+  for (const auto& step : steps) {
+    if (!step.lazyUser) continue;
+    // The offline queue cannot sign a user up, and what points at the user
+    // needs its object id and goes with its session: the user is signed up
+    // now, and the rest is stored once it has been.
+    Task<bool> stored = currentUserHooks().saveLazyUser(step.lazyUser).onSuccess([self](const Task<bool>&) {
+      return self->saveEventually();
+    });
+    if (callback) stored.thenCallBackOnMainThreadWithBoolValueAsync(std::move(callback));
+    return stored;
+  }
+
   // The queue sends in the order it was given, so storing the saves in
   // dependency order is what orders them on the server. Each object is
   // stored without its own children: they are all in this one ordering, and
   // each is stored after the one before it.
-  const ObjectPtr self = selfPtr();
   std::optional<Task<bool>> own;
   Task<void> previous = Task<void>::taskWithResult();
-  for (const auto& step : dependencyOrderedSteps(children)) {
-    std::vector<ObjectPtr> batch = step.batch;
-    if (step.lazyUser) batch.insert(batch.begin(), step.lazyUser);
-    for (const auto& object : batch) {
+  for (const auto& step : steps) {
+    for (const auto& object : step.batch) {
       Task<void> stored;
       if (object == self) {
         own = saveEventuallyWithoutChildren(callback, sessionToken, previous, stored);

@@ -43,4 +43,15 @@ std::optional<std::string> currentSessionToken() {
   return read ? read() : std::nullopt;
 }
 
+std::optional<std::string> SessionTokenSlot::get() const {
+  std::lock_guard lock(mutex_);
+  return token_;
+}
+
+void SessionTokenSlot::renew() {
+  auto token = currentSessionToken();
+  std::lock_guard lock(mutex_);
+  token_ = std::move(token);
+}
+
 }  // namespace backend

@@ -319,14 +319,19 @@ TEST_F(UserTest, AutomaticUserIsLazyUntilAnObjectPointingAtItIsSaved) {
   note->setObject(Value("private"), "text");
   note->setObject(Value(lazy), "owner");
   note->setACL(acl);
+  auto card = Object::objectWithClassName("Card");
+  card->setObject(Value(lazy), "owner");
+  note->setObject(Value(card), "card");
   std::optional<Error> error;
   forgetCommandsSeen();
   ASSERT_TRUE(note->save(&error)) << error->message();
   const auto commands = commandsSeen();
-  ASSERT_EQ(commands.size(), 2u);
+  ASSERT_EQ(commands.size(), 3u);
   EXPECT_EQ(commands[0].operation, "user_signup_or_login") << "the lazy user goes first";
-  EXPECT_EQ(commands[1].operation, "create");
-  EXPECT_EQ(sessionTokensSent(), (std::vector<bool>{false, false})) << "a lazy user has no session to send";
+  EXPECT_EQ(commands[2].operation, "create");
+  EXPECT_EQ(sessionTokensSent(), (std::vector<bool>{false, true, true}))
+      << "what is saved after the lazy user goes with its new session";
+  EXPECT_EQ(storedObject("Card", *card->objectId())["owner"]["objectId"], Value(*lazy->objectId()));
 
   EXPECT_FALSE(lazy->isLazy());
   ASSERT_TRUE(lazy->objectId());
@@ -346,6 +351,57 @@ TEST_F(UserTest, AutomaticUserIsLazyUntilAnObjectPointingAtItIsSaved) {
   auto theirs = Object::objectWithoutData("Note", *note->objectId());
   EXPECT_FALSE(theirs->fetch(&error));
   EXPECT_EQ(error->code, kErrorObjectNotFound);
+}
+
+TEST_F(UserTest, ALazyUserSavedDirectlySavesTheNewObjectsItPointsToFirst) {
+  User::enableAutomaticUser();
+  auto lazy = User::currentUser();
+  auto favourite = Object::objectWithClassName("Note");
+  favourite->setObject(Value("first"), "text");
+  lazy->setObject(Value(favourite), "favourite");
+  std::optional<Error> error;
+  ASSERT_TRUE(lazy->save(&error)) << error->message();
+  EXPECT_FALSE(lazy->isLazy());
+  ASSERT_TRUE(favourite->objectId());
+  ASSERT_TRUE(lazy->objectId());
+  EXPECT_EQ(storedObject("_User", *lazy->objectId())["favourite"]["objectId"], Value(*favourite->objectId()));
+}
+
+TEST_F(UserTest, SavingEventuallySignsALazyUserUpFirstAndKeepsTheCurrentUsersFile) {
+  User::enableAutomaticUser();
+  auto lazy = User::currentUser();
+  auto note = Object::objectWithClassName("Note");
+  note->setObject(Value(lazy), "owner");
+  std::optional<Error> error;
+  forgetCommandsSeen();
+  ASSERT_TRUE(note->saveEventually().waitForResult(&error)) << error->message();
+  const auto commands = commandsSeen();
+  ASSERT_EQ(commands.size(), 2u);
+  EXPECT_EQ(commands[0].operation, "user_signup_or_login");
+  EXPECT_EQ(commands[1].operation, "create");
+  EXPECT_TRUE(commands[1].body["session_token"].isString()) << "stored with the new user's session";
+  ASSERT_TRUE(lazy->objectId());
+  EXPECT_EQ(storedObject("Note", *note->objectId())["owner"]["objectId"], Value(*lazy->objectId()));
+
+  // A user's own offline save: its file follows, and a new password is kept
+  // for a save that may carry it (never the offline queue's files).
+  lazy->setObject(Value("kari@vv.test"), "email");
+  lazy->setPassword("hemmelig");
+  ASSERT_TRUE(lazy->saveEventually().waitForResult(&error)) << error->message();
+  EXPECT_EQ(storedObject("_User", *lazy->objectId())["email"], Value("kari@vv.test"));
+  EXPECT_NE(dataFileText().find("kari@vv.test"), std::string::npos);
+  EXPECT_TRUE(lazy->isDirty()) << "the password is still to be sent";
+  EXPECT_EQ(commandsSeen().back().body["user_password"], Value());
+
+  // A lazy user saved eventually is signed up at once.
+  User::logOut();
+  auto another = User::currentUser();
+  ASSERT_TRUE(another && another->isLazy());
+  another->setObject(Value("ola"), "nickname");
+  ASSERT_TRUE(another->saveEventually().waitForResult(&error)) << error->message();
+  EXPECT_FALSE(another->isLazy());
+  ASSERT_TRUE(another->objectId());
+  EXPECT_EQ(storedObject("_User", *another->objectId())["nickname"], Value("ola"));
 }
 
 TEST_F(UserTest, ANamedAnonymousUserSignsUpIntoItsOwnAccount) {

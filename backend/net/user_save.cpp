@@ -180,12 +180,20 @@ Task<bool> User::resolveLazinessAsync() {
 }
 
 Task<bool> User::signUpOrLogInAfter(const Task<void>& awaited) {
+  const auto sessionToken = backend::currentSessionToken();
+  platform::Dictionary values;
+  for (const auto& [key, value] : estimatedDataSnapshot()) values.append(key, value);
   const OperationSet changes = unsavedChanges();
   startSave();
   const auto password = this->password();
   const UserPtr self = selfUser();
+  // As in a sign-up, the new objects the user points to are saved first: its
+  // command can only name them by their object ids.
   return awaited
-      .continueWith([self, changes, password](const Task<void>&) {
+      .continueWith([values = Value(std::move(values)), sessionToken](const Task<void>&) {
+        return Object::deepSaveAsync(values, sessionToken);
+      })
+      .onSuccess([self, changes, password](const Task<bool>&) {
         return net::NetworkCommandRunner::runCommandAsync(
             users::userSaveCommand("user_signup_or_login", *self, changes, password, std::nullopt));
       })
@@ -279,6 +287,21 @@ Task<bool> User::saveAsync() {
     rewriteDataFileIfCurrent(*self);
     return saved.result();
   });
+}
+
+Task<bool> User::saveEventually(BoolCallback callback) {
+  const UserPtr self = selfUser();
+  // The offline queue cannot sign a user up: a lazy user is resolved now.
+  Task<bool> outcome = isLazy() ? saveAsync() : Object::saveEventually().onSuccess([self](const Task<bool>& saved) {
+    // The password never goes through the offline queue (it would be stored
+    // on disk): it stays to be sent by the next save.
+    if (self->password()) self->markDirty();
+    self->dropUnlinkedAuthData();
+    rewriteDataFileIfCurrent(*self);
+    return saved.result();
+  });
+  if (callback) outcome.thenCallBackOnMainThreadWithBoolValueAsync(std::move(callback));
+  return outcome;
 }
 
 Task<ObjectPtr> User::fetchAsync() {

@@ -37,6 +37,7 @@
 namespace backend {
 
 class Object;
+class SessionTokenSlot;
 using ObjectPtr = std::shared_ptr<Object>;
 
 // Field name → value, in key order.
@@ -401,7 +402,7 @@ class Object : public platform::SharedObject {
   void handleFetchResult(const Value& answer);
   // The single save's step after `awaited` and `children`.
   Task<bool> saveAfter(const Task<void>& awaited, const Task<bool>& children,
-                       const std::optional<std::string>& sessionToken);
+                       const std::shared_ptr<SessionTokenSlot>& sessionToken);
   // Stores the object's own save in the offline queue once `after` and its
   // earlier queued work are done; answers the outcome, and sets `stored` to
   // the task of the hand-over.
@@ -421,8 +422,9 @@ class Object : public platform::SharedObject {
   // InternalInconsistencyException "Unable to save a BEObject with a
   // relation to a cycle." when some can never come.
   static std::vector<SaveStep> dependencyOrderedSteps(const std::vector<ObjectPtr>& objects);
+  // A lazy current user among them renews the token for what follows it.
   static Task<bool> deepSaveCollected(const std::vector<ObjectPtr>& children, const std::vector<Value>& files,
-                                      const std::optional<std::string>& sessionToken);
+                                      const std::shared_ptr<SessionTokenSlot>& sessionToken);
   static Task<std::vector<ObjectPtr>> fetchAllAsync(const std::vector<ObjectPtr>& objects, bool onlyIfNeeded);
   static Task<bool> deleteAllAsync(const std::vector<ObjectPtr>& objects, const std::optional<std::string>& sessionToken);
   // The distinct task queues of the objects, in the address order of their mutexes.

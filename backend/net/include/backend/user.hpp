@@ -224,6 +224,10 @@ class User : public Object {
   // to its data file again after a save or fetch; deleting the current user
   // logs out.
   Task<bool> saveAsync() override;
+  // A lazy user is resolved at once (the offline queue cannot sign users
+  // up); otherwise as for saveAsync, except that a new password stays
+  // pending: it is never stored in the offline queue.
+  Task<bool> saveEventually(BoolCallback callback = nullptr) override;
   Task<ObjectPtr> fetchAsync() override;
   Task<bool> deleteAsync() override;
   // InternalInconsistencyException "User cannot be saved unless they are

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -44,5 +45,20 @@ FileHooks fileHooks();
 
 // The current session token, or nullopt (always, until users are installed).
 std::optional<std::string> currentSessionToken();
+
+// The session token one operation sends: read when the operation starts, and
+// read again once the lazy current user it signs up has a session, so that
+// what is saved after that user goes with its session.
+class SessionTokenSlot {
+ public:
+  explicit SessionTokenSlot(std::optional<std::string> token) : token_(std::move(token)) {}
+  std::optional<std::string> get() const;
+  void renew();
+
+ private:
+  mutable std::mutex mutex_;
+  std::optional<std::string> token_;
+};
+using SharedSessionToken = std::shared_ptr<SessionTokenSlot>;
 
 }  // namespace backend
