@@ -139,6 +139,9 @@ int main(int argc, char** argv) {
   bench::printRatio(reporter, "encodeTyped", "encodePlain", "typed encode, target <= 2.0:");
   bench::printRatio(reporter, "performAndRebuild/savesInFlight:3", "performAndRebuild/savesInFlight:0",
              "3 saves in flight vs none:");
+  using Aim = bench::ReportRow::Aim;
+  bench::reportTimeRatio(reporter, "typed decode over plain JSON (CPU)", "decodeTyped", "decodePlain", Aim::atMost, 1.3);
+  bench::reportTimeRatio(reporter, "typed encode over plain JSON (CPU)", "encodeTyped", "encodePlain", Aim::atMost, 1.3);
   auto rebuild = reporter.times.find("performAndRebuild/savesInFlight:3");
   if (rebuild != reporter.times.end()) {
     // Adjusted times are in the benchmark's unit (microseconds).

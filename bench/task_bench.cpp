@@ -114,6 +114,13 @@ int main(int argc, char** argv) {
                     "registering and running:");
   bench::printRatio(reporter, "BM_ContinueWithNestedChain/process_time", "BM_BarePostChain/process_time",
                     "nested adoption:");
+  using Aim = bench::ReportRow::Aim;
+  bench::reportTimeRatio(reporter, "task hop on the pool (CPU, per 100k hops)", "BM_ContinueWithHops/process_time",
+                         "BM_BarePostChain/process_time", Aim::atMost, 1.5);
+  bench::reportTimeRatio(reporter, "task hop, nested adoption (CPU, per 100k hops)",
+                         "BM_ContinueWithNestedChain/process_time", "BM_BarePostChain/process_time", Aim::atMost, 3.0);
+  bench::reportTimeRatio(reporter, "task chain registered and run (CPU, per 100k hops)",
+                         "BM_ContinueWithChain/process_time", "BM_BarePostChain/process_time", Aim::none, 0);
   benchmark::Shutdown();
   return 0;
 }
