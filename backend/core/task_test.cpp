@@ -35,6 +35,36 @@ TEST(TaskCompletion, CompletesExactlyOnceWithTheFirstOutcome) {
   EXPECT_FALSE(source.task().isCancelled());
 }
 
+TEST(TaskCompletion, RacingCompletersHaveOneWinnerWhoseOutcomeStays) {
+  for (int round = 0; round < 50; ++round) {
+    TaskCompletionSource<int> source;
+    std::atomic<int> winners{0};
+    std::atomic<int> winner{-1};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+      threads.emplace_back([&, t] {
+        if (source.trySetResult(t)) {
+          ++winners;
+          winner = t;
+        }
+      });
+    }
+    for (auto& thread : threads) thread.join();
+    ASSERT_EQ(winners.load(), 1);
+    EXPECT_EQ(source.task().result(), winner.load());
+  }
+}
+
+TEST(TaskCompletion, PartiesAreToldInRegistrationOrder) {
+  TaskCompletionSource<void> source;
+  std::vector<int> told;
+  for (int i = 0; i < 5; ++i) AnyTask(source.task()).whenCompleted([&told, i] { told.push_back(i); });
+  source.setResult();
+  // Registered after completion: told at once, after the others.
+  AnyTask(source.task()).whenCompleted([&told] { told.push_back(5); });
+  EXPECT_EQ(told, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+}
+
 TEST(TaskCompletion, SettersOnACompletedTaskRaiseWithTheirMessages) {
   TaskCompletionSource<int> source;
   source.setResult(1);
