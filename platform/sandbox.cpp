@@ -97,16 +97,18 @@ fs::path Sandbox::caches() { return ensureDirectory(root() / "Library" / "Caches
 fs::path Sandbox::documents() { return ensureDirectory(root() / "Documents"); }
 fs::path Sandbox::tmp() { return ensureDirectory(root() / "tmp"); }
 
-std::error_code writeFileAtomically(const fs::path& path, std::string_view bytes, unsigned mode) {
+std::error_code replaceFileAtomically(const fs::path& path, std::string_view bytes, unsigned mode) {
   if (path.filename().empty()) return std::make_error_code(std::errc::is_a_directory);
   fs::path temporary = temporarySibling(path);
   bool created = false;
   std::error_code error = writeAndSync(temporary, bytes, mode, created);
   if (!error && ::rename(temporary.c_str(), path.c_str()) != 0) error = lastError();
-  if (error) {
-    if (created) ::unlink(temporary.c_str());
-    return error;
-  }
+  if (error && created) ::unlink(temporary.c_str());
+  return error;
+}
+
+std::error_code writeFileAtomically(const fs::path& path, std::string_view bytes, unsigned mode) {
+  if (auto error = replaceFileAtomically(path, bytes, mode)) return error;
   // The rename itself is durable only once the directory entry is on disk.
   return syncDirectory(path.parent_path());
 }

@@ -1,11 +1,13 @@
 #include "backend/net/key_value_cache.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <openssl/sha.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <list>
 #include <vector>
@@ -32,13 +34,18 @@ bool isSafeFileName(const std::string& key) {
 
 }  // namespace
 
-void KeyValueDiskCacheDelegate::createDiskCache(const std::filesystem::path& path, const std::string& value) {
-  platform::writeFileAtomically(path, value);
+bool KeyValueDiskCacheDelegate::createDiskCache(const std::filesystem::path& path, const std::string& value) {
+  // A lost record only costs a fetch, so the directory is not synced.
+  return !platform::replaceFileAtomically(path, value);
 }
 
 std::optional<std::time_t> KeyValueDiskCacheDelegate::creationTimeOfDiskCache(const std::filesystem::path& path) {
   struct stat status {};
   if (::stat(path.c_str(), &status) != 0) return std::nullopt;
+  return creationTimeOfDiskCache(path, status);
+}
+
+std::time_t KeyValueDiskCacheDelegate::creationTimeOfDiskCache(const std::filesystem::path&, const struct stat& status) {
   return status.st_ctime;
 }
 
@@ -69,14 +76,17 @@ std::string KeyValueCache::fileNameForKey(const std::string& key) {
 
 KeyValueCache& KeyValueCache::mainCache() {
   static KeyValueCache cache("../BackendKeyValueCache/");
+  static const bool marked = (cache.isMain_ = true);
+  (void)marked;
   return cache;
 }
 
 KeyValueCache::KeyValueCache(std::string cacheDir)
-    : cacheDir_(std::move(cacheDir)), delegate_(std::make_shared<KeyValueDiskCacheDelegate>()) {
-  // The queue its writes run on is made first, so that it is destroyed after
-  // a cache that lives until exit: the last writes must still run then.
-  InternalUtils::backgroundQueue();
+    : cacheDir_(std::move(cacheDir)),
+      delegate_(std::make_shared<KeyValueDiskCacheDelegate>()),
+      // The pool its steps run on is made first, so that it is destroyed
+      // after a cache that lives until exit: the last writes must still run.
+      diskQueue_(std::make_unique<platform::SerialQueue>(InternalUtils::backgroundQueue())) {
   auto& center = platform::NotificationCenter::defaultCenter();
   memoryWarning_ = platform::ScopedObserver(
       center, center.addObserver(kMemoryWarningNotification, [this](const platform::Notification&) { clearMemCache(); }));
@@ -84,12 +94,34 @@ KeyValueCache::KeyValueCache(std::string cacheDir)
 
 KeyValueCache::~KeyValueCache() {
   memoryWarning_.reset();
-  // Background writes refer to this object.
+  // Queued steps refer to this object.
   waitForDiskFlush();
-  if (this == &mainCache()) platform::log("WARNING! Deallocating global cache!");
+  diskQueue_.reset();
+  if (isMain_) platform::log("WARNING! Deallocating global cache!");
 }
 
-std::filesystem::path KeyValueCache::directory() const { return InternalUtils::cacheDir(cacheDir_); }
+std::filesystem::path KeyValueCache::directory() const {
+  auto root = platform::Sandbox::root();
+  std::lock_guard lock(directoryMutex_);
+  if (resolvedDirectory_.empty() || root != resolvedRoot_) {
+    resolvedDirectory_ = InternalUtils::cacheDir(cacheDir_);
+    resolvedRoot_ = std::move(root);
+  }
+  return resolvedDirectory_;
+}
+
+std::optional<std::filesystem::path> KeyValueCache::directoryForWriting() const {
+  try {
+    auto records = InternalUtils::cacheDir(cacheDir_);
+    std::lock_guard lock(directoryMutex_);
+    resolvedDirectory_ = records;
+    resolvedRoot_ = platform::Sandbox::root();
+    return records;
+  } catch (const std::exception& error) {
+    platform::log(std::string("Key-value cache without a directory: ") + error.what());
+    return std::nullopt;
+  }
+}
 
 std::shared_ptr<KeyValueDiskCacheDelegate> KeyValueCache::delegate() const {
   std::lock_guard lock(mutex_);
@@ -100,109 +132,318 @@ std::filesystem::path KeyValueCache::cacheFileForKey(const std::string& key) con
   return directory() / fileNameForKey(key);
 }
 
-void KeyValueCache::beginDiskOperation() { diskOps_.fetch_add(1); }
-
-void KeyValueCache::endDiskOperation(bool compact) {
-  {
-    std::lock_guard lock(flushMutex_);
-    if (diskOps_.load() > 1) {
-      diskOps_.fetch_sub(1);
-      return;
-    }
-  }
-  // Still counted while compacting, so waiters wake after it.
-  if (compact) compactDiskCache();
-  // The count reaches zero under the lock: a waiter that then returns (and
-  // may destroy the cache) cannot do so while this thread still uses it.
+void KeyValueCache::beginDiskOperation() {
   std::lock_guard lock(flushMutex_);
-  if (diskOps_.fetch_sub(1) == 1) flushDone_.notify_all();
+  ++diskOps_;
+}
+
+void KeyValueCache::endDiskOperation() {
+  // Notified under the lock: a waiter that then returns (and may destroy the
+  // cache) cannot do so while this thread still uses it.
+  std::lock_guard lock(flushMutex_);
+  if (--diskOps_ == 0) flushDone_.notify_all();
+}
+
+void KeyValueCache::runOnDiskQueue(std::function<void()> step) {
+  std::mutex doneMutex;
+  std::condition_variable doneCondition;
+  bool done = false;
+  diskQueue_->post([&] {
+    step();
+    std::lock_guard lock(doneMutex);
+    done = true;
+    doneCondition.notify_one();
+  });
+  std::unique_lock lock(doneMutex);
+  doneCondition.wait(lock, [&] { return done; });
 }
 
 void KeyValueCache::setObject(const std::string& value, const std::string& key) {
+  std::string fileName = fileNameForKey(key);
+  const std::time_t now = nowSeconds();
   bool inMemory = false;
   {
     std::lock_guard lock(mutex_);
+    auto record = useRecord(fileName, value.size(), now);
     // The record's whole size counts: a huge answer must not sit in memory.
     if (memEnabled_ && key.size() + value.size() <= maxMemBytesPerRecord_) {
-      memCache_[key] = Entry{value, nowSeconds()};
+      putInMemory(key, value, now, record);
       inMemory = true;
-    } else {
+    } else if (record->memory != memEntries_.end()) {
       // An older value left in memory would be read instead of this one.
-      memCache_.erase(key);
+      eraseFromMemory(record->memory);
     }
   }
+  if (!inMemory) {
+    runOnDiskQueue([&] { writeRecord(fileName, value); });
+    return;
+  }
   beginDiskOperation();
-  auto write = [this, value, key] {
-    delegate()->createDiskCache(cacheFileForKey(key), value);
-    endDiskOperation(true);
-  };
-  if (inMemory) InternalUtils::backgroundQueue().post(std::move(write));
-  else write();
+  diskQueue_->post([this, fileName = std::move(fileName), value] {
+    writeRecord(fileName, value);
+    endDiskOperation();
+  });
+}
+
+void KeyValueCache::writeRecord(const std::string& fileName, const std::string& value) {
+  auto records = directoryForWriting();
+  if (!records) {
+    forgetRecord(fileName);
+    return;
+  }
+  loadIndex(*records);
+  if (!delegate()->createDiskCache(*records / fileName, value)) {
+    // No record rather than an older one.
+    forgetRecord(fileName);
+    deleteRecordFile(*records, fileName);
+    return;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    // Evicted or removed while the write was queued: on disk again now.
+    if (!recordIndex_.contains(fileName)) useRecord(fileName, value.size(), nowSeconds());
+  }
+  evictBeyondLimits(*records);
 }
 
 std::optional<std::string> KeyValueCache::objectForKey(const std::string& key, double maxAge) {
+  const std::time_t now = nowSeconds();
+  std::optional<std::string> value;
+  bool startTouches = false;
   {
     std::lock_guard lock(mutex_);
-    auto it = memCache_.find(key);
-    if (it != memCache_.end()) {
-      if (static_cast<double>(nowSeconds() - it->second.creationTime) > maxAge) return std::nullopt;
-      queueTouch(key);
-      return it->second.value;
+    auto found = memIndex_.find(std::string_view(key));
+    if (found != memIndex_.end()) {
+      auto entry = found->second;
+      if (static_cast<double>(now - entry->creationTime) > maxAge) return std::nullopt;
+      memEntries_.splice(memEntries_.begin(), memEntries_, entry);
+      auto record = entry->record;
+      records_.splice(records_.begin(), records_, record);
+      record->lastAccess = ++accessCount_;
+      startTouches = queueTouch(record, now);
+      value = entry->value;
     }
   }
-  auto path = cacheFileForKey(key);
-  auto created = delegate()->creationTimeOfDiskCache(path);
-  if (!created || static_cast<double>(nowSeconds() - *created) > maxAge) return std::nullopt;
-  auto text = platform::readFile(path);
-  if (!text) return std::nullopt;
+  if (!value) return readRecord(key, maxAge, now);
+  if (startTouches) {
+    beginDiskOperation();
+    diskQueue_->post([this] {
+      touchDueRecords();
+      endDiskOperation();
+    });
+  }
+  return value;
+}
+
+std::optional<std::string> KeyValueCache::readRecord(const std::string& key, double maxAge, std::time_t now) {
+  const std::string fileName = fileNameForKey(key);
+  const auto path = directory() / fileName;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) forgetRecord(fileName);
+    return std::nullopt;
+  }
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  auto strategy = delegate();
+  const std::time_t created = strategy->creationTimeOfDiskCache(path, status);
+  if (static_cast<double>(now - created) > maxAge) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  std::string text(static_cast<std::size_t>(status.st_size), '\0');
+  std::size_t got = 0;
+  while (got < text.size()) {
+    ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  text.resize(got);
   std::lock_guard lock(mutex_);
-  if (memEnabled_ && key.size() + text->size() <= maxMemBytesPerRecord_) memCache_[key] = Entry{*text, *created};
+  auto record = useRecord(fileName, text.size(), now);
+  if (memEnabled_ && key.size() + text.size() <= maxMemBytesPerRecord_) putInMemory(key, text, created, record);
   return text;
 }
 
-void KeyValueCache::queueTouch(const std::string& key) {
-  // A key read again before its touch ran moves to the end, so the touches
-  // keep the order of the last reads.
-  if (auto due = touchIndex_.find(key); due != touchIndex_.end()) {
-    touchesDue_.splice(touchesDue_.end(), touchesDue_, due->second);
-  } else {
-    touchIndex_.emplace(key, touchesDue_.insert(touchesDue_.end(), key));
+KeyValueCache::Records::iterator KeyValueCache::useRecord(const std::string& fileName, std::uintmax_t size,
+                                                          std::time_t now) {
+  if (auto found = recordIndex_.find(std::string_view(fileName)); found != recordIndex_.end()) {
+    auto record = found->second;
+    records_.splice(records_.begin(), records_, record);
+    diskBytes_ = diskBytes_ - record->size + size;
+    record->size = size;
+    record->lastTouch = now;
+    record->lastAccess = ++accessCount_;
+    return record;
   }
-  if (touching_) return;
-  // One pending disk operation and one background hop per burst of reads.
-  touching_ = true;
-  beginDiskOperation();
-  InternalUtils::backgroundQueue().post([this] { touchDueRecords(); });
+  records_.push_front(Record{fileName, size, now, ++accessCount_, memEntries_.end(), kNotDue});
+  recordIndex_.emplace(std::string_view(records_.front().fileName), records_.begin());
+  diskBytes_ += size;
+  return records_.begin();
+}
+
+void KeyValueCache::eraseRecord(Records::iterator record) {
+  if (record->memory != memEntries_.end()) eraseFromMemory(record->memory);
+  if (record->touchSlot != kNotDue) {
+    auto last = touchesDue_.back();
+    touchesDue_[record->touchSlot] = last;
+    last->touchSlot = record->touchSlot;
+    touchesDue_.pop_back();
+  }
+  diskBytes_ -= record->size;
+  recordIndex_.erase(std::string_view(record->fileName));
+  records_.erase(record);
+}
+
+void KeyValueCache::forgetRecord(const std::string& fileName) {
+  std::lock_guard lock(mutex_);
+  if (auto found = recordIndex_.find(std::string_view(fileName)); found != recordIndex_.end()) {
+    eraseRecord(found->second);
+  }
+}
+
+void KeyValueCache::putInMemory(const std::string& key, std::string value, std::time_t creationTime,
+                                Records::iterator record) {
+  if (record->memory != memEntries_.end()) {
+    auto entry = record->memory;
+    memBytes_ = memBytes_ - entry->value.size() + value.size();
+    entry->value = std::move(value);
+    entry->creationTime = creationTime;
+    memEntries_.splice(memEntries_.begin(), memEntries_, entry);
+  } else {
+    memBytes_ += key.size() + value.size();
+    memEntries_.push_front(MemEntry{key, std::move(value), creationTime, record});
+    memIndex_.emplace(std::string_view(memEntries_.front().key), memEntries_.begin());
+    record->memory = memEntries_.begin();
+  }
+  shrinkMemory();
+}
+
+void KeyValueCache::eraseFromMemory(MemEntries::iterator entry) {
+  entry->record->memory = memEntries_.end();
+  memBytes_ -= entry->key.size() + entry->value.size();
+  memIndex_.erase(std::string_view(entry->key));
+  memEntries_.erase(entry);
+}
+
+void KeyValueCache::shrinkMemory() {
+  while (!memEntries_.empty() && (memEntries_.size() > maxMemRecords_ || memBytes_ > maxMemBytes_)) {
+    eraseFromMemory(std::prev(memEntries_.end()));
+  }
+}
+
+bool KeyValueCache::queueTouch(Records::iterator record, std::time_t now) {
+  if (record->touchSlot != kNotDue || now - record->lastTouch < kTouchIntervalSeconds) return false;
+  record->touchSlot = touchesDue_.size();
+  touchesDue_.push_back(record);
+  return touchesDue_.size() == 1;
 }
 
 void KeyValueCache::touchDueRecords() {
-  auto strategy = delegate();
-  for (;;) {
-    std::list<std::string> due;
-    {
-      std::lock_guard lock(mutex_);
-      if (touchesDue_.empty()) {
-        touching_ = false;
-        break;
-      }
-      due.swap(touchesDue_);
-      touchIndex_.clear();
+  std::vector<std::pair<std::uint64_t, std::string>> due;
+  {
+    std::lock_guard lock(mutex_);
+    const std::time_t now = nowSeconds();
+    for (auto record : touchesDue_) {
+      record->touchSlot = kNotDue;
+      record->lastTouch = now;
+      due.emplace_back(record->lastAccess, record->fileName);
     }
-    auto records = directory();
-    for (const auto& key : due) strategy->touchDiskCache(records / fileNameForKey(key));
+    touchesDue_.clear();
   }
-  endDiskOperation(false);
+  if (due.empty()) return;
+  // In the order of the last reads, so the access times the next run starts
+  // from keep that order.
+  std::sort(due.begin(), due.end());
+  auto strategy = delegate();
+  auto records = directory();
+  for (const auto& [access, fileName] : due) strategy->touchDiskCache(records / fileName);
+}
+
+void KeyValueCache::loadIndex(const std::filesystem::path& records) {
+  {
+    std::lock_guard lock(mutex_);
+    if (indexedDirectory_ == records) return;
+  }
+  struct Found {
+    long long accessTime;
+    std::string fileName;
+    std::uintmax_t size;
+  };
+  std::vector<Found> found;
+  auto strategy = delegate();
+  if (DIR* listing = ::opendir(records.c_str())) {
+    const int fd = ::dirfd(listing);
+    while (const dirent* entry = ::readdir(listing)) {
+      // Skips ".", ".." and the temporary files of writes in progress.
+      if (entry->d_name[0] == '.') continue;
+      struct stat status {};
+      if (::fstatat(fd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(status.st_mode)) continue;
+      found.push_back({strategy->accessTimeOfDiskCache(records / entry->d_name, status), entry->d_name,
+                       static_cast<std::uintmax_t>(status.st_size)});
+    }
+    ::closedir(listing);
+  }
+  // Most recent first, so that appending leaves the oldest last.
+  std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.accessTime > b.accessTime; });
+  std::lock_guard lock(mutex_);
+  // Another directory's records (the sandbox moved) say nothing about this one.
+  if (!indexedDirectory_.empty()) resetIndex();
+  indexedDirectory_ = records;
+  for (auto& file : found) {
+    // Records used by this run already have their place.
+    if (recordIndex_.contains(std::string_view(file.fileName))) continue;
+    records_.push_back(Record{std::move(file.fileName), file.size, 0, 0, memEntries_.end(), kNotDue});
+    recordIndex_.emplace(std::string_view(records_.back().fileName), std::prev(records_.end()));
+    diskBytes_ += file.size;
+  }
+}
+
+void KeyValueCache::evictBeyondLimits(const std::filesystem::path& records) {
+  std::vector<std::string> victims;
+  {
+    std::lock_guard lock(mutex_);
+    while (!records_.empty() && (records_.size() > maxDiskRecords_ || diskBytes_ > maxDiskBytes_)) {
+      auto oldest = std::prev(records_.end());
+      victims.push_back(oldest->fileName);
+      eraseRecord(oldest);
+    }
+  }
+  for (const auto& fileName : victims) deleteRecordFile(records, fileName);
+}
+
+void KeyValueCache::deleteRecordFile(const std::filesystem::path& records, const std::string& fileName) {
+  ::unlink((records / fileName).c_str());
+}
+
+void KeyValueCache::resetIndex() {
+  touchesDue_.clear();
+  memIndex_.clear();
+  memEntries_.clear();
+  memBytes_ = 0;
+  recordIndex_.clear();
+  records_.clear();
+  diskBytes_ = 0;
+  indexedDirectory_.clear();
 }
 
 void KeyValueCache::removeObjectForKey(const std::string& key) {
-  {
-    std::lock_guard lock(mutex_);
-    memCache_.erase(key);
-  }
-  // A write still pending would bring the record back after the removal.
-  waitForDiskFlush();
-  std::error_code ignored;
-  std::filesystem::remove(cacheFileForKey(key), ignored);
+  const std::string fileName = fileNameForKey(key);
+  forgetRecord(fileName);
+  // After any write of it still queued, which would bring the record back.
+  runOnDiskQueue([&] {
+    forgetRecord(fileName);
+    if (auto records = directoryForWriting()) deleteRecordFile(*records, fileName);
+  });
 }
 
 void KeyValueCache::removeAllObjects() {
@@ -212,19 +453,30 @@ void KeyValueCache::removeAllObjects() {
 
 void KeyValueCache::clearMemCache() {
   std::lock_guard lock(mutex_);
-  memCache_.clear();
+  for (auto& entry : memEntries_) entry.record->memory = memEntries_.end();
+  memIndex_.clear();
+  memEntries_.clear();
+  memBytes_ = 0;
 }
 
 void KeyValueCache::clearDiskCache() {
   waitForDiskFlush();
-  std::error_code ignored;
-  std::filesystem::remove_all(directory(), ignored);
+  runOnDiskQueue([this] {
+    std::error_code ignored;
+    std::filesystem::remove_all(directory(), ignored);
+    {
+      std::lock_guard lock(directoryMutex_);
+      resolvedDirectory_.clear();
+    }
+    std::lock_guard lock(mutex_);
+    resetIndex();
+  });
 }
 
 void KeyValueCache::enableMemCache(bool enabled) {
+  if (!enabled) clearMemCache();
   std::lock_guard lock(mutex_);
   memEnabled_ = enabled;
-  if (!enabled) memCache_.clear();
 }
 
 void KeyValueCache::restoreDefaults() {
@@ -233,6 +485,8 @@ void KeyValueCache::restoreDefaults() {
   maxDiskBytes_ = kDefaultMaxDiskCacheBytes;
   maxDiskRecords_ = kDefaultMaxDiskCacheRecords;
   maxMemBytesPerRecord_ = kDefaultMaxMemCacheBytesPerRecord;
+  maxMemBytes_ = kDefaultMaxMemCacheBytes;
+  maxMemRecords_ = kDefaultMaxMemCacheRecords;
   delegate_ = std::make_shared<KeyValueDiskCacheDelegate>();
 }
 
@@ -253,6 +507,16 @@ void KeyValueCache::setMaxMemCacheBytesPerRecord(std::size_t bytes) {
   std::lock_guard lock(mutex_);
   maxMemBytesPerRecord_ = bytes;
 }
+void KeyValueCache::setMaxMemCacheBytes(std::size_t bytes) {
+  std::lock_guard lock(mutex_);
+  maxMemBytes_ = bytes;
+  shrinkMemory();
+}
+void KeyValueCache::setMaxMemCacheRecords(std::size_t records) {
+  std::lock_guard lock(mutex_);
+  maxMemRecords_ = records;
+  shrinkMemory();
+}
 std::size_t KeyValueCache::maxDiskCacheBytes() const {
   std::lock_guard lock(mutex_);
   return maxDiskBytes_;
@@ -265,6 +529,14 @@ std::size_t KeyValueCache::maxMemCacheBytesPerRecord() const {
   std::lock_guard lock(mutex_);
   return maxMemBytesPerRecord_;
 }
+std::size_t KeyValueCache::maxMemCacheBytes() const {
+  std::lock_guard lock(mutex_);
+  return maxMemBytes_;
+}
+std::size_t KeyValueCache::maxMemCacheRecords() const {
+  std::lock_guard lock(mutex_);
+  return maxMemRecords_;
+}
 
 std::size_t KeyValueCache::diskCacheRecordCount() {
   waitForDiskFlush();
@@ -276,38 +548,16 @@ std::size_t KeyValueCache::diskCacheRecordCount() {
 
 void KeyValueCache::waitForDiskFlush() {
   std::unique_lock lock(flushMutex_);
-  flushDone_.wait(lock, [this] { return diskOps_.load() <= 0; });
+  flushDone_.wait(lock, [this] { return diskOps_ <= 0; });
 }
 
 void KeyValueCache::compactDiskCache() {
-  struct Note {
-    std::filesystem::path path;
-    long long accessTime;
-    std::uintmax_t size;
-  };
-  auto strategy = delegate();
-  std::vector<Note> notes;
-  std::uintmax_t total = 0;
-  std::error_code error;
-  for (std::filesystem::directory_iterator it(directory(), error), end; !error && it != end; it.increment(error)) {
-    struct stat status {};
-    if (::stat(it->path().c_str(), &status) != 0) continue;
-    notes.push_back({it->path(), strategy->accessTimeOfDiskCache(it->path(), status),
-                     static_cast<std::uintmax_t>(status.st_size)});
-    total += static_cast<std::uintmax_t>(status.st_size);
-  }
-  std::size_t maxRecords = maxDiskCacheRecords();
-  std::size_t maxBytes = maxDiskCacheBytes();
-  if (notes.size() <= maxRecords && total <= maxBytes) return;
-  std::sort(notes.begin(), notes.end(), [](const Note& a, const Note& b) { return a.accessTime < b.accessTime; });
-  std::size_t remaining = notes.size();
-  for (const auto& note : notes) {
-    if (remaining <= maxRecords && total <= maxBytes) break;
-    std::error_code ignored;
-    std::filesystem::remove(note.path, ignored);
-    --remaining;
-    total -= note.size;
-  }
+  runOnDiskQueue([this] {
+    if (auto records = directoryForWriting()) {
+      loadIndex(*records);
+      evictBeyondLimits(*records);
+    }
+  });
 }
 
 std::shared_ptr<MemoryMappedFile> MemoryMappedFile::map(const std::filesystem::path& path) {

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <thread>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -81,27 +83,155 @@ void setAccessTime(const std::filesystem::path& path, std::chrono::system_clock:
   ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
 }
 
-TEST_F(KeyValueCacheTest, CompactionKeepsTheMostRecentlyAccessedRecords) {
+std::string key(int i) { return "key" + std::to_string(i); }
+
+TEST_F(KeyValueCacheTest, EvictionFollowsTheCachesOwnAccessesNotFileAccessTimes) {
   KeyValueCache cache("TestCache");
-  cache.enableMemCache(false);  // writes on this thread, in order
-  for (int i = 0; i < 1000; ++i) cache.setObject("v", "key" + std::to_string(i));
-  EXPECT_EQ(cache.diskCacheRecordCount(), 1000u);
-  // Accessed a second apart in the past, oldest first (writes in one clock
-  // tick share a time); then reading key0 makes key1 the least recently used.
+  cache.enableMemCache(false);  // every read goes to disk
+  for (int i = 0; i < 1000; ++i) cache.setObject("v", key(i));
+  ASSERT_TRUE(cache.objectForKey(key(0), 60));  // key1 is now the least recently used
+  // File access times that say the opposite (newest first) are ignored.
   const auto past = std::chrono::system_clock::now() - std::chrono::hours(2);
-  for (int i = 0; i < 1000; ++i) {
-    setAccessTime(cache.cacheFileForKey("key" + std::to_string(i)), past + std::chrono::seconds(i));
-  }
-  KeyValueDiskCacheDelegate().touchDiskCache(cache.cacheFileForKey("key0"));
-  cache.setObject("v", "key1000");
+  for (int i = 0; i < 1000; ++i) setAccessTime(cache.cacheFileForKey(key(i)), past - std::chrono::seconds(i));
+  setAccessTime(cache.cacheFileForKey(key(0)), past - std::chrono::hours(100));
+  cache.setObject("v", key(1000));
   EXPECT_EQ(cache.diskCacheRecordCount(), 1000u);
-  EXPECT_TRUE(std::filesystem::exists(cache.cacheFileForKey("key0")));
-  EXPECT_FALSE(std::filesystem::exists(cache.cacheFileForKey("key1")));
+  EXPECT_TRUE(std::filesystem::exists(cache.cacheFileForKey(key(0))));
+  EXPECT_FALSE(std::filesystem::exists(cache.cacheFileForKey(key(1))));
 
   cache.setMaxDiskCacheBytes(10);
   cache.setObject("0123456789", "big");
   EXPECT_EQ(cache.diskCacheRecordCount(), 1u);
   EXPECT_TRUE(std::filesystem::exists(cache.cacheFileForKey("big")));
+}
+
+TEST_F(KeyValueCacheTest, RecordsOfAnEarlierRunAreEvictedOldestAccessFirst) {
+  {
+    KeyValueCache earlier("TestCache");
+    for (int i = 0; i < 5; ++i) earlier.setObject("v", key(i));
+  }
+  KeyValueCache cache("TestCache");
+  const auto past = std::chrono::system_clock::now() - std::chrono::hours(2);
+  for (int i : {0, 1, 2, 3, 4}) setAccessTime(cache.cacheFileForKey(key(i)), past + std::chrono::seconds(i));
+  setAccessTime(cache.cacheFileForKey(key(0)), past + std::chrono::hours(1));  // read last by that run
+  cache.setMaxDiskCacheRecords(4);
+  cache.setObject("v", "new");  // this run's record is newer than all of them
+  cache.waitForDiskFlush();
+  EXPECT_TRUE(std::filesystem::exists(cache.cacheFileForKey(key(0))));
+  EXPECT_FALSE(std::filesystem::exists(cache.cacheFileForKey(key(1))));
+  EXPECT_FALSE(std::filesystem::exists(cache.cacheFileForKey(key(2))));
+  EXPECT_TRUE(std::filesystem::exists(cache.cacheFileForKey("new")));
+}
+
+// Removes every record file behind the cache's back: what a read still
+// answers came from memory.
+std::vector<std::string> servedFromMemory(KeyValueCache& cache, int keys) {
+  cache.waitForDiskFlush();
+  std::filesystem::remove_all(cache.cacheFileForKey("x").parent_path());
+  std::vector<std::string> served;
+  for (int i = 0; i < keys; ++i) {
+    if (cache.objectForKey(key(i), 60)) served.push_back(key(i));
+  }
+  return served;
+}
+
+TEST_F(KeyValueCacheTest, TheMemoryLayerKeepsTheMostRecentlyUsedWithinItsCountAndBytes) {
+  KeyValueCache cache("TestCache");
+  cache.setMaxMemCacheRecords(3);
+  for (int i = 0; i < 4; ++i) cache.setObject("v" + std::to_string(i), key(i));
+  EXPECT_EQ(cache.objectForKey(key(1), 60), std::optional<std::string>("v1"));  // key2 is now the oldest
+  cache.setObject("v4", key(4));
+  EXPECT_EQ(servedFromMemory(cache, 5), (std::vector<std::string>{key(1), key(3), key(4)}));
+
+  KeyValueCache bytes("TestCache2");
+  bytes.setMaxMemCacheBytes(3 * (4 + 10));  // three of these records
+  for (int i = 0; i < 5; ++i) bytes.setObject(std::string(10, 'x'), key(i));
+  EXPECT_EQ(servedFromMemory(bytes, 5), (std::vector<std::string>{key(2), key(3), key(4)}));
+}
+
+TEST_F(KeyValueCacheTest, ARecordEvictedFromDiskIsNotServedFromMemory) {
+  KeyValueCache cache("TestCache");
+  cache.setMaxDiskCacheRecords(2);
+  for (int i = 0; i < 3; ++i) cache.setObject("v", key(i));
+  EXPECT_EQ(cache.diskCacheRecordCount(), 2u);
+  int served = 0;
+  for (int i = 0; i < 3; ++i) served += cache.objectForKey(key(i), 60) ? 1 : 0;
+  EXPECT_EQ(served, 2);
+  EXPECT_FALSE(cache.objectForKey(key(0), 60));
+}
+
+// Holds every touch until released, so other disk work overlaps it.
+class GatedTouchDelegate : public KeyValueDiskCacheDelegate {
+ public:
+  void touchDiskCache(const std::filesystem::path& path) override {
+    std::unique_lock lock(mutex);
+    entered = true;
+    changed.notify_all();
+    changed.wait(lock, [this] { return released; });
+    KeyValueDiskCacheDelegate::touchDiskCache(path);
+  }
+  void waitUntilEntered() {
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [this] { return entered; });
+  }
+  void release() {
+    std::lock_guard lock(mutex);
+    released = true;
+    changed.notify_all();
+  }
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool entered = false;
+  bool released = false;
+};
+
+TEST_F(KeyValueCacheTest, LimitsHoldWhenWritesOverlapATouch) {
+  KeyValueCache cache("TestCache");
+  auto gate = std::make_shared<GatedTouchDelegate>();
+  cache.setDiskCacheDelegate(gate);
+  cache.setMaxDiskCacheRecords(2);
+  cache.setObject("v", key(0));
+  cache.waitForDiskFlush();
+  clock_.setNow(clock_.now() + std::chrono::seconds(60));
+  ASSERT_TRUE(cache.objectForKey(key(0), 3600));
+  std::thread writer([&] {
+    gate->waitUntilEntered();
+    for (int i = 1; i < 4; ++i) cache.setObject("v", key(i));
+    gate->release();
+  });
+  writer.join();
+  EXPECT_EQ(cache.diskCacheRecordCount(), 2u);
+  int served = 0;
+  for (int i = 0; i < 4; ++i) served += cache.objectForKey(key(i), 3600) ? 1 : 0;
+  EXPECT_EQ(served, 2);
+}
+
+TEST_F(KeyValueCacheTest, ConcurrentReadersAndWritersStayWithinTheLimits) {
+  KeyValueCache cache("TestCache");
+  cache.setMaxDiskCacheRecords(20);
+  cache.setMaxMemCacheRecords(10);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&cache, t] {
+      for (int i = 0; i < 120; ++i) {
+        const int k = (i * 7 + t) % 50;
+        if (t % 2 == 0) {
+          cache.setObject("value of " + key(k), key(k));
+        } else if (auto value = cache.objectForKey(key(k), 3600)) {
+          EXPECT_EQ(*value, "value of " + key(k));
+        }
+        if (i % 40 == 39) cache.removeObjectForKey(key(k));
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_LE(cache.diskCacheRecordCount(), 20u);
+  // Every value memory still answers has its record on disk.
+  for (int k = 0; k < 50; ++k) {
+    if (cache.objectForKey(key(k), 3600)) {
+      EXPECT_TRUE(std::filesystem::exists(cache.cacheFileForKey(key(k)))) << k;
+    }
+  }
 }
 
 // Records which files were touched, in order.
@@ -115,13 +245,18 @@ class RecordingDelegate : public KeyValueDiskCacheDelegate {
   std::vector<std::string> touched;
 };
 
-TEST_F(KeyValueCacheTest, MemoryReadsTouchTheirRecordsInTheOrderOfTheLastRead) {
+TEST_F(KeyValueCacheTest, MemoryReadsTouchTheirRecordsOncePerIntervalInTheOrderOfTheLastRead) {
   KeyValueCache cache("TestCache");
   auto delegate = std::make_shared<RecordingDelegate>();
   cache.setDiskCacheDelegate(delegate);
   for (const char* key : {"a", "b", "c"}) cache.setObject(key, key);
   cache.waitForDiskFlush();
-  for (const char* key : {"a", "b", "a", "c", "b"}) ASSERT_TRUE(cache.objectForKey(key, 60));
+  // Just written: reading does not touch them again.
+  for (const char* key : {"a", "b"}) ASSERT_TRUE(cache.objectForKey(key, 60));
+  cache.waitForDiskFlush();
+  EXPECT_TRUE(delegate->touched.empty());
+  clock_.setNow(clock_.now() + std::chrono::seconds(KeyValueCache::kTouchIntervalSeconds));
+  for (const char* key : {"a", "b", "a", "c", "b"}) ASSERT_TRUE(cache.objectForKey(key, 3600));
   cache.waitForDiskFlush();
   std::lock_guard lock(delegate->mutex);
   auto lastTouch = [&](const std::string& key) {
@@ -137,9 +272,9 @@ TEST_F(KeyValueCacheTest, MemoryReadsTouchTheirRecordsInTheOrderOfTheLastRead) {
 // Writes each record late, so a removal can come while it is pending.
 class SlowWritingDelegate : public KeyValueDiskCacheDelegate {
  public:
-  void createDiskCache(const std::filesystem::path& path, const std::string& value) override {
+  bool createDiskCache(const std::filesystem::path& path, const std::string& value) override {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    KeyValueDiskCacheDelegate::createDiskCache(path, value);
+    return KeyValueDiskCacheDelegate::createDiskCache(path, value);
   }
 };
 

@@ -41,6 +41,11 @@ class Sandbox {
 std::error_code writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                                     unsigned mode = 0644);
 
+// As writeFileAtomically, without the directory sync (one fsync instead of
+// two): a crash may lose the rename, never leave a torn file. For caches.
+std::error_code replaceFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                                      unsigned mode = 0644);
+
 // Reads a whole file. nullopt when it cannot be opened or read (`error`, when
 // given, says why; a missing file gives std::errc::no_such_file_or_directory).
 std::optional<std::string> readFile(const std::filesystem::path& path, std::error_code* error = nullptr);
