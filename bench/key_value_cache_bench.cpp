@@ -1,7 +1,7 @@
 // The key-value cache: reads from its memory layer (peer: a plain
 // std::unordered_map lookup), reads from disk (peer: a plain file read), and
-// compaction over 1,000 records (peer: the directory scan with one stat per
-// file that any compaction needs). Process CPU time, so the cache's
+// compaction over 1k/10k/100k records (peer: the directory scan with one
+// stat per file that any compaction by access time needs). Process CPU time, so the cache's
 // background touches count too.
 
 #include <benchmark/benchmark.h>
@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -135,24 +136,50 @@ void BM_PlainFileRead(benchmark::State& state) {
   countReads(state);
 }
 
-// 1,000 records under a limit of 1,000: the scan that follows every write.
-void BM_CacheCompaction1000(benchmark::State& state) {
-  auto& cache = *setup().cache;
-  cache.setMaxDiskCacheRecords(kRecords);
-  for (auto _ : state) cache.compactDiskCache();
+// Compaction at scale: a cache opening a directory of N records left by an
+// earlier run learns them from the files and checks its limits (none is
+// exceeded, so what is measured is the scan every compaction needs). The peer
+// lists the directory, stats each file and sorts by access time. Time per
+// record staying level from 1k to 100k shows the cost growing linearly. The
+// files are empty: unlinking 100k files with data is slow on discard mounts.
+const std::filesystem::path& recordsOfAnEarlierRun(int count) {
+  static std::map<int, std::filesystem::path> written;
+  auto& directory = written[count];
+  if (directory.empty()) {
+    const std::string name = "BenchCompaction" + std::to_string(count);
+    directory = setup().root / "Library" / "Caches" / "Backend" / name;
+    std::filesystem::create_directories(directory);
+    for (int i = 0; i < count; ++i) {
+      int fd = ::open((directory / keyFor(i)).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      if (fd >= 0) ::close(fd);
+    }
+  }
+  return directory;
 }
 
-void BM_DirectoryScanWithStat1000(benchmark::State& state) {
-  auto directory = setup().cache->cacheFileForKey(keyFor(0)).parent_path();
+void BM_CacheCompaction(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  const std::string name = recordsOfAnEarlierRun(count).filename().string();
   for (auto _ : state) {
-    std::vector<std::pair<std::filesystem::path, long long>> notes;
+    KeyValueCache cache(name);
+    cache.setMaxDiskCacheRecords(static_cast<std::size_t>(count));
+    cache.compactDiskCache();
+  }
+  state.SetItemsProcessed(state.iterations() * count);
+}
+
+void BM_DirectoryScanWithStat(benchmark::State& state) {
+  const auto& directory = recordsOfAnEarlierRun(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    std::vector<std::pair<long long, std::filesystem::path>> notes;
     for (const auto& entry : std::filesystem::directory_iterator(directory)) {
       struct stat status {};
-      if (::stat(entry.path().c_str(), &status) == 0) notes.emplace_back(entry.path(), status.st_atim.tv_sec);
+      if (::stat(entry.path().c_str(), &status) == 0) notes.emplace_back(status.st_atim.tv_sec, entry.path());
     }
-    std::sort(notes.begin(), notes.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+    std::sort(notes.begin(), notes.end());
     benchmark::DoNotOptimize(notes);
   }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
 }  // namespace
@@ -161,8 +188,8 @@ BENCHMARK(BM_CacheMemoryRead)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUT
 BENCHMARK(BM_UnorderedMapRead)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime();
 BENCHMARK(BM_CacheDiskRead)->MeasureProcessCPUTime();
 BENCHMARK(BM_PlainFileRead)->MeasureProcessCPUTime();
-BENCHMARK(BM_CacheCompaction1000)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime();
-BENCHMARK(BM_DirectoryScanWithStat1000)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime();
+BENCHMARK(BM_CacheCompaction)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+BENCHMARK(BM_DirectoryScanWithStat)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
@@ -173,8 +200,22 @@ int main(int argc, char** argv) {
   bench::printRatio(reporter, "BM_CacheMemoryRead/process_time", "BM_UnorderedMapRead/process_time",
                     "memory read (with its touches):");
   bench::printRatio(reporter, "BM_CacheDiskRead/process_time", "BM_PlainFileRead/process_time", "disk read:");
-  bench::printRatio(reporter, "BM_CacheCompaction1000/process_time", "BM_DirectoryScanWithStat1000/process_time",
-                    "compaction of 1,000 records:");
+  for (const char* size : {"1000", "10000", "100000"}) {
+    const std::string suffix = std::string("/") + size + "/process_time";
+    const std::string what = std::string("compaction of ") + size + " records:";
+    bench::printRatio(reporter, ("BM_CacheCompaction" + suffix).c_str(), ("BM_DirectoryScanWithStat" + suffix).c_str(),
+                      what.c_str());
+  }
+  // Linear growth keeps the time per record level.
+  auto perRecord = [&](const char* name, double records) {
+    auto it = reporter.times.find(name);
+    return it == reporter.times.end() ? 0.0 : it->second / records;
+  };
+  const double small = perRecord("BM_CacheCompaction/1000/process_time", 1000);
+  const double large = perRecord("BM_CacheCompaction/100000/process_time", 100000);
+  if (small > 0 && large > 0) {
+    std::printf("%-44s time per record at 100k / at 1k = %.2fx\n", "compaction growth:", large / small);
+  }
   benchmark::Shutdown();
   return 0;
 }

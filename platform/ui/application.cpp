@@ -25,6 +25,7 @@ Application& Application::shared() {
 
 bool Application::launch(const Value& launchOptions) {
   state_ = ApplicationState::Inactive;
+  if (!memoryWatch_) memoryWatch_ = std::make_unique<MemoryWatch>();
   const bool result = delegate_ ? delegate_->didFinishLaunching(*this, launchOptions) : true;
   setState(ApplicationState::Active);
   return result;

@@ -11,5 +11,8 @@ inline constexpr const char* kApplicationWillEnterForegroundNotification =
     "UIApplicationWillEnterForegroundNotification";
 inline constexpr const char* kApplicationDidBecomeActiveNotification = "UIApplicationDidBecomeActiveNotification";
 inline constexpr const char* kApplicationWillTerminateNotification = "UIApplicationWillTerminateNotification";
+// Posted (on any thread) when the process uses too much memory (see MemoryWatch).
+inline constexpr const char* kApplicationDidReceiveMemoryWarningNotification =
+    "UIApplicationDidReceiveMemoryWarningNotification";
 
 }  // namespace platform

@@ -24,6 +24,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/application_notifications.hpp"
 #include "platform/notification_center.hpp"
 #include "platform/serial_queue.hpp"
 
@@ -46,7 +47,7 @@ class KeyValueDiskCacheDelegate {
 };
 
 // The notification name that empties every cache's memory layer.
-inline constexpr const char* kMemoryWarningNotification = "UIApplicationDidReceiveMemoryWarningNotification";
+inline constexpr const char* kMemoryWarningNotification = platform::kApplicationDidReceiveMemoryWarningNotification;
 
 // The order of accesses is kept in memory: the file system's access times
 // are only the starting order for records written by an earlier run (many

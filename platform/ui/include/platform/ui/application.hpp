@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/error.hpp"
+#include "platform/memory_watch.hpp"
 #include "platform/value.hpp"
 
 namespace platform::ui {
@@ -98,6 +99,8 @@ class Application {
   bool networkIndicator_ = false;
   unsigned registeredTypes_ = 0;
   int registrationRequests_ = 0;
+  // Started at launch: the memory warning caches listen for.
+  std::unique_ptr<MemoryWatch> memoryWatch_;
   Window* keyWindow_ = nullptr;
 };
 
