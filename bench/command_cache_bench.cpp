@@ -1,10 +1,13 @@
 // The offline command queue, both ways, in commands per second of wall time
-// (the work is disk syncs and loopback round trips, not CPU):
-// 1. Storing N commands (default 10,000; VV_BENCH_COMMANDS overrides) while
-//    offline, against writing the same JSON texts as files atomically with
-//    plain POSIX calls (temporary file, fsync, rename, directory fsync).
+// (the work is disk syncs and loopback round trips, not CPU), at each size in
+// VV_BENCH_COMMANDS (comma-separated; default 1000,10000,100000):
+// 1. Storing N commands while offline, against writing the same JSON texts as
+//    files atomically with plain POSIX calls (temporary file, fsync, rename,
+//    directory fsync).
 // 2. Draining them against the in-process devserver, against sending the same
 //    commands one after another with the raw network runner, no queue.
+// The time per command at the largest size over that at the smallest shows
+// how the cost grows (1.0 is linear).
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -34,10 +37,18 @@ using backend::net::CommandCache;
 using backend::net::CommandPtr;
 using platform::Value;
 
-int commandCount() {
+std::vector<int> commandCounts() {
   const char* text = std::getenv("VV_BENCH_COMMANDS");
-  int count = text ? std::atoi(text) : 0;
-  return count > 0 ? count : 10000;
+  std::vector<int> counts;
+  for (const char* at = text; at && *at;) {
+    char* end = nullptr;
+    long count = std::strtol(at, &end, 10);
+    if (end == at) break;
+    if (count > 0 && count <= 10000000) counts.push_back(static_cast<int>(count));
+    at = *end == ',' ? end + 1 : end;
+  }
+  if (counts.empty()) counts = {1000, 10000, 100000};
+  return counts;
 }
 
 CommandPtr note(int n) {
@@ -82,12 +93,13 @@ void setOnline(platform::ManualReachabilitySource& reachability, bool online) {
 }
 
 void storeInQueue(benchmark::State& state) {
-  const int count = commandCount();
+  const int count = static_cast<int>(state.range(0));
   std::vector<CommandPtr> commands;
   for (int n = 0; n < count; ++n) commands.push_back(note(n));
   platform::ManualReachabilitySource reachability;
   setOnline(reachability, false);
   CommandCache queue(environment().freshDirectory("store"), reachability);
+  queue.setMaxCacheSizeBytes(std::uintmax_t{1} << 32);  // every size kept, none dropped for room
   for (auto _ : state) {
     for (const auto& command : commands) queue.runEventuallyAsync(command, nullptr);
     queue.waitForStores();
@@ -113,7 +125,7 @@ bool writeAtomically(const fs::path& directory, int n, const std::string& text) 
 }
 
 void storePlainFiles(benchmark::State& state) {
-  const int count = commandCount();
+  const int count = static_cast<int>(state.range(0));
   std::vector<std::string> texts;
   for (int n = 0; n < count; ++n) texts.push_back(note(n)->json());
   auto directory = environment().freshDirectory("plain");
@@ -126,10 +138,11 @@ void storePlainFiles(benchmark::State& state) {
 }
 
 void drainQueue(benchmark::State& state) {
-  const int count = commandCount();
+  const int count = static_cast<int>(state.range(0));
   platform::ManualReachabilitySource reachability;
   setOnline(reachability, false);
   CommandCache queue(environment().freshDirectory("drain"), reachability);
+  queue.setMaxCacheSizeBytes(std::uintmax_t{1} << 32);
   std::vector<backend::Task<backend::net::CommandResult>> tasks;
   for (int n = 0; n < count; ++n) tasks.push_back(queue.runEventuallyAsync(note(n), nullptr));
   queue.waitForStores();
@@ -144,7 +157,7 @@ void drainQueue(benchmark::State& state) {
 }
 
 void sendWithRawRunner(benchmark::State& state) {
-  const int count = commandCount();
+  const int count = static_cast<int>(state.range(0));
   std::vector<CommandPtr> commands;
   for (int n = 0; n < count; ++n) commands.push_back(note(n));
   for (auto _ : state) {
@@ -157,11 +170,6 @@ void sendWithRawRunner(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * count);
 }
 
-BENCHMARK(storeInQueue)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(storePlainFiles)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(drainQueue)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(sendWithRawRunner)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
-
 // Keeps wall times, the measure that matters here.
 class WallTimeReporter : public benchmark::ConsoleReporter {
  public:
@@ -171,11 +179,20 @@ class WallTimeReporter : public benchmark::ConsoleReporter {
     }
     ConsoleReporter::ReportRuns(runs);
   }
-  void printRatio(const std::string& ours, const std::string& peer, const char* what) const {
+  void printRatio(const std::string& ours, const std::string& peer, const std::string& what) const {
     auto a = times.find(ours), b = times.find(peer);
     if (a == times.end() || b == times.end()) return;
-    std::printf("%-40s %s / %s wall time = %.2fx\n", what, ours.c_str(), peer.c_str(), a->second / b->second);
+    std::printf("%-40s %s / %s wall time = %.2fx\n", what.c_str(), ours.c_str(), peer.c_str(), a->second / b->second);
   }
+  // Time per command at `large` over that at `small`.
+  void printGrowth(const std::string& name, int small, int large) const {
+    auto a = times.find(name + "/" + std::to_string(small) + kSuffix);
+    auto b = times.find(name + "/" + std::to_string(large) + kSuffix);
+    if (a == times.end() || b == times.end() || small == large) return;
+    std::printf("%-40s time per command at %d / at %d = %.2fx\n", (name + " growth:").c_str(), large, small,
+                (b->second / large) / (a->second / small));
+  }
+  static constexpr const char* kSuffix = "/iterations:1/real_time";
   std::map<std::string, double> times;
 };
 
@@ -184,13 +201,28 @@ class WallTimeReporter : public benchmark::ConsoleReporter {
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   environment();
-  std::printf("%d commands each way\n", commandCount());
+  const auto counts = commandCounts();
+  const std::pair<const char*, void (*)(benchmark::State&)> benchmarks[] = {
+      {"storeInQueue", storeInQueue},
+      {"storePlainFiles", storePlainFiles},
+      {"drainQueue", drainQueue},
+      {"sendWithRawRunner", sendWithRawRunner}};
+  for (const auto& [name, function] : benchmarks) {
+    auto* registered = benchmark::RegisterBenchmark(name, function);
+    for (int count : counts) registered->Arg(count);
+    registered->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+  }
   WallTimeReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.printRatio("storeInQueue/iterations:1/real_time", "storePlainFiles/iterations:1/real_time",
-                      "store (queue vs plain atomic files)");
-  reporter.printRatio("drainQueue/iterations:1/real_time", "sendWithRawRunner/iterations:1/real_time",
-                      "drain (queue vs raw network runner)");
+  for (int count : counts) {
+    const std::string size = "/" + std::to_string(count) + WallTimeReporter::kSuffix;
+    reporter.printRatio("storeInQueue" + size, "storePlainFiles" + size,
+                        "store " + std::to_string(count) + " (queue vs plain atomic files)");
+    reporter.printRatio("drainQueue" + size, "sendWithRawRunner" + size,
+                        "drain " + std::to_string(count) + " (queue vs raw network runner)");
+  }
+  reporter.printGrowth("storeInQueue", counts.front(), counts.back());
+  reporter.printGrowth("drainQueue", counts.front(), counts.back());
   benchmark::Shutdown();
   return 0;
 }

@@ -88,14 +88,15 @@ std::string key(int i) { return "key" + std::to_string(i); }
 TEST_F(KeyValueCacheTest, EvictionFollowsTheCachesOwnAccessesNotFileAccessTimes) {
   KeyValueCache cache("TestCache");
   cache.enableMemCache(false);  // every read goes to disk
-  for (int i = 0; i < 1000; ++i) cache.setObject("v", key(i));
+  cache.setMaxDiskCacheRecords(100);
+  for (int i = 0; i < 100; ++i) cache.setObject("v", key(i));
   ASSERT_TRUE(cache.objectForKey(key(0), 60));  // key1 is now the least recently used
   // File access times that say the opposite (newest first) are ignored.
   const auto past = std::chrono::system_clock::now() - std::chrono::hours(2);
-  for (int i = 0; i < 1000; ++i) setAccessTime(cache.cacheFileForKey(key(i)), past - std::chrono::seconds(i));
+  for (int i = 0; i < 100; ++i) setAccessTime(cache.cacheFileForKey(key(i)), past - std::chrono::seconds(i));
   setAccessTime(cache.cacheFileForKey(key(0)), past - std::chrono::hours(100));
-  cache.setObject("v", key(1000));
-  EXPECT_EQ(cache.diskCacheRecordCount(), 1000u);
+  cache.setObject("v", key(100));
+  EXPECT_EQ(cache.diskCacheRecordCount(), 100u);
   EXPECT_TRUE(std::filesystem::exists(cache.cacheFileForKey(key(0))));
   EXPECT_FALSE(std::filesystem::exists(cache.cacheFileForKey(key(1))));
 
