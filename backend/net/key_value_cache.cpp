@@ -364,9 +364,10 @@ void KeyValueCache::touchDueRecords() {
   // In the order of the last reads, so the access times the next run starts
   // from keep that order.
   std::sort(due.begin(), due.end());
+  auto records = directoryForWriting();
+  if (!records) return;
   auto strategy = delegate();
-  auto records = directory();
-  for (const auto& [access, fileName] : due) strategy->touchDiskCache(records / fileName);
+  for (const auto& [access, fileName] : due) strategy->touchDiskCache(*records / fileName);
 }
 
 void KeyValueCache::loadIndex(const std::filesystem::path& records) {
