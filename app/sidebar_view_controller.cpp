@@ -62,6 +62,7 @@ void SidebarViewController::installBackButton() {
   auto button = ui::Button::create(ui::ButtonType::Custom);
   button->setImage(image, ui::kControlStateNormal);
   button->setFrame(ui::Rect(ui::Point{100, 0}, image.size()));
+  button->setAccessibilityLabel("Tilbake");
   std::weak_ptr<SidebarViewController> weakSelf = sharedAs<SidebarViewController>();
   button->addAction(ui::kControlEventTouchUpInside, [weakSelf](ui::Control&) {
     if (auto level = weakSelf.lock()) level->goBack();
@@ -95,9 +96,12 @@ void SidebarViewController::viewWillAppear(bool animated) {
       searchBar_->sizeToFit();
       break;
     }
-    case TitleViewKind::Image:
-      navigationItem().setTitleView(ui::ImageView::create(ui::Image::named(dressing.titleImage)));
+    case TitleViewKind::Image: {
+      auto logo = ui::ImageView::create(ui::Image::named(dressing.titleImage));
+      logo->setAccessibilityLabel(navTitle_);
+      navigationItem().setTitleView(logo);
       break;
+    }
     case TitleViewKind::Unchanged:
       break;
   }

@@ -142,6 +142,7 @@ void ViewController::viewWillAppear(bool animated) {
   home->setTitleEdgeInsets({});
   home->setTitleFont(ui::Font::systemFont(13));
   home->setImageEdgeInsets({0, -15, 0, 0});
+  home->setAccessibilityLabel("Til forsiden");
   navigationItem().setLeftBarButtonItem(ui::BarButtonItem::withCustomView(makeBarButtonContainer(120, barHeight, home)));
 
   auto menu = customButton(ui::Rect(0, 0, 60, barHeight), kMenuButtonImage);
@@ -150,6 +151,7 @@ void ViewController::viewWillAppear(bool animated) {
   menu->setImageEdgeInsets({0, 60 - menu->imageForState(ui::kControlStateNormal).size().width, 0, 0});
   menu->setTitleEdgeInsets({0, -75, 0, 0});
   menu->setTitleFont(ui::Font::systemFont(13));
+  menu->setAccessibilityLabel("Meny");
   navigationItem().setRightBarButtonItem(ui::BarButtonItem::withCustomView(makeBarButtonContainer(60, barHeight, menu)));
 
   if (navType_ == kNavBarVestavind) {
@@ -157,6 +159,7 @@ void ViewController::viewWillAppear(bool animated) {
     const ui::Image logo = ui::Image::named(kHomeLogoImage);
     auto logoButton = customButton(ui::Rect(ui::Point{}, logo.size()), kHomeLogoImage);
     logoButton->setImageEdgeInsets({});
+    logoButton->setAccessibilityLabel("Forsiden");
     logoButton->addAction(ui::kControlEventTouchUpInside, action(&ViewController::loadHome));
     navigationItem().setLeftBarButtonItem(ui::BarButtonItem::withCustomView(logoButton));
   } else {
@@ -178,6 +181,7 @@ void ViewController::drawToolbar() {
 
   auto back = customButton(ui::Rect(side + 10, 0, side, side), historyButtonImage(webView_->canGoBack()));
   back->addAction(ui::kControlEventTouchUpInside, action(&ViewController::webGoBack));
+  back->setAccessibilityLabel("Tilbake");
 
   const ui::Image forwardImage =
       ui::Image::named(historyButtonImage(webView_->canGoForward())).withOrientation(ui::ImageOrientation::Down);
@@ -187,10 +191,12 @@ void ViewController::drawToolbar() {
   forward->setImage(forwardImage, ui::kControlStateHighlighted);
   forward->setContentHorizontalAlignment(ui::ContentHorizontalAlignment::Center);
   forward->addAction(ui::kControlEventTouchUpInside, action(&ViewController::webGoForward));
+  forward->setAccessibilityLabel("Fram");
 
   const ui::Image shareImage = ui::Image::named(kShareImage);
   auto share = customButton(ui::Rect(0, 0, shareImage.size().width + 10, shareImage.size().height), kShareImage);
   share->addAction(ui::kControlEventTouchUpInside, action(&ViewController::sharePage));
+  share->setAccessibilityLabel("Del");
 
   toolbar_->setItems({ui::BarButtonItem::withCustomView(back), ui::BarButtonItem::withCustomView(forward),
                       ui::BarButtonItem::flexibleSpace(), ui::BarButtonItem::withCustomView(share)});

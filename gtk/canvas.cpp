@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "accessible_overlay.hpp"
 #include "overscroll_pull.hpp"
 #include "platform/bundle.hpp"
 #include "platform/ui/control.hpp"
@@ -236,6 +237,17 @@ void drawRow(GtkSnapshot* snapshot, GtkWidget* widget, ui::TableView& table, int
   fill(snapshot, kRowSeparator, ui::Rect(rect.x() + 15, rect.maxY() - 1, rect.width() - 15, 1));
 }
 
+// Around the control the keyboard is on.
+void drawFocusRing(GtkSnapshot* snapshot, const ui::Rect& rect) {
+  constexpr float kWidth = 2;
+  GskRoundedRect outline;
+  graphene_rect_t bounds = grect(rect.inset({-1, -1, -1, -1}));
+  gsk_rounded_rect_init_from_rect(&outline, &bounds, 4);
+  const float widths[4] = {kWidth, kWidth, kWidth, kWidth};
+  const GdkRGBA colours[4] = {kAlertButtonText, kAlertButtonText, kAlertButtonText, kAlertButtonText};
+  gtk_snapshot_append_border(snapshot, &outline, widths, colours);
+}
+
 void drawAlert(GtkSnapshot* snapshot, GtkWidget* widget, ui::AlertView& alert, ui::Size canvas) {
   const AlertLayout layout = layoutAlert(alert, canvas);
   GskRoundedRect box;
@@ -282,6 +294,8 @@ struct Canvas::Impl {
   std::optional<ui::Point> pointer;
   std::function<void(ui::WebView&)> onPull;
   guint tick = 0;
+  AccessibleOverlay overlay{[this](ui::Point point) { tap(point); },
+                            [this] { gtk_widget_queue_draw(widget); }};
 
   // The drag in progress.
   struct Drag {
@@ -309,7 +323,8 @@ struct Canvas::Impl {
     inLayout = false;
     items = buildDisplayList(model.get(), {double(width), double(height)},
                              [this](const ui::View& view) { return frameOf(view); });
-    placeNatives();
+    overlay.update(accessibleTree(items));
+    placeNatives(width, height);
   }
 
   GtkWidget* searchEntryFor(const std::shared_ptr<ui::View>& bar) {
@@ -317,6 +332,7 @@ struct Canvas::Impl {
       if (field.bar.lock() == bar) return field.entry;
     }
     GtkWidget* entry = gtk_search_entry_new();
+    gtk_accessible_update_property(GTK_ACCESSIBLE(entry), GTK_ACCESSIBLE_PROPERTY_LABEL, "Søk", -1);
     gtk_widget_set_parent(entry, widget);
     g_signal_connect(entry, "activate", G_CALLBACK(+[](GtkSearchEntry* e, gpointer data) {
                        auto* self = static_cast<Impl*>(data);
@@ -359,7 +375,7 @@ struct Canvas::Impl {
     gtk_widget_size_allocate(child, &allocation, -1);
   }
 
-  void placeNatives() {
+  void placeNatives(int width, int height) {
     // Fields whose search bar is gone leave the canvas.
     std::erase_if(searchFields, [](const SearchField& field) {
       if (!field.bar.expired()) return false;
@@ -400,6 +416,8 @@ struct Canvas::Impl {
       allocateChild(child, item.rect);
       placed.push_back(child);
     }
+    allocateChild(overlay.widget(), ui::Rect(0, 0, width, height));
+    placed.push_back(overlay.widget());
     for (GtkWidget* child = gtk_widget_get_first_child(widget); child; child = gtk_widget_get_next_sibling(child)) {
       if (std::find(placed.begin(), placed.end(), child) == placed.end()) gtk_widget_set_child_visible(child, FALSE);
     }
@@ -418,6 +436,7 @@ struct Canvas::Impl {
       if (faded) gtk_snapshot_pop(snapshot);
       gtk_snapshot_pop(snapshot);
     }
+    if (auto ring = overlay.focusRing()) drawFocusRing(snapshot, *ring);
   }
 
   void drawShadow(GtkSnapshot* snapshot, ui::View& view, const ui::Rect& rect) {
@@ -702,7 +721,8 @@ Canvas::Canvas(FrameAnimator& animator) : impl_(std::make_unique<Impl>(*this, an
   impl->widget = GTK_WIDGET(g_object_new(VV_TYPE_CANVAS, nullptr));
   g_object_ref_sink(impl->widget);
   VV_CANVAS(impl->widget)->impl = impl;
-  gtk_widget_set_focusable(impl->widget, TRUE);
+  // The keyboard goes to the controls' stand-ins and the native widgets.
+  gtk_widget_set_parent(impl->overlay.widget(), impl->widget);
   gtk_widget_set_overflow(impl->widget, GTK_OVERFLOW_HIDDEN);
 
   GtkGesture* click = gtk_gesture_click_new();
@@ -790,6 +810,7 @@ Canvas::~Canvas() {
   for (const auto& field : impl_->searchFields) {
     if (gtk_widget_get_parent(field.entry)) gtk_widget_unparent(field.entry);
   }
+  if (gtk_widget_get_parent(impl_->overlay.widget())) gtk_widget_unparent(impl_->overlay.widget());
   g_object_unref(impl_->widget);
 }
 
@@ -810,6 +831,8 @@ void Canvas::modelChanged() {
 const std::vector<DisplayItem>& Canvas::items() const { return impl_->items; }
 
 bool Canvas::tapAt(ui::Point point) { return impl_->tap(point); }
+
+bool Canvas::alertButtonHasFocus() const { return impl_->overlay.alertButtonHasFocus(); }
 
 void Canvas::focusSearchField() {
   impl_->searchFocusWanted = true;

@@ -42,6 +42,10 @@ class Canvas {
   // control channel use it too). Answers whether anything took it.
   bool tapAt(ui::Point point);
 
+  // True while the keyboard is on a button of the alert shown, which then
+  // takes Enter itself.
+  bool alertButtonHasFocus() const;
+
   // A horizontal drag from `from` by `dx` points ending at `velocity`
   // points per second, fed through the same path as a pointer drag.
   void dragFrom(ui::Point from, double dx, double velocity);

@@ -259,7 +259,10 @@ FrontEnd::FrontEnd(ui::Size size) : impl_(std::make_unique<Impl>()) {
                                                        gpointer data) -> gboolean {
                      auto* self = static_cast<Impl*>(data);
                      const bool alertShown = !ui::AlertView::visibleAlerts().empty();
-                     return self->perform(shortcutFor(key, state, alertShown));
+                     const Shortcut shortcut = shortcutFor(key, state, alertShown);
+                     // Enter presses the alert button the keyboard is on, not the default one.
+                     if (shortcut == Shortcut::Accept && self->canvas->alertButtonHasFocus()) return FALSE;
+                     return self->perform(shortcut);
                    }),
                    impl);
   gtk_widget_add_controller(impl->window, keys);

@@ -12,6 +12,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   curl python3 attr locales nginx-light libhttp-parser-dev
   libgtk-4-dev libwebkitgtk-6.0-dev xvfb xauth librsvg2-bin netpbm xdotool openbox desktop-file-utils appstream
+  at-spi2-core python3-pyatspi
 )
 
 missing=()

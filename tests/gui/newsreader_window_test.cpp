@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <signal.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -187,9 +188,20 @@ double changed(const gtk::RgbaImage& a, const gtk::RgbaImage& b, Region region) 
   return count ? double(differing) / count : 0;
 }
 
+// Pixels of the given colour in the region.
+int pixelsOf(const gtk::RgbaImage& image, Region region, int r, int g, int b) {
+  int count = 0;
+  for (int y = region.y0; y < region.y1; ++y) {
+    for (int x = region.x0; x < region.x1; ++x) count += near(image.at(x, y), r, g, b, 12);
+  }
+  return count;
+}
+
 // The separator lines between sidebar rows and the toolbar's top border.
 constexpr int kSeparator[3] = {200, 199, 204};
 constexpr int kToolbarBorder[3] = {179, 179, 184};
+// The ring around the control the keyboard is on.
+constexpr int kFocusRing[3] = {0, 122, 255};
 
 class NewsreaderWindow : public ::testing::Test {
  protected:
@@ -564,6 +576,169 @@ TEST_F(NewsreaderWindow, SharesThroughTheDesktopPortalOnlyWhereOneIsOnTheBus) {
       << reader.output();
   EXPECT_TRUE(reader.waitForLine("share: no desktop portal; the clipboard alone")) << reader.output();
   EXPECT_EQ(portal.composed().size(), 1u);
+
+  ASSERT_TRUE(reader.send("quit"));
+  EXPECT_EQ(reader.closeInputAndWait(), 0) << reader.output();
+}
+
+
+// A screen reader's view of the reader: its accessibility tree read over
+// AT-SPI on a session bus of the test's own, with the desktop's
+// accessibility bus launched on it.
+class ScreenReader {
+ public:
+  ScreenReader() : launcher_(kBusLauncher, {"--launch-immediately"}, {{"DBUS_SESSION_BUS_ADDRESS", bus_.address()}}) {}
+  // Asked to end, the launcher takes its accessibility bus with it (killed,
+  // it would leave the bus holding the test's output open).
+  ~ScreenReader() {
+    ::kill(launcher_.pid(), SIGTERM);
+    launcher_.closeInputAndWait();
+  }
+  ScreenReader(const ScreenReader&) = delete;
+  ScreenReader& operator=(const ScreenReader&) = delete;
+
+  const std::string& busAddress() const { return bus_.address(); }
+
+  // The tree, one "role | name | description" line per node; empty when
+  // the reader is not on the bus.
+  std::string tree() {
+    const auto run = test_support::runProgram({kPython, ACCESSIBILITY_TREE_PATH, bus_.address(), kAppName}, scratch_.path());
+    return run.status == 0 ? run.out : "";
+  }
+
+  // Whether the tree has a line starting (after its indent) with `node`.
+  bool shows(const std::string& node) {
+    const std::string lines = tree();
+    return lines.find("\n" + node) != std::string::npos || lines.find(" " + node) != std::string::npos;
+  }
+
+  // Carries out the action of the node named `name`, as a screen reader's user would.
+  bool press(const std::string& name) {
+    return test_support::runProgram({kPython, ACCESSIBILITY_TREE_PATH, bus_.address(), kAppName, "--press", name},
+                                    scratch_.path())
+               .status == 0;
+  }
+
+ private:
+  static constexpr const char* kBusLauncher = "/usr/libexec/at-spi-bus-launcher";
+  static constexpr const char* kPython = "/usr/bin/python3";
+  static constexpr const char* kAppName = "test.vestavind.reader";
+  gui_test::PrivateSessionBus bus_;
+  test_support::NewsreaderProcess launcher_;
+  test_support::ScratchDirectory scratch_;
+};
+
+TEST_F(NewsreaderWindow, AScreenReaderFindsAndPressesEveryControl) {
+  ScreenReader screenReader;
+  // GTK reaches assistive technology through the session bus.
+  auto reader = startReader({{"DBUS_SESSION_BUS_ADDRESS", screenReader.busAddress()}, {"NO_AT_BRIDGE", std::nullopt}});
+  ASSERT_TRUE(reader.waitForLine("ready", std::chrono::seconds(120))) << reader.output();
+  ASSERT_TRUE(reader.run("screens")) << reader.output();
+
+  std::string tree;
+  EXPECT_TRUE(eventually([&] {
+    tree = screenReader.tree();
+    return tree.find("push button | Meny") != std::string::npos;
+  }, std::chrono::seconds(30))) << tree;
+  EXPECT_NE(tree.find("push button | Forsiden"), std::string::npos) << tree;
+  // The sidebar lies under the page: nothing of it is offered.
+  EXPECT_EQ(tree.find("list item"), std::string::npos) << tree;
+
+  // The menu button, pressed through the tree, opens the sidebar; its rows
+  // are a list, the ones with a deeper level say so.
+  ASSERT_TRUE(screenReader.press("Meny")) << screenReader.tree();
+  // Once it is open, the page's controls are out of reach.
+  EXPECT_TRUE(eventually([&] {
+    tree = screenReader.tree();
+    return tree.find("list item | Glimt | åpner en undermeny") != std::string::npos &&
+           tree.find("push button | Meny") == std::string::npos;
+  }, std::chrono::seconds(20))) << tree;
+  EXPECT_NE(tree.find("list item | Nyheter | \n"), std::string::npos) << tree;
+  shoot(reader, "20-a11y-menu-open");
+
+  ASSERT_TRUE(screenReader.press("Nyheter")) << screenReader.tree();
+  ASSERT_TRUE(reader.waitForLine("screen pushed: kNavBarVestavindSection")) << reader.output();
+  ASSERT_TRUE(reader.run("screens")) << reader.output();
+  EXPECT_TRUE(eventually([&] {
+    tree = screenReader.tree();
+    return tree.find("push button | Del") != std::string::npos;
+  }, std::chrono::seconds(20))) << tree;
+  EXPECT_NE(tree.find("push button | Tilbake"), std::string::npos) << tree;
+  EXPECT_NE(tree.find("push button | Fram"), std::string::npos) << tree;
+  EXPECT_NE(tree.find("push button | Til forsiden"), std::string::npos) << tree;
+  ASSERT_TRUE(screenReader.press("Del")) << tree;
+  ASSERT_TRUE(reader.waitForLine("share sheet: ")) << reader.output();
+
+  // An alert is a dialog with its title, message and buttons, and the only
+  // thing offered while it is shown.
+  ASSERT_TRUE(reader.send(R"(push {"aps": {"alert": "Ny sak"}, "url": "http://www.vestavind.test/"})"));
+  ASSERT_TRUE(reader.waitForLine("alert shown: tag 0")) << reader.output();
+  EXPECT_TRUE(eventually([&] {
+    tree = screenReader.tree();
+    return tree.find("dialog | Vestavind | Ny sak") != std::string::npos;
+  }, std::chrono::seconds(20))) << tree;
+  EXPECT_NE(tree.find("push button | Lukk"), std::string::npos) << tree;
+  EXPECT_EQ(tree.find("push button | Del"), std::string::npos) << tree;
+  ASSERT_TRUE(screenReader.press("Les mer")) << tree;
+  ASSERT_TRUE(reader.waitForLine("screen pushed: kNavBarArticle \"\" http://www.vestavind.test/")) << reader.output();
+
+  ASSERT_TRUE(reader.send("quit"));
+  EXPECT_EQ(reader.closeInputAndWait(), 0) << reader.output();
+}
+
+// The line of the node the keyboard is on ("role | name | description"), or "".
+std::string focusedNode(const std::string& tree) {
+  const auto end = tree.find(" | focused");
+  if (end == std::string::npos) return "";
+  const auto start = tree.find_last_of('\n', end);
+  const std::string line = tree.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1));
+  return line.substr(line.find_first_not_of(' '));
+}
+
+TEST_F(NewsreaderWindow, TabAndTheArrowsMoveAVisibleFocusAndEnterPresses) {
+  ScreenReader screenReader;  // tells where the keyboard is
+  auto reader = startReader({{"DBUS_SESSION_BUS_ADDRESS", screenReader.busAddress()}, {"NO_AT_BRIDGE", std::nullopt}});
+  ASSERT_TRUE(reader.waitForLine("ready", std::chrono::seconds(120))) << reader.output();
+  const std::string window = windowOf(reader.pid());
+  ASSERT_FALSE(window.empty()) << "the reader's window is not on the display";
+  // With no window manager the keyboard follows the pointer.
+  ASSERT_TRUE(xdotool("mousemove --window " + window + " 195 450"));
+  const Region menuButton{320, 0, 390, 44};
+  EXPECT_EQ(pixelsOf(shoot(reader, "21-focus-none"), menuButton, kFocusRing[0], kFocusRing[1], kFocusRing[2]), 0);
+
+  // Tab walks the controls; one of them is the menu button, ringed.
+  const auto tabTo = [&](const std::string& node) {
+    for (int presses = 0; presses < 20; ++presses) {
+      if (focusedNode(screenReader.tree()) == node) return true;
+      if (!press("Tab")) return false;
+    }
+    return false;
+  };
+  ASSERT_TRUE(tabTo("push button | Meny | ")) << screenReader.tree();
+  ASSERT_TRUE(reader.run("screens")) << reader.output();
+  EXPECT_GT(pixelsOf(shoot(reader, "22-focus-ring-menu"), menuButton, kFocusRing[0], kFocusRing[1], kFocusRing[2]), 40);
+
+  // Enter presses it: the sidebar opens.
+  ASSERT_TRUE(press("Return"));
+  std::string tree;
+  EXPECT_TRUE(eventually([&] {
+    tree = screenReader.tree();
+    return tree.find("list item | Nyheter") != std::string::npos && tree.find("push button | Meny") == std::string::npos;
+  }, std::chrono::seconds(20))) << tree;
+
+  // Down and Up go from row to row, and Enter opens the one the ring is on.
+  ASSERT_TRUE(tabTo("list item | Nyheter | ")) << screenReader.tree();
+  ASSERT_TRUE(press("Down"));
+  EXPECT_TRUE(eventually([&] { return focusedNode(screenReader.tree()) == "list item | Innenriks | "; }))
+      << screenReader.tree();
+  ASSERT_TRUE(press("Down Down Up"));
+  EXPECT_TRUE(eventually([&] { return focusedNode(screenReader.tree()) == "list item | Utenriks | "; }))
+      << screenReader.tree();
+  ASSERT_TRUE(reader.run("screens")) << reader.output();
+  const Region utenriks{120, 132, 390, 176};
+  EXPECT_GT(pixelsOf(shoot(reader, "23-focus-ring-row"), utenriks, kFocusRing[0], kFocusRing[1], kFocusRing[2]), 40);
+  ASSERT_TRUE(press("Return"));
+  ASSERT_TRUE(reader.waitForLine("screen pushed: kNavBarVestavindSection \"Utenriks\"")) << reader.output();
 
   ASSERT_TRUE(reader.send("quit"));
   EXPECT_EQ(reader.closeInputAndWait(), 0) << reader.output();

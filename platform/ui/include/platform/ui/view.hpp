@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/ui/geometry.hpp"
@@ -95,6 +96,9 @@ class View : public std::enable_shared_from_this<View> {
   void setAutoresizingMask(unsigned mask) { autoresizingMask_ = mask; }
   int tag() const { return tag_; }
   void setTag(int tag) { tag_ = tag; }
+  // What a screen reader calls this view; empty leaves it to the view's own text.
+  const std::string& accessibilityLabel() const { return accessibilityLabel_; }
+  void setAccessibilityLabel(std::string label) { accessibilityLabel_ = std::move(label); }
 
   Layer& layer() { return layer_; }
   const Layer& layer() const { return layer_; }
@@ -152,6 +156,7 @@ class View : public std::enable_shared_from_this<View> {
   Color backgroundColor_ = Color::clearColor();
   unsigned autoresizingMask_ = kAutoresizingNone;
   int tag_ = 0;
+  std::string accessibilityLabel_;
   ViewController* viewController_ = nullptr;
 };
 
