@@ -9,6 +9,7 @@
 
 #include "accessible_overlay.hpp"
 #include "overscroll_pull.hpp"
+#include "view_transition.hpp"
 #include "platform/bundle.hpp"
 #include "platform/ui/control.hpp"
 #include "platform/ui/gesture_recognizer.hpp"
@@ -294,6 +295,15 @@ struct Canvas::Impl {
   std::optional<ui::Point> pointer;
   std::function<void(ui::WebView&)> onPull;
   guint tick = 0;
+  // Transitions being drawn, with the picture each view showed when it began.
+  struct RunningTransition {
+    ViewTransition transition;
+    GdkPaintable* picture = nullptr;
+    ui::Size pictureSize;
+    ui::Rect place;  // where the view was shown, on the canvas
+  };
+  std::vector<RunningTransition> transitions;
+
   AccessibleOverlay overlay{[this](ui::Point point) { tap(point); },
                             [this] { gtk_widget_queue_draw(widget); }};
 
@@ -312,7 +322,88 @@ struct Canvas::Impl {
 
   Impl(Canvas& owner, FrameAnimator& animator) : owner(owner), animator(animator) {}
 
-  ui::Rect frameOf(const ui::View& view) const { return animator.presentationFrame(view, canvasClock()); }
+  ui::Rect frameOf(const ui::View& view) const {
+    const ui::Rect frame = animator.presentationFrame(view, canvasClock());
+    const RunningTransition* running = transitionOf(&view);
+    if (!running) return frame;
+    const ui::Point offset = running->transition.offsetsAt(canvasClock(), running->place.size).content;
+    return frame.offsetBy(offset.x, offset.y);
+  }
+
+  const RunningTransition* transitionOf(const ui::View* view) const {
+    for (const RunningTransition& running : transitions) {
+      if (running.transition.view().lock().get() == view) return &running;
+    }
+    return nullptr;
+  }
+
+  bool animationsEnabled() const {
+    gboolean enabled = TRUE;
+    g_object_get(gtk_widget_get_settings(widget), "gtk-enable-animations", &enabled, nullptr);
+    return enabled;
+  }
+
+  bool beginTransition(ui::View& view, const ui::LayerAnimation& animation) {
+    if (animation.kind != ui::LayerAnimation::Kind::Transition) return false;
+    ViewTransition transition(view.weak_from_this(), animation, canvasClock());
+    if (!transition.moves() || !animationsEnabled()) return false;
+    const auto shown = std::find_if(items.begin(), items.end(),
+                                    [&](const DisplayItem& item) { return item.view.lock().get() == &view; });
+    const int width = gtk_widget_get_width(widget);
+    const int height = gtk_widget_get_height(widget);
+    if (shown == items.end() || width <= 0 || height <= 0) return false;
+    // What the canvas shows now, before the model moves on.
+    GdkPaintable* live = gtk_widget_paintable_new(widget);
+    GdkPaintable* picture = gdk_paintable_get_current_image(live);
+    g_object_unref(live);
+    endTransitions([&](const RunningTransition& running) { return running.transition.view().lock().get() == &view; });
+    transitions.push_back({transition, picture, {double(width), double(height)}, shown->rect.intersection(shown->clip)});
+    owner.modelChanged();
+    return true;
+  }
+
+  template <class Predicate>
+  void endTransitions(Predicate ended) {
+    std::erase_if(transitions, [&](RunningTransition& running) {
+      if (!ended(running)) return false;
+      g_object_unref(running.picture);
+      return true;
+    });
+  }
+
+  void drawPicture(GtkSnapshot* snapshot, const RunningTransition& running, ui::Point offset) {
+    graphene_rect_t clip = grect(running.place);
+    gtk_snapshot_push_clip(snapshot, &clip);
+    graphene_point_t at = GRAPHENE_POINT_INIT(float(offset.x), float(offset.y));
+    gtk_snapshot_save(snapshot);
+    gtk_snapshot_translate(snapshot, &at);
+    gdk_paintable_snapshot(running.picture, snapshot, running.pictureSize.width, running.pictureSize.height);
+    gtk_snapshot_restore(snapshot);
+    gtk_snapshot_pop(snapshot);
+  }
+
+  // Whether the item belongs to `view`'s part of the tree.
+  static bool within(const DisplayItem& item, const ui::View* view) {
+    auto shown = item.view.lock();
+    if (!shown) return false;
+    for (ui::View* v : viewChain(shown.get())) {
+      if (v == view) return true;
+    }
+    return false;
+  }
+
+  // The old pictures of running transitions, under or over their views' items.
+  void drawPictures(GtkSnapshot* snapshot, std::size_t index) {
+    const double now = canvasClock();
+    for (const RunningTransition& running : transitions) {
+      auto view = running.transition.view().lock();
+      if (!view) continue;
+      const TransitionOffsets offsets = running.transition.offsetsAt(now, running.place.size);
+      const bool here = index < items.size() && within(items[index], view.get());
+      const bool before = index > 0 && within(items[index - 1], view.get());
+      if (offsets.pictureOnTop ? (before && !here) : (here && !before)) drawPicture(snapshot, running, offsets.picture);
+    }
+  }
 
   void relayout(int width, int height) {
     auto model = root.lock();
@@ -427,7 +518,9 @@ struct Canvas::Impl {
     const int width = gtk_widget_get_width(widget);
     const int height = gtk_widget_get_height(widget);
     fill(snapshot, kCanvasBackground, ui::Rect(0, 0, width, height));
-    for (const DisplayItem& item : items) {
+    for (std::size_t index = 0; index < items.size(); ++index) {
+      const DisplayItem& item = items[index];
+      if (!transitions.empty()) drawPictures(snapshot, index);
       graphene_rect_t clip = grect(item.clip);
       gtk_snapshot_push_clip(snapshot, &clip);
       const bool faded = item.opacity < 0.999;
@@ -436,6 +529,7 @@ struct Canvas::Impl {
       if (faded) gtk_snapshot_pop(snapshot);
       gtk_snapshot_pop(snapshot);
     }
+    if (!transitions.empty()) drawPictures(snapshot, items.size());
     if (auto ring = overlay.focusRing()) drawFocusRing(snapshot, *ring);
   }
 
@@ -506,7 +600,7 @@ struct Canvas::Impl {
   }
 
   bool needsFrames() const {
-    if (animator.isAnimating()) return true;
+    if (animator.isAnimating() || !transitions.empty()) return true;
     for (const DisplayItem& item : items) {
       if (item.kind == ItemKind::Spinner) return true;
     }
@@ -706,8 +800,10 @@ namespace {
 
 gboolean onTick(GtkWidget* widget, GdkFrameClock*, gpointer data) {
   auto* impl = static_cast<Canvas::Impl*>(data);
-  const bool moving = impl->animator.isAnimating();
+  const bool moving = impl->animator.isAnimating() || !impl->transitions.empty();
   impl->animator.advance(canvasClock());
+  const double now = canvasClock();
+  impl->endTransitions([now](const auto& running) { return running.transition.hasEnded(now); });
   if (moving || impl->needsFrames()) gtk_widget_queue_allocate(widget);
   return G_SOURCE_CONTINUE;
 }
@@ -811,6 +907,7 @@ Canvas::~Canvas() {
     if (gtk_widget_get_parent(field.entry)) gtk_widget_unparent(field.entry);
   }
   if (gtk_widget_get_parent(impl_->overlay.widget())) gtk_widget_unparent(impl_->overlay.widget());
+  impl_->endTransitions([](const auto&) { return true; });
   g_object_unref(impl_->widget);
 }
 
@@ -831,6 +928,14 @@ void Canvas::modelChanged() {
 const std::vector<DisplayItem>& Canvas::items() const { return impl_->items; }
 
 bool Canvas::tapAt(ui::Point point) { return impl_->tap(point); }
+
+bool Canvas::beginTransition(ui::View& view, const ui::LayerAnimation& animation) {
+  return impl_->beginTransition(view, animation);
+}
+
+bool Canvas::animationsEnabled() const { return impl_->animationsEnabled(); }
+
+bool Canvas::isTransitioning() const { return !impl_->transitions.empty(); }
 
 bool Canvas::alertButtonHasFocus() const { return impl_->overlay.alertButtonHasFocus(); }
 

@@ -11,6 +11,7 @@
 
 #include "display_list.hpp"
 #include "frame_animator.hpp"
+#include "platform/ui/layer.hpp"
 #include "platform/ui/web_view.hpp"
 
 typedef struct _GtkWidget GtkWidget;
@@ -49,6 +50,15 @@ class Canvas {
   // A horizontal drag from `from` by `dx` points ending at `velocity`
   // points per second, fed through the same path as a pointer drag.
   void dragFrom(ui::Point from, double dx, double velocity);
+
+  // Draws `view` through a layer transition (the picture shown now stays
+  // while its new content moves in); answers whether one is drawn: not for
+  // types that do not move, nor when the desktop asks for less motion.
+  bool beginTransition(ui::View& view, const ui::LayerAnimation& animation);
+  // False when the desktop asks for less motion (GTK's enable-animations setting).
+  bool animationsEnabled() const;
+  // True while a transition is drawn.
+  bool isTransitioning() const;
 
   // Gives the keyboard to the search field as soon as one is shown.
   void focusSearchField();

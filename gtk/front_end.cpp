@@ -306,7 +306,9 @@ void FrontEnd::animate(const ui::AnimationRequest& request, std::function<void()
     auto view = weak.lock();
     if (view && view->frame() != from) moves.push_back(FrameMove{weak, from, view->frame()});
   }
-  impl_->animator.add(std::move(moves), now, request.delay, request.duration);
+  // With less motion asked for, views go straight to their places; the
+  // completion still comes when the animation would have ended.
+  if (impl_->canvas->animationsEnabled()) impl_->animator.add(std::move(moves), now, request.delay, request.duration);
   impl_->canvas->modelChanged();
   const double seconds = std::max(0.0, request.delay) + std::max(0.0, request.duration);
   auto finish = [completion = std::move(completion)] {
@@ -317,6 +319,16 @@ void FrontEnd::animate(const ui::AnimationRequest& request, std::function<void()
 }
 
 void FrontEnd::viewDidChange(ui::View&) { impl_->canvas->modelChanged(); }
+
+void FrontEnd::layerDidAddAnimation(ui::Layer& layer, const ui::LayerAnimation& animation) {
+  if (animation.kind != ui::LayerAnimation::Kind::Transition) return;
+  const std::string name = animation.type + " " + animation.subtype;
+  if (impl_->canvas->beginTransition(layer.owner(), animation)) {
+    impl_->report("transition " + name);
+  } else if (!impl_->canvas->animationsEnabled()) {
+    impl_->report("transition " + name + " skipped (less motion)");
+  }
+}
 
 void FrontEnd::scrollViewDidSetContentOffset(ui::ScrollView& scrollView) {
   // The page's scroll position lives in WebKit: a move the program asks for is passed on.
@@ -391,7 +403,7 @@ std::optional<ui::Size> FrontEnd::windowSize() const {
 
 Canvas& FrontEnd::canvas() { return *impl_->canvas; }
 
-bool FrontEnd::isAnimating() const { return impl_->animator.isAnimating(); }
+bool FrontEnd::isAnimating() const { return impl_->animator.isAnimating() || impl_->canvas->isTransitioning(); }
 
 void FrontEnd::saveScreenshot(const std::string& path, std::function<void(bool)> done) {
   Impl* impl = impl_.get();

@@ -35,6 +35,7 @@ class FrontEnd final : public ui::Toolkit {
   void animate(const ui::AnimationRequest& request, std::function<void()> animations,
                std::function<void(bool finished)> completion) override;
   void viewDidChange(ui::View& view) override;
+  void layerDidAddAnimation(ui::Layer& layer, const ui::LayerAnimation& animation) override;
   void scrollViewDidSetContentOffset(ui::ScrollView& scrollView) override;
   void navigationItemDidChange(ui::NavigationItem& item) override;
   void windowDidBecomeVisible(ui::Window& window) override;

@@ -71,6 +71,7 @@ void Layer::addAnimation(LayerAnimation animation, std::string key) {
     }
   }
   animations_.emplace_back(std::move(key), std::move(animation));
+  toolkit().layerDidAddAnimation(*this, animations_.back().second);
   changed();
 }
 

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <filesystem>
 #include <regex>
@@ -742,6 +743,35 @@ TEST_F(NewsreaderWindow, TabAndTheArrowsMoveAVisibleFocusAndEnterPresses) {
 
   ASSERT_TRUE(reader.send("quit"));
   EXPECT_EQ(reader.closeInputAndWait(), 0) << reader.output();
+}
+
+TEST_F(NewsreaderWindow, AnArticleMovesInUnlessTheDesktopAsksForLessMotionAndEndsTheSameEitherWay) {
+  // The desktop's wish for less motion, as GTK reads it from its settings file.
+  test_support::ScratchDirectory config;
+  fs::create_directories(config.path() / "gtk-4.0");
+  std::ofstream(config.path() / "gtk-4.0" / "settings.ini") << "[Settings]\ngtk-enable-animations=false\n";
+
+  const auto openArticle = [&](const test_support::NewsreaderProcess::Environment& environment, const std::string& shot,
+                               const std::string& expected) {
+    auto reader = startReader(environment);
+    EXPECT_TRUE(reader.waitForLine("ready", std::chrono::seconds(120))) << reader.output();
+    EXPECT_TRUE(reader.send("links"));
+    const auto links = reader.waitForLine("links ");
+    std::smatch article;
+    EXPECT_TRUE(links && std::regex_search(*links, article, std::regex(R"(http://\S+/[a-z-]+/[0-9]+-\S+)")))
+        << reader.output();
+    EXPECT_TRUE(reader.run("tap " + article.str())) << reader.output();
+    EXPECT_NE(reader.output().find(expected + "\nscreen pushed: kNavBarArticle"), std::string::npos) << reader.output();
+    EXPECT_TRUE(reader.run("screens")) << reader.output();
+    const auto image = shoot(reader, shot);
+    EXPECT_TRUE(reader.send("quit"));
+    EXPECT_EQ(reader.closeInputAndWait(), 0) << reader.output();
+    return image;
+  };
+  const auto moved = openArticle({}, "24-article-moved-in", "transition moveIn fromRight");
+  const auto still = openArticle({{"XDG_CONFIG_HOME", config.path().string()}}, "25-article-without-motion",
+                                 "transition moveIn fromRight skipped (less motion)");
+  EXPECT_LT(changed(moved, still, {0, 0, 390, 844}), 0.02) << "the end state differs";
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 namespace platform::ui {
 
 class AlertView;
+class Layer;
+struct LayerAnimation;
 class NavigationItem;
 class ScrollView;
 class View;
@@ -37,6 +39,8 @@ class Toolkit {
 
   // Notices so that real widgets can follow the model. The defaults do nothing.
   virtual void viewDidChange(View& view) {}
+  // An animation was added to a view's layer, before the changes it animates.
+  virtual void layerDidAddAnimation(Layer& layer, const LayerAnimation& animation) {}
   // The program moved a scroll view's content (setContentOffset): a real
   // view scrolls there. Not sent when the model follows the real view.
   virtual void scrollViewDidSetContentOffset(ScrollView& scrollView) {}
