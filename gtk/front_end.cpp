@@ -335,6 +335,16 @@ void FrontEnd::scrollViewDidSetContentOffset(ui::ScrollView& scrollView) {
   if (auto* web = dynamic_cast<WebView*>(scrollView.superview())) web->scrollTo(scrollView.contentOffset());
 }
 
+// Animated pushes and pops: the new screen pushes the old one out, from
+// the right going forward and from the left going back.
+void FrontEnd::navigationWillMove(ui::View& stackView, bool forward) {
+  constexpr double kNavigationMoveDuration = 0.35;
+  const auto move = ui::LayerAnimation::transition(ui::kTransitionPush,
+                                                   forward ? ui::kTransitionFromRight : ui::kTransitionFromLeft,
+                                                   kNavigationMoveDuration, ui::MediaTimingFunction::EaseInEaseOut);
+  if (impl_->canvas->beginTransition(stackView, move)) impl_->report("transition " + move.type + " " + move.subtype);
+}
+
 void FrontEnd::navigationItemDidChange(ui::NavigationItem&) { impl_->canvas->modelChanged(); }
 
 void FrontEnd::windowDidBecomeVisible(ui::Window& window) {

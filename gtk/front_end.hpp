@@ -36,6 +36,7 @@ class FrontEnd final : public ui::Toolkit {
                std::function<void(bool finished)> completion) override;
   void viewDidChange(ui::View& view) override;
   void layerDidAddAnimation(ui::Layer& layer, const ui::LayerAnimation& animation) override;
+  void navigationWillMove(ui::View& stackView, bool forward) override;
   void scrollViewDidSetContentOffset(ui::ScrollView& scrollView) override;
   void navigationItemDidChange(ui::NavigationItem& item) override;
   void windowDidBecomeVisible(ui::Window& window) override;

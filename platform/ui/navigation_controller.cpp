@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/ui/toolkit.hpp"
 #include "platform/ui/window.hpp"
 
 namespace platform::ui {
@@ -58,11 +59,17 @@ void NavigationController::layoutTop() {
 
 void NavigationController::showTop(const std::shared_ptr<ViewController>& previousTop, bool animated) {
   auto top = topViewController();
+  // Appearance follows the stack only while this stack itself is on screen.
+  const bool onScreen =
+      isViewLoaded() && appearanceState() == AppearanceState::Appeared && view()->isInVisibleWindow();
+  if (animated && onScreen && previousTop != top) {
+    // Forward when the screen that was on top stays on the stack (a push).
+    const bool forward = !previousTop || std::find(stack_.begin(), stack_.end(), previousTop) != stack_.end();
+    toolkit().navigationWillMove(*view(), forward);
+  }
   bar_->setTopItem(top ? &top->navigationItem() : nullptr);
   if (!isViewLoaded() || previousTop == top) return;
   if (top) top->view();  // loaded before anything moves, as its controller may look at the stack
-  // Appearance follows the stack only while this stack itself is on screen.
-  const bool onScreen = appearanceState() == AppearanceState::Appeared && view()->isInVisibleWindow();
   if (onScreen) {
     if (previousTop) previousTop->beginAppearanceTransition(false, animated);
     if (top) top->beginAppearanceTransition(true, animated);

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/run_loop.hpp"
+#include "platform/ui/headless_toolkit.hpp"
 #include "platform/ui/navigation_controller.hpp"
+#include "platform/ui/toolkit.hpp"
 #include "platform/ui/window.hpp"
 
 namespace platform::ui {
@@ -139,6 +141,40 @@ TEST(NavigationStack, PopToRootAndReplace) {
   EXPECT_EQ(b->parentViewController(), navigation.get());
   // The stack was never on screen: no appearance events.
   EXPECT_TRUE(std::none_of(log.begin(), log.end(), [](const std::string& e) { return e.find("appear") != std::string::npos; }));
+}
+
+// The headless toolkit, noting which way animated stack changes go.
+class MoveRecorder final : public Toolkit {
+ public:
+  std::shared_ptr<WebView> makeWebView(Rect frame) override { return HeadlessToolkit::shared().makeWebView(frame); }
+  void animate(const AnimationRequest& request, std::function<void()> animations,
+               std::function<void(bool)> completion) override {
+    HeadlessToolkit::shared().animate(request, std::move(animations), std::move(completion));
+  }
+  void navigationWillMove(View&, bool forward) override { moves.push_back(forward ? "forward" : "back"); }
+  std::vector<std::string> moves;
+};
+
+TEST(NavigationStack, TellsTheToolkitWhichWayAnAnimatedChangeOnScreenGoes) {
+  MoveRecorder recorder;
+  setToolkit(&recorder);
+  std::vector<std::string> log;
+  auto root = std::make_shared<Screen>("root", log);
+  auto a = std::make_shared<Screen>("a", log), b = std::make_shared<Screen>("b", log);
+  auto navigation = NavigationController::create(root);
+  navigation->pushViewController(a, true);  // not on screen yet
+  auto window = Window::create(Rect(0, 0, 320, 480));
+  window->setRootViewController(navigation);
+  window->makeKeyAndVisible();
+
+  navigation->pushViewController(b, true);
+  navigation->popViewController(false);
+  navigation->popViewController(true);
+  navigation->setViewControllers({root, b}, true);
+  navigation->setViewControllers({a}, true);
+  navigation->setViewControllers({a}, true);  // no change of top
+  EXPECT_EQ(recorder.moves, (std::vector<std::string>{"forward", "back", "forward", "back"}));
+  setToolkit(nullptr);
 }
 
 }  // namespace

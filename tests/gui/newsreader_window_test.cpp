@@ -745,7 +745,7 @@ TEST_F(NewsreaderWindow, TabAndTheArrowsMoveAVisibleFocusAndEnterPresses) {
   EXPECT_EQ(reader.closeInputAndWait(), 0) << reader.output();
 }
 
-TEST_F(NewsreaderWindow, AnArticleMovesInUnlessTheDesktopAsksForLessMotionAndEndsTheSameEitherWay) {
+TEST_F(NewsreaderWindow, ScreensMoveInAndOutUnlessTheDesktopAsksForLessMotionAndEndTheSameEitherWay) {
   // The desktop's wish for less motion, as GTK reads it from its settings file.
   test_support::ScratchDirectory config;
   fs::create_directories(config.path() / "gtk-4.0");
@@ -764,6 +764,12 @@ TEST_F(NewsreaderWindow, AnArticleMovesInUnlessTheDesktopAsksForLessMotionAndEnd
     EXPECT_NE(reader.output().find(expected + "\nscreen pushed: kNavBarArticle"), std::string::npos) << reader.output();
     EXPECT_TRUE(reader.run("screens")) << reader.output();
     const auto image = shoot(reader, shot);
+    // Back to the front page: a pop, moving the other way unless motion is spared.
+    EXPECT_TRUE(reader.run("back")) << reader.output();
+    EXPECT_TRUE(reader.run("screens")) << reader.output();
+    const bool moving = expected.find("skipped") == std::string::npos;
+    EXPECT_EQ(reader.output().find("transition push fromLeft\nscreen popped: kNavBarArticle") != std::string::npos, moving)
+        << reader.output();
     EXPECT_TRUE(reader.send("quit"));
     EXPECT_EQ(reader.closeInputAndWait(), 0) << reader.output();
     return image;

@@ -41,6 +41,9 @@ class Toolkit {
   virtual void viewDidChange(View& view) {}
   // An animation was added to a view's layer, before the changes it animates.
   virtual void layerDidAddAnimation(Layer& layer, const LayerAnimation& animation) {}
+  // A navigation stack shown in `stackView` is about to change its top screen,
+  // animated: forward for a push, back for a pop.
+  virtual void navigationWillMove(View& stackView, bool forward) {}
   // The program moved a scroll view's content (setContentOffset): a real
   // view scrolls there. Not sent when the model follows the real view.
   virtual void scrollViewDidSetContentOffset(ScrollView& scrollView) {}
