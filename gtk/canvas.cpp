@@ -5,6 +5,7 @@
 #include <cmath>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "accessible_overlay.hpp"
@@ -51,6 +52,8 @@ graphene_rect_t grect(const ui::Rect& r) {
 // (the resources may be installed while the program runs).
 // Pixels per point of the frame being drawn (the window's scale factor).
 int drawingScale = 1;
+// The image files the frame being drawn used.
+std::set<std::string> drawnFiles;
 
 // "menu_white.png" at scale 2 is "menu_white@2x.png".
 std::string scaledName(const std::string& name, int scale) {
@@ -73,9 +76,14 @@ GdkTexture* loadTexture(const std::string& name) {
 GdkTexture* textureNamed(const std::string& name) {
   if (name.empty()) return nullptr;
   if (drawingScale >= 2) {
-    if (GdkTexture* sharp = loadTexture(scaledName(name, 2))) return sharp;
+    if (GdkTexture* sharp = loadTexture(scaledName(name, 2))) {
+      drawnFiles.insert(scaledName(name, 2));
+      return sharp;
+    }
   }
-  return loadTexture(name);
+  GdkTexture* texture = loadTexture(name);
+  if (texture) drawnFiles.insert(name);
+  return texture;
 }
 
 PangoFontDescription* fontOf(const ui::Font& font) {
@@ -303,6 +311,7 @@ struct Canvas::Impl {
     ui::Rect place;  // where the view was shown, on the canvas
   };
   std::vector<RunningTransition> transitions;
+  std::vector<std::string> drawnImages;  // by the last frame
 
   AccessibleOverlay overlay{[this](ui::Point point) { tap(point); },
                             [this] { gtk_widget_queue_draw(widget); }};
@@ -770,7 +779,11 @@ static void vv_canvas_size_allocate(GtkWidget* widget, int width, int height, in
 
 static void vv_canvas_snapshot(GtkWidget* widget, GtkSnapshot* snapshot) {
   drawingScale = gtk_widget_get_scale_factor(widget);
-  if (auto* impl = VV_CANVAS(widget)->impl) impl->draw(snapshot);
+  drawnFiles.clear();
+  if (auto* impl = VV_CANVAS(widget)->impl) {
+    impl->draw(snapshot);
+    impl->drawnImages.assign(drawnFiles.begin(), drawnFiles.end());
+  }
 }
 
 static void vv_canvas_measure(GtkWidget*, GtkOrientation, int, int* minimum, int* natural, int* minimumBaseline,
@@ -928,6 +941,8 @@ void Canvas::modelChanged() {
 const std::vector<DisplayItem>& Canvas::items() const { return impl_->items; }
 
 bool Canvas::tapAt(ui::Point point) { return impl_->tap(point); }
+
+std::vector<std::string> Canvas::drawnImages() const { return impl_->drawnImages; }
 
 bool Canvas::beginTransition(ui::View& view, const ui::LayerAnimation& animation) {
   return impl_->beginTransition(view, animation);

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "display_list.hpp"
@@ -35,6 +36,9 @@ class Canvas {
 
   // Something in the model changed: lay out and draw again.
   void modelChanged();
+
+  // The image files the last frame drew (at the window's density), sorted.
+  std::vector<std::string> drawnImages() const;
 
   // The items of the last layout.
   const std::vector<DisplayItem>& items() const;

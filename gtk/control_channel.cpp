@@ -240,6 +240,13 @@ struct ControlChannel::Impl {
                            "Array.from(document.links).map(function(a){return a.href;}).join(' ')"));
       return true;
     }
+    if (verb == "images") {
+      // The image files the last frame drew, which tell the density chosen.
+      std::string names;
+      for (const std::string& name : frontEnd.canvas().drawnImages()) names += " " + name;
+      print("images" + names);
+      return true;
+    }
     if (verb == "scroll") {
       // Where the page is scrolled to, and where the model thinks it is.
       auto screen = topScreen();
@@ -407,7 +414,7 @@ struct ControlChannel::Impl {
               keepGoing = false;
               quit(0);
             },
-            [&](const term::Help&) { out << term::usage() << "  screenshot PATH\n  tap X Y\n  links\n  scroll\n" << std::flush; },
+            [&](const term::Help&) { out << term::usage() << "  screenshot PATH\n  tap X Y\n  links\n  scroll\n  images\n" << std::flush; },
         },
         command);
     return keepGoing;

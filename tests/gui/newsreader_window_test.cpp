@@ -780,4 +780,23 @@ TEST_F(NewsreaderWindow, ScreensMoveInAndOutUnlessTheDesktopAsksForLessMotionAnd
   EXPECT_LT(changed(moved, still, {0, 0, 390, 844}), 0.02) << "the end state differs";
 }
 
+TEST_F(NewsreaderWindow, AtTwiceTheDensityTheImagesMadeForItAreDrawn) {
+  const auto imagesDrawn = [&](const test_support::NewsreaderProcess::Environment& environment) {
+    auto reader = startReader(environment);
+    EXPECT_TRUE(reader.waitForLine("ready", std::chrono::seconds(120))) << reader.output();
+    EXPECT_TRUE(reader.run("screens")) << reader.output();
+    EXPECT_TRUE(reader.send("images"));
+    const std::string images = reader.waitForLine("images").value_or("");
+    EXPECT_TRUE(reader.send("quit"));
+    EXPECT_EQ(reader.closeInputAndWait(), 0) << reader.output();
+    return images;
+  };
+  const std::string sharp = imagesDrawn({{"GDK_SCALE", "2"}});
+  EXPECT_NE(sharp.find(" menu_white@2x.png"), std::string::npos) << sharp;
+  EXPECT_EQ(sharp.find(" menu_white.png"), std::string::npos) << sharp;
+  const std::string plain = imagesDrawn({{"GDK_SCALE", "1"}});
+  EXPECT_NE(plain.find(" menu_white.png"), std::string::npos) << plain;
+  EXPECT_EQ(plain.find("@2x"), std::string::npos) << plain;
+}
+
 }  // namespace
