@@ -408,9 +408,16 @@ struct Canvas::Impl {
       auto view = running.transition.view().lock();
       if (!view) continue;
       const TransitionOffsets offsets = running.transition.offsetsAt(now, running.place.size);
-      const bool here = index < items.size() && within(items[index], view.get());
-      const bool before = index > 0 && within(items[index - 1], view.get());
-      if (offsets.pictureOnTop ? (before && !here) : (here && !before)) drawPicture(snapshot, running, offsets.picture);
+      bool drawHere = false;
+      if (offsets.pictureOnTop) {
+        const bool here = index < items.size() && within(items[index], view.get());
+        drawHere = index > 0 && within(items[index - 1], view.get()) && !here;
+      } else {
+        // Right over the view's container: the view itself may still be wholly off the canvas.
+        ui::View* container = view->superview();
+        drawHere = container ? index > 0 && items[index - 1].view.lock().get() == container : index == 0;
+      }
+      if (drawHere) drawPicture(snapshot, running, offsets.picture);
     }
   }
 
