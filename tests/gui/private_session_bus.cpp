@@ -3,6 +3,8 @@
 #include <gio/gio.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,6 +50,22 @@ constexpr const char* kPortalIntrospection =
     "  </interface>"
     "</node>";
 
+bool acceptsConnections(const fs::path& socketPath) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string path = socketPath.string();
+  if (path.size() >= sizeof(address.sun_path)) {
+    ::close(fd);
+    return false;
+  }
+  std::copy(path.begin(), path.end(), address.sun_path);
+  const bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+  ::close(fd);
+  return connected;
+}
+
 }  // namespace
 
 PrivateSessionBus::PrivateSessionBus() {
@@ -63,8 +81,9 @@ PrivateSessionBus::PrivateSessionBus() {
     daemon_ = -1;
     throw std::runtime_error("cannot start dbus-daemon");
   }
-  if (!test_support::eventually([&] { return fs::exists(socket); }, std::chrono::seconds(30))) {
-    throw std::runtime_error("dbus-daemon made no socket");
+  // The socket file comes a moment before the daemon listens on it.
+  if (!test_support::eventually([&] { return acceptsConnections(socket); }, std::chrono::seconds(30))) {
+    throw std::runtime_error("dbus-daemon does not listen on its socket");
   }
 }
 
