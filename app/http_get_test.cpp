@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -28,11 +29,23 @@ class SilentPort {
     }
     port_ = ntohs(address.sin_port);
   }
-  ~SilentPort() { ::close(fd_); }
+  ~SilentPort() {
+    if (client_ >= 0) ::close(client_);
+    ::close(fd_);
+  }
   std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/pn/addDevice/00"; }
+
+  // Takes the next connection, waiting at most 20 s for it.
+  bool waitForConnection() {
+    pollfd ready{fd_, POLLIN, 0};
+    if (::poll(&ready, 1, 20000) != 1) return false;
+    client_ = ::accept(fd_, nullptr, nullptr);
+    return client_ >= 0;
+  }
 
  private:
   int fd_ = -1;
+  int client_ = -1;
   int port_ = 0;
 };
 
@@ -41,9 +54,10 @@ TEST(HttpGet, CancellingEndsAWaitingGetAndLeavesLaterOnesAlone) {
   std::optional<HttpAnswer> answer = HttpAnswer{};
   const auto started = std::chrono::steady_clock::now();
   std::thread waiting([&] { answer = httpGet(silent.url(), {}, std::chrono::seconds(60)); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const bool connected = silent.waitForConnection();
   cancelOutstandingHttpGets();
   waiting.join();
+  EXPECT_TRUE(connected);
   EXPECT_FALSE(answer);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
 

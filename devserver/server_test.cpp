@@ -14,6 +14,7 @@
 #include "backend_service/reader_application.hpp"
 #include "oauth_signer.hpp"
 #include "running_server.hpp"
+#include "support/eventually.hpp"
 
 namespace devserver {
 namespace {
@@ -175,14 +176,10 @@ TEST(Server, OnlySoManyInjectedDelaysAreHeldAtOnce) {
     });
   }
   // Eight are held for a minute; the ninth is answered at once instead of taking another worker.
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  auto anyAnswered = [&] {
+  test_support::eventually([&] {
     std::lock_guard lock(mutex);
     return !answered.empty();
-  };
-  while (!anyAnswered() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  });
   {
     std::lock_guard lock(mutex);
     EXPECT_EQ(answered.size(), 1u);

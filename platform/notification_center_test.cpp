@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/run_loop.hpp"
+#include "support/eventually.hpp"
 
 namespace platform {
 namespace {
@@ -73,11 +74,25 @@ TEST(NotificationCenter, ObserverAddedDuringDeliveryWaitsForTheNextPost) {
 TEST(NotificationCenter, RemovalWaitsForACallRunningOnAnotherThread) {
   NotificationCenter center;
   std::atomic<bool> entered{false}, removing{false}, finished{false};
+  // Touched by the posting thread only.
+  bool probing = false;
+  int probeCalls = 0;
   ObserverToken token = center.addObserver("n", [&](const Notification&) {
+    if (probing) {
+      ++probeCalls;
+      return;
+    }
     entered = true;
     while (!removing) std::this_thread::yield();
-    // Widen the window in which a removal that does not wait would return.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Ends only once the removal has taken the registration out (a post from
+    // here no longer reaches it): a removal that did not wait returns then.
+    probing = true;
+    test_support::eventually([&] {
+      const int before = probeCalls;
+      center.post("n");
+      return probeCalls == before;
+    });
+    probing = false;
     finished = true;
   });
   std::thread poster([&] { center.post("n"); });

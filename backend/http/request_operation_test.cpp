@@ -205,8 +205,15 @@ TEST(URLConnectionOperation, CancellingAPausedOperationFinishesItAndStartsPairWi
 }
 
 TEST(URLConnectionOperation, TheTimeoutBoundsSilenceNotTheWholeTransfer) {
+  // The silent answer is held until the test ends (before the server stops).
+  std::promise<void> silenceOver;
+  std::shared_future<void> silence = silenceOver.get_future().share();
   LoopbackServer server;
-  server.setHandler([](const httplib::Request& request, httplib::Response& response) {
+  struct EndSilence {
+    std::promise<void>& over;
+    ~EndSilence() { over.set_value(); }
+  } endSilence{silenceOver};
+  server.setHandler([silence](const httplib::Request& request, httplib::Response& response) {
     if (request.path == "/slow") {
       // Twelve bytes over well beyond the timeout, never silent for long.
       response.set_chunked_content_provider("text/plain", [sent = 0](std::size_t, httplib::DataSink& sink) mutable {
@@ -218,7 +225,7 @@ TEST(URLConnectionOperation, TheTimeoutBoundsSilenceNotTheWholeTransfer) {
         return sink.write("x", 1);
       });
     } else {
-      std::this_thread::sleep_for(1500ms);
+      silence.wait();
       response.set_content("late", "text/plain");
     }
   });

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 #include <fstream>
+#include <future>
 
 #include "platform/notification_center.hpp"
 #include "support/backend/object_fixture.hpp"
@@ -270,19 +271,29 @@ TEST_F(KeyValueCacheTest, MemoryReadsTouchTheirRecordsOncePerIntervalInTheOrderO
   EXPECT_GT(lastTouch("a"), 0);
 }
 
-// Writes each record late, so a removal can come while it is pending.
-class SlowWritingDelegate : public KeyValueDiskCacheDelegate {
+// Holds each write back until the test lets it go, so a removal can start
+// while the write is still pending.
+class HeldWritingDelegate : public KeyValueDiskCacheDelegate {
  public:
   bool createDiskCache(const std::filesystem::path& path, const std::string& value) override {
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    released_.wait();
     return KeyValueDiskCacheDelegate::createDiskCache(path, value);
   }
+  void release() { release_.set_value(); }
+
+ private:
+  std::promise<void> release_;
+  std::shared_future<void> released_ = release_.get_future().share();
 };
 
 TEST_F(KeyValueCacheTest, ARemovedRecordStaysRemovedWhenItsWriteWasPending) {
   KeyValueCache cache("TestCache");
-  cache.setDiskCacheDelegate(std::make_shared<SlowWritingDelegate>());
+  auto delegate = std::make_shared<HeldWritingDelegate>();
+  cache.setDiskCacheDelegate(delegate);
   cache.setObject("stale", "key");
+  // The write ends just as the removal starts: only a removal that waits
+  // for it finds a file to remove.
+  delegate->release();
   cache.removeObjectForKey("key");
   cache.waitForDiskFlush();
   cache.clearMemCache();

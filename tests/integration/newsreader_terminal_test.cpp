@@ -13,6 +13,7 @@
 #include "devserver/server.hpp"
 #include "platform/json.hpp"
 #include "support/collected_hits.hpp"
+#include "support/eventually.hpp"
 #include "support/newsreader_process.hpp"
 #include "support/program_run.hpp"
 #include "support/scratch_directory.hpp"
@@ -104,10 +105,12 @@ TEST(NewsreaderTerminal, APushSentToTheNewsChannelReachesTheReaderThroughItsInst
   auto reader = startTerminalReader(server.baseUrl(), dataDir.path() / "reader");
   ASSERT_TRUE(reader.waitForText("ready")) << reader.output();
   platform::Value installation;
-  for (int attempt = 0; attempt < 200 && installation.isNil(); ++attempt) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    installation = subscribedInstallation(server);
-  }
+  test_support::eventually(
+      [&] {
+        installation = subscribedInstallation(server);
+        return !installation.isNil();
+      },
+      test_support::kEventuallyTimeout, std::chrono::milliseconds(50));
   ASSERT_FALSE(installation.isNil()) << reader.output();
 
   const auto sent = test_support::runProgram(

@@ -5,10 +5,10 @@
 #include <chrono>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "app/http_get.hpp"
 #include "platform/json.hpp"
+#include "support/eventually.hpp"
 
 namespace test_support {
 
@@ -16,18 +16,22 @@ namespace test_support {
 // "t" is `hitType`, waiting up to `limit` for one to arrive.
 inline std::optional<platform::Value> waitForFirstHit(const std::string& servicesURL, const std::string& hitType,
                                                       std::chrono::seconds limit = std::chrono::seconds(60)) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (const auto answer = app::httpGet(servicesURL + "/_admin/hits")) {
-      const auto parsed = platform::json::parse(answer->body);
-      const platform::Array* hits = parsed ? parsed.value()["hits"].array() : nullptr;
-      for (const platform::Value& hit : hits ? *hits : platform::Array()) {
-        if (hit["parameters"]["t"] == platform::Value(hitType)) return hit["parameters"];
-      }
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return std::nullopt;
+  std::optional<platform::Value> found;
+  eventually(
+      [&] {
+        const auto answer = app::httpGet(servicesURL + "/_admin/hits");
+        if (!answer) return false;
+        const auto parsed = platform::json::parse(answer->body);
+        const platform::Array* hits = parsed ? parsed.value()["hits"].array() : nullptr;
+        for (const platform::Value& hit : hits ? *hits : platform::Array()) {
+          if (hit["parameters"]["t"] != platform::Value(hitType)) continue;
+          found = hit["parameters"];
+          return true;
+        }
+        return false;
+      },
+      limit, std::chrono::milliseconds(100));
+  return found;
 }
 
 }  // namespace test_support

@@ -12,12 +12,14 @@ namespace test_support {
 inline constexpr std::chrono::milliseconds kEventuallyTimeout{20000};
 
 // True as soon as `predicate()` is; false when it still is not after `timeout`.
+// A predicate that asks a server over HTTP polls less often (`interval`).
 template <class Predicate>
-bool eventually(Predicate&& predicate, std::chrono::milliseconds timeout = kEventuallyTimeout) {
+bool eventually(Predicate&& predicate, std::chrono::milliseconds timeout = kEventuallyTimeout,
+                std::chrono::milliseconds interval = std::chrono::milliseconds(1)) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!predicate()) {
     if (std::chrono::steady_clock::now() >= deadline) return predicate();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(interval);
   }
   return true;
 }
