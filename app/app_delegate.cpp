@@ -7,6 +7,7 @@
 #include "app/menu_config_loader.hpp"
 #include "app/menu_entry.hpp"
 #include "app/push_payload.hpp"
+#include "app/reader_credentials.hpp"
 #include "app/reachability.hpp"
 #include "app/services.hpp"
 #include "app/sidebar_view_controller.hpp"
@@ -87,7 +88,7 @@ void AppDelegate::buildScreenTree(ui::Application& application, const platform::
 }
 
 void AppDelegate::setUpServices(ui::Application& application) {
-  if (BackendClient* client = backend()) client->setApplicationId(kBackendApplicationId, kBackendClientKey);
+  if (BackendClient* client = backend()) client->setApplicationId(kReaderApplicationId, kReaderClientKey);
   application.registerForRemoteNotificationTypes(kRemoteNotificationTypes);
   if (BackendClient* client = backend()) client->subscribeCurrentInstallation(kNewsChannel);
 

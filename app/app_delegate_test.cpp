@@ -1,5 +1,6 @@
 #include "app/app_delegate.hpp"
 
+#include "app/reader_credentials.hpp"
 #include "backend/net/backend.hpp"
 #include "support/app/shell_fixture.hpp"
 
@@ -35,8 +36,8 @@ TEST_F(ShellTest, OnlineLaunchBuildsTheScreenTreeAndSetsUpTheServices) {
 
   EXPECT_EQ(ui::Application::shared().registrationRequestCount(), 2);
   EXPECT_EQ(ui::Application::shared().registeredNotificationTypes(), 7u);
-  EXPECT_EQ(backend::net::Backend::getApplicationId(), kBackendApplicationId);
-  EXPECT_EQ(backend::net::Backend::getClientKey(), kBackendClientKey);
+  EXPECT_EQ(backend::net::Backend::getApplicationId(), kReaderApplicationId);
+  EXPECT_EQ(backend::net::Backend::getClientKey(), kReaderClientKey);
   EXPECT_EQ(installation->channels(), std::vector<std::string>{"newsUpdates"});
   ASSERT_TRUE(tracker);
   EXPECT_EQ(tracker->get("&tid"), "AN-318264-9");

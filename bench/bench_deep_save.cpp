@@ -13,6 +13,7 @@
 
 #include <unistd.h>
 
+#include "app/reader_credentials.hpp"
 #include "backend/internal/internal_utils.hpp"
 #include "backend/net/backend.hpp"
 #include "backend/net/command_runners.hpp"
@@ -37,8 +38,7 @@ struct Service {
     platform::Sandbox::setRoot(root);
     server.start();
     backend::InternalUtils::setServer(server.baseUrl());
-    backend::net::Backend::setApplicationId("Qx7mTfa2Lr9WcYh3NbVe8KpZs1DuGo6JiRl4MwEn",
-                                            "Hc2vRk8TyBn5WqLm3ZxAe7JfUd9GsPo1KiNt6VaY");
+    backend::net::Backend::setApplicationId(app::kReaderApplicationId, app::kReaderClientKey);
   }
   ~Service() {
     server.stop();

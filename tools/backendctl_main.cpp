@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "app/reader_credentials.hpp"
 #include "backend/file.hpp"
 #include "backend/installation.hpp"
 #include "backend/internal/internal_utils.hpp"
@@ -46,14 +47,10 @@
 
 namespace {
 
-// The reader's own backend credentials.
-constexpr const char* kReaderApplicationId = "Qx7mTfa2Lr9WcYh3NbVe8KpZs1DuGo6JiRl4MwEn";
-constexpr const char* kReaderClientKey = "Hc2vRk8TyBn5WqLm3ZxAe7JfUd9GsPo1KiNt6VaY";
-
 struct Options {
   std::string server = backend::kDefaultServer;
-  std::string applicationId = kReaderApplicationId;
-  std::string clientKey = kReaderClientKey;
+  std::string applicationId = app::kReaderApplicationId;
+  std::string clientKey = app::kReaderClientKey;
   std::string dataDir;
   std::string sessionToken;
   std::optional<double> initialDelay;

@@ -25,8 +25,6 @@ namespace app {
 
 class ViewController;
 
-inline constexpr const char* kBackendApplicationId = "Qx7mTfa2Lr9WcYh3NbVe8KpZs1DuGo6JiRl4MwEn";
-inline constexpr const char* kBackendClientKey = "Hc2vRk8TyBn5WqLm3ZxAe7JfUd9GsPo1KiNt6VaY";
 inline constexpr const char* kAnalyticsTrackingId = "AN-318264-9";
 inline constexpr const char* kNewsChannel = "newsUpdates";
 inline constexpr double kAnalyticsDispatchInterval = 5.0;

@@ -11,15 +11,12 @@
 #include "backend/internal/internal_utils.hpp"
 #include "backend/net/backend.hpp"
 #include "backend/net/command_runners.hpp"
+#include "app/reader_credentials.hpp"
 #include "devserver/server.hpp"
 #include "platform/value.hpp"
 #include "support/backend/object_fixture.hpp"
 
 namespace backend::testing {
-
-// The reader's own credentials, which the devserver accepts.
-inline constexpr const char* kDevserverApplicationId = "Qx7mTfa2Lr9WcYh3NbVe8KpZs1DuGo6JiRl4MwEn";
-inline constexpr const char* kDevserverClientKey = "Hc2vRk8TyBn5WqLm3ZxAe7JfUd9GsPo1KiNt6VaY";
 
 class DevserverTest : public BackendTest {
  protected:
@@ -27,7 +24,8 @@ class DevserverTest : public BackendTest {
     BackendTest::SetUp();
     server_.start();
     InternalUtils::setServer(server_.baseUrl());
-    net::Backend::setApplicationId(kDevserverApplicationId, kDevserverClientKey);
+    // The reader's own credentials, which the devserver accepts.
+    net::Backend::setApplicationId(app::kReaderApplicationId, app::kReaderClientKey);
     net::RetryingCommandRunner::setInitialDelay(0.001);
   }
   void TearDown() override {
