@@ -6,6 +6,7 @@
 #include "app/app_delegate.hpp"
 #include "app/services.hpp"
 #include "app/sidebar_view_controller.hpp"
+#include "app/terminal_report.hpp"
 #include "app/view_controller.hpp"
 #include "platform/executor.hpp"
 #include "platform/run_loop.hpp"
@@ -20,19 +21,6 @@ namespace app::terminal {
 namespace ui = platform::ui;
 
 namespace {
-
-std::string quoted(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    if (c == '\n' || c == '\r') {
-      out += ' ';
-      continue;
-    }
-    out += c;
-  }
-  return out + "\"";
-}
 
 std::string describeScreen(const ui::ViewController& controller) {
   if (auto* screen = dynamic_cast<const ViewController*>(&controller)) {
@@ -294,15 +282,7 @@ bool Terminal::execute(const Command& command) {
       Overloaded{
           [&](const ListMenu&) {
             if (!needSidebar()) return;
-            print("menu " + quoted(sidebarLevel->navTitle()) + ", " + std::to_string(sidebarLevel->data().size()) +
-                  " rows");
-            int row = 0;
-            for (const MenuEntry& entry : sidebarLevel->data()) {
-              std::string line = "  " + std::to_string(row++) + " " + quoted(entry.title);
-              if (entry.url) line += " " + (entry.url->empty() ? std::string("\"\"") : *entry.url);
-              if (entry.hasSubmenu()) line += " >";
-              print(line);
-            }
+            for (const std::string& line : menuListing(*sidebarLevel)) print(line);
           },
           [&](const OpenSidebar&) {
             if (container) container->showViewController(container->rightViewController());

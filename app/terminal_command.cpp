@@ -107,26 +107,44 @@ std::variant<Command, ParseError> parseCommand(std::string_view line) {
   return ParseError{"unknown command \"" + std::string(word) + "\" (try help)"};
 }
 
-std::string usage() {
-  return "commands:\n"
-         "  menu                 list the current sidebar level\n"
-         "  open                 show the sidebar\n"
-         "  select N             tap row N of the sidebar level\n"
-         "  back-menu            swipe back one sidebar level\n"
-         "  search TEXT          search the archive from the sidebar\n"
-         "  tap URL              click a link in the front screen\n"
-         "  back | forward       web history of the front screen\n"
-         "  home                 the front screen's home button\n"
-         "  logo                 the home screen's logo\n"
-         "  refresh              pull to refresh\n"
-         "  share                share the front page\n"
-         "  pan DX [VELOCITY]    drag the front sideways and let go\n"
-         "  token HEX            the platform delivers a device token\n"
-         "  push JSON            a remote notification arrives\n"
-         "  answer N             press button N of the open alert\n"
-         "  state active|inactive|background\n"
-         "  screens              the front stack: nav type, title, URL\n"
-         "  quit\n";
+const std::vector<CommandHelp>& commandHelp() {
+  static const std::vector<CommandHelp> commands{
+      {"menu", "list the current sidebar level"},
+      {"open", "show the sidebar"},
+      {"select N", "tap row N of the sidebar level"},
+      {"back-menu", "swipe back one sidebar level"},
+      {"search TEXT", "search the archive from the sidebar"},
+      {"tap URL", "click a link in the front screen"},
+      {"back | forward", "web history of the front screen"},
+      {"home", "the front screen's home button"},
+      {"logo", "the home screen's logo"},
+      {"refresh", "pull to refresh"},
+      {"share", "share the front page"},
+      {"pan DX [VELOCITY]", "drag the front sideways and let go"},
+      {"token HEX", "the platform delivers a device token"},
+      {"push JSON", "a remote notification arrives"},
+      {"answer N", "press button N of the open alert"},
+      {"state active|inactive|background", ""},
+      {"screens", "the front stack: nav type, title, URL"},
+      {"quit", ""},
+      {"screenshot PATH", "save what the window shows as PNG", true},
+      {"tap X Y", "click the window at a point", true},
+      {"links", "the link URLs of the front page", true},
+      {"scroll", "where the front page is scrolled to, and where its model says", true},
+      {"images", "the image files the last frame drew", true},
+  };
+  return commands;
+}
+
+std::string usage(Surface surface) {
+  std::string text = "commands:\n";
+  for (const CommandHelp& command : commandHelp()) {
+    if (command.windowOnly && surface != Surface::Window) continue;
+    std::string line = "  " + std::string(command.synopsis);
+    if (*command.description) line += std::string(line.size() < 23 ? 23 - line.size() : 1, ' ') + command.description;
+    text += line + "\n";
+  }
+  return text;
 }
 
 }  // namespace app::terminal

@@ -58,5 +58,19 @@ TEST(TerminalCommands, BadInputIsRefusedWithAReason) {
   EXPECT_NE(errorOf("tap").find("URL"), std::string::npos);
 }
 
+TEST(TerminalCommands, HelpListsWhatEachSurfaceTakesAndTheParserKnowsEveryTerminalCommand) {
+  const std::string terminal = usage(Surface::Terminal);
+  const std::string window = usage(Surface::Window);
+  for (const CommandHelp& command : commandHelp()) {
+    const std::string synopsis = command.synopsis;
+    EXPECT_NE(window.find("  " + synopsis), std::string::npos) << synopsis;
+    EXPECT_EQ(terminal.find("  " + synopsis) != std::string::npos, !command.windowOnly) << synopsis;
+    if (!command.windowOnly) {
+      EXPECT_EQ(errorOf(synopsis.substr(0, synopsis.find(' '))).find("unknown"), std::string::npos) << synopsis;
+    }
+  }
+  EXPECT_NE(terminal.find("  select N             tap row N of the sidebar level\n"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace app::terminal

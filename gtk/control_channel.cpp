@@ -10,6 +10,7 @@
 #include "app/app_delegate.hpp"
 #include "app/sidebar_view_controller.hpp"
 #include "app/terminal_command.hpp"
+#include "app/terminal_report.hpp"
 #include "app/view_controller.hpp"
 #include "canvas.hpp"
 #include "front_end.hpp"
@@ -38,14 +39,7 @@ struct Overloaded : Ts... {
 template <class... Ts>
 Overloaded(Ts...) -> Overloaded<Ts...>;
 
-std::string quoted(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += (c == '\n' || c == '\r') ? ' ' : c;
-  }
-  return out + "\"";
-}
+using term::quoted;
 
 std::string describeScreen(ui::ViewController& controller) {
   if (auto* screen = dynamic_cast<app::ViewController*>(&controller)) {
@@ -322,14 +316,7 @@ struct ControlChannel::Impl {
         Overloaded{
             [&](const term::ListMenu&) {
               if (!level) return print("error: no sidebar");
-              print("menu " + quoted(level->navTitle()) + ", " + std::to_string(level->data().size()) + " rows");
-              int row = 0;
-              for (const app::MenuEntry& entry : level->data()) {
-                std::string text = "  " + std::to_string(row++) + " " + quoted(entry.title);
-                if (entry.url) text += " " + (entry.url->empty() ? std::string("\"\"") : *entry.url);
-                if (entry.hasSubmenu()) text += " >";
-                print(text);
-              }
+              for (const std::string& line : term::menuListing(*level)) print(line);
             },
             [&](const term::OpenSidebar&) {
               // The menu button on the bar, as a person would press it.
@@ -414,7 +401,7 @@ struct ControlChannel::Impl {
               keepGoing = false;
               quit(0);
             },
-            [&](const term::Help&) { out << term::usage() << "  screenshot PATH\n  tap X Y\n  links\n  scroll\n  images\n" << std::flush; },
+            [&](const term::Help&) { out << term::usage(term::Surface::Window) << std::flush; },
         },
         command);
     return keepGoing;

@@ -44,7 +44,21 @@ struct ParseError {
 // empty message error that callers may skip silently.
 std::variant<Command, ParseError> parseCommand(std::string_view line);
 
-// The usage text listing every command.
-std::string usage();
+// Where a command is read: the terminal mode, or the window's command
+// channel, which also takes a few commands of its own.
+enum class Surface { Terminal, Window };
+
+// One command as help lists it.
+struct CommandHelp {
+  const char* synopsis;
+  const char* description;  // empty when the synopsis says it all
+  bool windowOnly = false;
+};
+
+// Every command of both surfaces, in the order help lists them.
+const std::vector<CommandHelp>& commandHelp();
+
+// The usage text listing the commands `surface` takes.
+std::string usage(Surface surface = Surface::Terminal);
 
 }  // namespace app::terminal
