@@ -5,8 +5,8 @@
 #include <climits>
 
 #include "backend/internal/internal_utils.hpp"
+#include "backend/internal/object_task_support.hpp"
 #include "backend/object_subclass.hpp"
-#include "object_task_support.hpp"
 #include "platform/application_services.hpp"
 #include "platform/bundle.hpp"
 #include "platform/exceptions.hpp"

@@ -5,10 +5,10 @@
 #include <set>
 
 #include "backend/internal/object_save_hooks.hpp"
+#include "backend/internal/object_task_support.hpp"
 #include "backend/internal/object_transport.hpp"
 #include "backend/object.hpp"
 #include "backend/query.hpp"
-#include "object_task_support.hpp"
 #include "platform/exceptions.hpp"
 
 namespace backend {

@@ -4,9 +4,9 @@
 #include <algorithm>
 
 #include "backend/internal/object_save_hooks.hpp"
+#include "backend/internal/object_task_support.hpp"
 #include "backend/internal/object_transport.hpp"
 #include "backend/object.hpp"
-#include "object_task_support.hpp"
 #include "platform/exceptions.hpp"
 
 namespace backend {

@@ -3,6 +3,7 @@
 
 #include "backend/internal/internal_utils.hpp"
 #include "backend/internal/object_save_hooks.hpp"
+#include "backend/internal/object_task_support.hpp"
 #include "backend/net/command_runners.hpp"
 #include "backend/user.hpp"
 #include "platform/exceptions.hpp"
@@ -11,30 +12,13 @@
 
 namespace backend {
 
+using detail::failureOf;
+using detail::succeeded;
 using net::CommandResult;
 
 namespace {
 
 constexpr const char* kAnonymous = AnonymousAuthenticationProvider::kAuthType;
-
-template <class U>
-bool succeeded(const Task<U>& task) {
-  return !task.isCancelled() && !task.isFaulted();
-}
-
-// A task of another result type that ends as `failed` ended.
-template <class T, class U>
-Task<T> failureOf(const Task<U>& failed) {
-  TaskCompletionSource<T> source;
-  if (auto exception = failed.exception()) {
-    source.trySetException(exception);
-  } else if (auto error = failed.error()) {
-    source.trySetError(*error);
-  } else {
-    source.trySetCancelled();
-  }
-  return source.task();
-}
 
 Task<bool> refusal(std::int64_t code, const char* message) {
   return Task<bool>::taskWithError(InternalUtils::errorWithCode(code, message));

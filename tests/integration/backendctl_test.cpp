@@ -2,11 +2,6 @@
 // process, its output read as JSON and checked against what the service
 // stored.
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -16,71 +11,17 @@
 #include <string>
 #include <vector>
 
-#include "devserver/server.hpp"
-#include "platform/json.hpp"
-#include "support/scratch_directory.hpp"
-
-extern char** environ;
+#include "backendctl_fixture.hpp"
 
 namespace {
 
 using platform::Value;
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-  Value json() const { return parsed(out); }
-  // The error JSON: the last line of stderr that is JSON (log lines may
-  // come before and after it).
-  Value errorJson() const {
-    std::istringstream lines(err);
-    Value found;
-    for (std::string line; std::getline(lines, line);) {
-      if (Value json = parsed(line); json.isDictionary()) found = json;
-    }
-    return found;
-  }
-  static Value parsed(const std::string& text) {
-    auto result = platform::json::parse(text);
-    return result ? result.value() : Value();
-  }
-};
-
-class BackendctlTest : public ::testing::Test {
+class BackendctlTest : public test_support::BackendctlTestBase {
  protected:
-  void SetUp() override {
-    server_.start();
-  }
-  void TearDown() override {
-    server_.stop();
-  }
-
-  // Runs backendctl with the server and this test's data directory first.
-  Outcome run(std::vector<std::string> arguments, const std::string& server = "") {
-    std::vector<std::string> all = {BACKENDCTL_PATH, "--server", server.empty() ? server_.baseUrl() : server,
-                                    "--data-dir", (dir_ / "data").string(), "--initial-delay", "0.01"};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& argument : all) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    const auto outPath = dir_ / "out", errPath = dir_ / "err";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    pid_t pid = 0;
-    Outcome result;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-      int status = 0;
-      ::waitpid(pid, &status, 0);
-      result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    result.out = read(outPath);
-    result.err = read(errPath);
-    return result;
+  // Runs backendctl with this test's data directory.
+  test_support::BackendctlOutcome run(std::vector<std::string> arguments, const std::string& server = "") {
+    return runWith(dir_ / "data", std::move(arguments), server);
   }
 
   static std::string read(const std::filesystem::path& path) {
@@ -89,10 +30,6 @@ class BackendctlTest : public ::testing::Test {
     text << in.rdbuf();
     return text.str();
   }
-
-  test_support::ScratchDirectory scratch_;
-  const std::filesystem::path dir_ = scratch_.path();
-  devserver::Server server_{devserver::Server::Options{}};
 };
 
 TEST_F(BackendctlTest, SaveGetAndDeleteAnObject) {

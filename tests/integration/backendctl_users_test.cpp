@@ -9,45 +9,17 @@
 #include <string>
 #include <vector>
 
-#include "devserver/server.hpp"
-#include "platform/json.hpp"
-#include "support/program_run.hpp"
-#include "support/scratch_directory.hpp"
+#include "backendctl_fixture.hpp"
 
 namespace {
 
 using platform::Value;
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-  Value json() const {
-    auto parsed = platform::json::parse(out);
-    return parsed ? parsed.value() : Value();
-  }
-  // The error JSON: the last line of stderr (log lines may come before it).
-  long long errorCode() const {
-    std::string text = err;
-    while (!text.empty() && text.back() == '\n') text.pop_back();
-    const auto newline = text.rfind('\n');
-    auto parsed = platform::json::parse(newline == std::string::npos ? text : text.substr(newline + 1));
-    return parsed ? parsed.value()["code"].longLongValue() : 0;
-  }
-};
-
-class BackendctlUsersTest : public ::testing::Test {
+class BackendctlUsersTest : public test_support::BackendctlTestBase {
  protected:
-  void SetUp() override { server_.start(); }
-  void TearDown() override { server_.stop(); }
-
   // Runs backendctl with the data directory of `device`.
-  Outcome run(const std::string& device, std::vector<std::string> arguments) {
-    std::vector<std::string> all = {BACKENDCTL_PATH, "--server", server_.baseUrl(), "--data-dir", dataDir(device),
-                                    "--initial-delay", "0.01"};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    auto ran = test_support::runProgram(all, dir_);
-    return {ran.status, ran.out, ran.err};
+  test_support::BackendctlOutcome run(const std::string& device, std::vector<std::string> arguments) {
+    return runWith(dataDir(device), std::move(arguments));
   }
 
   std::string dataDir(const std::string& device) const { return (dir_ / device).string(); }
@@ -67,10 +39,6 @@ class BackendctlUsersTest : public ::testing::Test {
   }
 
   static std::string text(const Value& value) { return value.isString() ? *value.string() : ""; }
-
-  test_support::ScratchDirectory scratch_;
-  const std::filesystem::path dir_ = scratch_.path();
-  devserver::Server server_{devserver::Server::Options{}};
 };
 
 TEST_F(BackendctlUsersTest, TheStoredUsersSessionGoesWithEveryLaterRun) {
