@@ -73,6 +73,8 @@ std::optional<Value> convertRoot(simdjson::dom::parser& parser, std::string_view
 }  // namespace
 
 std::optional<Value> parseFast(std::string_view text) {
+  // An empty view may carry no buffer at all, which the fast reader copies from.
+  if (text.empty()) return std::nullopt;
   if (text.size() > kKeptCapacity) {
     simdjson::dom::parser parser;
     return convertRoot(parser, text);

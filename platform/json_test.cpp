@@ -148,6 +148,7 @@ void expectParseError(std::string_view text, std::size_t offset, std::string_vie
 
 TEST(JSON, InvalidTextGivesAnErrorWithItsOffset) {
   expectParseError("", 0, "empty");
+  expectParseError(std::string_view(), 0, "empty");  // no buffer at all
   expectParseError("{\"a\":[1,2", 9, "");
   expectParseError("\"abc", 4, "quotation mark");
   expectParseError(R"(["\x"])", 2, "escape");
