@@ -6,7 +6,14 @@ namespace test_support {
 
 ManualClock::ManualClock(platform::WallTime wall) : wall_(wall) { platform::setClock(this); }
 
-ManualClock::~ManualClock() { platform::setClock(nullptr); }
+ManualClock::~ManualClock() {
+  platform::setClock(nullptr);
+  // A timer of the real clock may have re-armed itself here from its own
+  // thread; take its alarms under the lock, and drop them outside it.
+  decltype(alarms_) dropped;
+  std::lock_guard lock(mutex_);
+  dropped.swap(alarms_);
+}
 
 platform::WallTime ManualClock::now() const {
   std::lock_guard lock(mutex_);
