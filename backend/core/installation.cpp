@@ -177,11 +177,16 @@ Task<bool> Installation::saveAsync() {
       return saved;
     }
     // The record was deleted on the server behind our back: make a new one.
-    installation->prepareForRecreation();
-    return installation->Object::saveAsync().continueWith([installation](const Task<bool>& recreated) {
-      installation->persistIfCurrent();
-      return recreated;
-    });
+    return installation->recreateAsync();
+  });
+}
+
+Task<bool> Installation::recreateAsync() {
+  prepareForRecreation();
+  const InstallationPtr installation = self();
+  return Object::saveAsync().continueWith([installation](const Task<bool>& recreated) {
+    installation->persistIfCurrent();
+    return recreated;
   });
 }
 
@@ -197,9 +202,7 @@ Task<ObjectPtr> Installation::fetchAsync() {
       installation->persistIfCurrent();
       return fetched;
     }
-    installation->prepareForRecreation();
-    return installation->Object::saveAsync().continueWith([installation](const Task<bool>& recreated) {
-      installation->persistIfCurrent();
+    return installation->recreateAsync().continueWith([installation](const Task<bool>& recreated) {
       if (!detail::succeeded(recreated)) return detail::failureOf<ObjectPtr>(recreated);
       return Task<ObjectPtr>::taskWithResult(installation);
     });

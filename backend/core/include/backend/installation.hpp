@@ -103,6 +103,8 @@ class Installation : public Object {
   // Forgets the object id and marks every field changed, so the next save
   // creates a new record with all of them.
   void prepareForRecreation();
+  // Saves a new record in place of one the server lost, then writes the data file.
+  Task<bool> recreateAsync();
   // Writes the data file when this is the current installation.
   void persistIfCurrent();
   InstallationPtr self();
