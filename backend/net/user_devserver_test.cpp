@@ -404,6 +404,66 @@ TEST_F(UserTest, SavingEventuallySignsALazyUserUpFirstAndKeepsTheCurrentUsersFil
   EXPECT_EQ(storedObject("_User", *another->objectId())["nickname"], Value("ola"));
 }
 
+TEST_F(UserTest, ALazyUserLoggedIntoAnExistingAccountEndsResolvedForWhatPointsAtIt) {
+  addProvider("vvid");
+  User::registerAuthenticationProvider(std::make_shared<TestProvider>("p-9"));
+  std::optional<Error> error;
+  auto account = User::logInWithAuthTypeAsync("vvid").waitForResult(&error);
+  ASSERT_TRUE(account && account->objectId()) << error->message();
+  User::logOut();
+
+  User::enableAutomaticUser();
+  auto lazy = User::currentUser();
+  ASSERT_TRUE(lazy && lazy->isLazy());
+  lazy->setObject(Value("L"), "nick");
+  auto note = Object::objectWithClassName("Note");
+  note->setObject(Value(lazy), "owner");
+  auto current = User::logInWithAuthTypeAsync("vvid").waitForResult(&error);
+  ASSERT_TRUE(current) << error->message();
+  EXPECT_EQ(current->objectId(), account->objectId());
+  EXPECT_EQ(User::currentUser(), current);
+
+  EXPECT_FALSE(lazy->isLazy());
+  EXPECT_EQ(lazy->objectId(), account->objectId());
+  EXPECT_EQ(lazy->sessionToken(), current->sessionToken());
+  EXPECT_TRUE(lazy->isDirty()) << "the account did not take the lazy user's changes: they stay to be saved";
+
+  // What points at the former lazy user is stored pointing at the account,
+  // in a deep save and through the offline queue alike.
+  forgetCommandsSeen();
+  ASSERT_TRUE(note->save(&error)) << error->message();
+  auto card = Object::objectWithClassName("Card");
+  card->setObject(Value(lazy), "owner");
+  ASSERT_TRUE(card->saveEventually().waitForResult(&error)) << error->message();
+  for (const auto& command : commandsSeen()) {
+    EXPECT_NE(command.operation, "user_signup_or_login") << "resolved once";
+    EXPECT_FALSE(command.operation == "create" && command.body["params"]["classname"] == Value("_User"))
+        << InternalUtils::serializeToJSON(command.body);
+  }
+  EXPECT_EQ(storedObject("Note", *note->objectId())["owner"]["objectId"], Value(*account->objectId()));
+  EXPECT_EQ(storedObject("Card", *card->objectId())["owner"]["objectId"], Value(*account->objectId()));
+
+  ASSERT_TRUE(lazy->save(&error)) << error->message();
+  EXPECT_EQ(storedObject("_User", *account->objectId())["nick"], Value("L"));
+
+  // The same when the lazy user's anonymous id already has an account and a
+  // deep save resolves it: what follows goes with the account's session.
+  User::logOut();
+  auto anonymous = AnonymousUtils::logIn(&error);
+  ASSERT_TRUE(anonymous && anonymous->objectId()) << error->message();
+  const Value anonymousData = anonymous->authData().get("anonymous");
+  User::logOut();
+  auto returning = User::logInLazyUserWithAuthType("anonymous", anonymousData);
+  auto post = Object::objectWithClassName("Note");
+  post->setObject(Value(returning), "owner");
+  post->setACL(ACL::createWithUser(returning));
+  ASSERT_TRUE(post->save(&error)) << error->message();
+  EXPECT_FALSE(returning->isLazy());
+  EXPECT_EQ(returning->objectId(), anonymous->objectId());
+  EXPECT_EQ(storedObject("Note", *post->objectId())["owner"]["objectId"], Value(*anonymous->objectId()));
+  EXPECT_TRUE(Object::objectWithoutData("Note", *post->objectId())->fetch(&error)) << error->message();
+}
+
 TEST_F(UserTest, ANamedAnonymousUserSignsUpIntoItsOwnAccount) {
   std::optional<Error> error;
   auto anonymous = AnonymousUtils::logIn(&error);

@@ -198,11 +198,23 @@ Task<bool> User::signUpOrLogInAfter(const Task<void>& awaited) {
           auto account = std::dynamic_pointer_cast<User>(
               Object::objectWithClassName(backendClassName(), Creation::Pointer));
           account->handleSignUpOrLogInResult(result);
+          self->takeExistingAccount(result);
           return Task<bool>::taskWithResult(true);
         }
         self->handleSignUpOrLogInResult(result);
         return Task<bool>::taskWithResult(true);
       });
+}
+
+void User::takeExistingAccount(const Value& result) {
+  // Objects and access lists still point at this user: left lazy without an
+  // object id, a later save would try to create it as a new "_User" (and an
+  // access list for it would never resolve). Its own changes, which the
+  // account did not take, stay pending for a save of the account.
+  mergeAfterFetch(result, Completeness::Partial);
+  setLazy(false);
+  // Access lists made for the lazy user wait on its save listeners.
+  notifySaveListeners(std::nullopt);
 }
 
 void User::handleSignUpOrLogInResult(const Value& result) {

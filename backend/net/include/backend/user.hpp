@@ -274,6 +274,9 @@ class User : public Object {
   Task<bool> signUpIntoAnonymousUser(const UserPtr& current);
   void handleSignUpResult(const Value& result);
   void handleSignUpOrLogInResult(const Value& result);
+  // A lazy user whose resolution logged an existing account in (now held
+  // by another user object) takes that account's id and session.
+  void takeExistingAccount(const Value& result);
   // A lazy user's save: signs it up or logs its provider's account in.
   Task<bool> resolveLazinessAsync();
   // Drops the types marked unlinked once the server has seen them.
