@@ -132,6 +132,7 @@ const std::vector<CommandHelp>& commandHelp() {
       {"links", "the link URLs of the front page", true},
       {"scroll", "where the front page is scrolled to, and where its model says", true},
       {"images", "the image files the last frame drew", true},
+      {"selection", "the text selected in the front page", true},
   };
   return commands;
 }

@@ -49,7 +49,7 @@ void Canvas::focusSearchField() {
 void Canvas::setPullHandler(std::function<void(ui::WebView&)> handler) { impl_->onPull = std::move(handler); }
 
 void Canvas::dragFrom(ui::Point from, double dx, double velocity) {
-  impl_->dragBegin(from);
+  impl_->dragBegin(from, PointerKind::Touch);
   const int steps = std::max(1, int(std::abs(dx) / 10));
   for (int step = 1; step <= steps; ++step) impl_->dragUpdate({from.x + dx * step / steps, from.y});
   // The velocity of the release is the caller's, not the tracker's.
@@ -57,7 +57,7 @@ void Canvas::dragFrom(ui::Point from, double dx, double velocity) {
     pan->touchUp({from.x + dx, from.y}, {velocity, 0});
     impl_->drag.panStarted = false;
   }
-  impl_->dragEnd({from.x + dx, from.y});
+  impl_->dragEnd({from.x + dx, from.y}, canvasClock());
 }
 
 }  // namespace gtk

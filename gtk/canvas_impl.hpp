@@ -17,6 +17,7 @@
 #include "overscroll_pull.hpp"
 #include "platform/ui/gesture_recognizer.hpp"
 #include "platform/ui/search_bar.hpp"
+#include "pointer_gestures.hpp"
 #include "view_transition.hpp"
 
 namespace gtk {
@@ -66,6 +67,9 @@ struct Canvas::Impl {
     bool panStarted = false;
     VelocityTracker velocity;
   } drag;
+  // A touchpad swipe being followed as a drag (through `drag`).
+  TouchpadSwipe touchpad;
+  bool touchpadDragging = false;
 
   Impl(Canvas& owner, FrameAnimator& animator) : owner(owner), animator(animator) {}
 
@@ -105,7 +109,10 @@ struct Canvas::Impl {
   // --- input ---
 
   bool tap(ui::Point point);
-  void dragBegin(ui::Point start);
+  // Answers whether the drag is taken: a drag the panels do not take is
+  // left to the widget under it.
+  bool dragBegin(ui::Point start, PointerKind kind);
+  DragStart dragStartOf(const DisplayItem* item) const;
   // The recognizer, if its view still holds it.
   template <class R>
   R* live(R* recognizer, const std::weak_ptr<ui::View>& view) {
@@ -115,7 +122,13 @@ struct Canvas::Impl {
   }
   // Answers whether the drag now belongs to the container (claim it).
   bool dragUpdate(ui::Point now);
-  void dragEnd(ui::Point end);
+  // `seconds`: when the drag ended on the canvas clock.
+  void dragEnd(ui::Point end, double seconds);
+  // A touchpad scroll step at `at`, in points; answers whether it moved the
+  // panels (and so is not the page's).
+  bool touchpadScrolled(ui::Point at, double dx, double dy);
+  // The touchpad gesture is over: the fingers lifted, or it went quiet.
+  void touchpadEnded();
   // Where a scroll event happened on the canvas: its own position (surface
   // coordinates; the canvas fills the window) or else the pointer's.
   std::optional<ui::Point> scrollPosition(GtkEventController* controller) const;

@@ -52,15 +52,16 @@ bool Canvas::Impl::tap(ui::Point point) {
   return false;
 }
 
-void Canvas::Impl::dragBegin(ui::Point start) {
+bool Canvas::Impl::dragBegin(ui::Point start, PointerKind kind) {
   drag = Drag{};
+  const DisplayItem* item = hitTest(items, start);
+  if (!dragMovesPanels(kind, dragStartOf(item))) return false;
   drag.active = true;
   drag.start = start;
   drag.velocity.add(canvasClock(), start);
-  const DisplayItem* item = hitTest(items, start);
-  if (!item) return;
+  if (!item) return true;
   auto view = item->view.lock();
-  if (!view) return;
+  if (!view) return true;
   for (ui::View* v : viewChain(view.get())) {
     for (const auto& recognizer : v->gestureRecognizers()) {
       if (!recognizer->isEnabled()) continue;
@@ -74,6 +75,18 @@ void Canvas::Impl::dragBegin(ui::Point start) {
       }
     }
   }
+  return true;
+}
+
+DragStart Canvas::Impl::dragStartOf(const DisplayItem* item) const {
+  if (!item) return DragStart::Elsewhere;
+  if (item->kind == ItemKind::WebView) return DragStart::Page;
+  if (item->kind == ItemKind::SearchField) return DragStart::TextField;
+  auto view = item->view.lock();
+  for (ui::View* v : viewChain(view.get())) {
+    if (dynamic_cast<ui::NavigationBar*>(v)) return DragStart::Bar;
+  }
+  return DragStart::Elsewhere;
 }
 
 // Answers whether the drag now belongs to the container (claim it).
@@ -92,9 +105,9 @@ bool Canvas::Impl::dragUpdate(ui::Point now) {
   return pan->state() == ui::GestureRecognizerState::Began || pan->state() == ui::GestureRecognizerState::Changed;
 }
 
-void Canvas::Impl::dragEnd(ui::Point end) {
+void Canvas::Impl::dragEnd(ui::Point end, double seconds) {
   if (!drag.active) return;
-  drag.velocity.add(canvasClock(), end);
+  drag.velocity.add(seconds, end);
   const ui::Point velocity = drag.velocity.velocity();
   bool panned = false;
   if (auto* pan = live(drag.pan, drag.panView); pan && drag.panStarted) {
@@ -109,6 +122,28 @@ void Canvas::Impl::dragEnd(ui::Point end) {
     swipe->swipe(dx > 0 ? ui::kSwipeDirectionRight : ui::kSwipeDirectionLeft, end);
   }
   drag = Drag{};
+}
+
+bool Canvas::Impl::touchpadScrolled(ui::Point at, double dx, double dy) {
+  if (drag.active && !touchpadDragging) return false;  // a button or finger drag is under way
+  const auto before = touchpad.verdict();
+  const double now = canvasClock();
+  if (touchpad.scrolled(now, dx, dy) != TouchpadSwipe::Verdict::Panels) return false;
+  // Followed as a finger on the screen would be, from the pointer.
+  if (before != TouchpadSwipe::Verdict::Panels) touchpadDragging = dragBegin(at, PointerKind::Touch);
+  if (!touchpadDragging) return false;
+  const ui::Point travel = touchpad.travel();
+  dragUpdate({drag.start.x + travel.x, drag.start.y + travel.y});
+  return true;
+}
+
+void Canvas::Impl::touchpadEnded() {
+  if (touchpadDragging) {
+    const ui::Point travel = touchpad.travel();
+    dragEnd({drag.start.x + travel.x, drag.start.y + travel.y}, touchpad.lastStep());
+  }
+  touchpadDragging = false;
+  touchpad.ended();
 }
 
 // Where a scroll event happened on the canvas: its own position (surface
@@ -127,7 +162,7 @@ void Canvas::Impl::pageScroll(ui::Point at, double dy, ScrollUnit unit) {
   if (!item || item->kind != ItemKind::WebView) return;
   auto view = item->view.lock();
   auto* web = dynamic_cast<gtk::WebView*>(view.get());
-  if (!web) return;
+  if (!web || touchpadDragging) return;
   if (overscroll.scrolled(canvasClock(), dy, unit, web->isScrolledToTop()) && onPull) onPull(*web);
 }
 

@@ -63,12 +63,30 @@ gboolean onTick(GtkWidget* widget, GdkFrameClock*, gpointer data) {
   const bool moving = impl->animator.isAnimating() || !impl->transitions.empty();
   impl->animator.advance(canvasClock());
   const double now = canvasClock();
+  if (impl->touchpadDragging && impl->touchpad.quietAt(now)) impl->touchpadEnded();
   impl->endTransitions([now](const auto& running) { return running.transition.hasEnded(now); });
   if (moving || impl->needsFrames()) gtk_widget_queue_allocate(widget);
   return G_SOURCE_CONTINUE;
 }
 
 ui::Point pointOf(double x, double y) { return {x, y}; }
+
+PointerKind pointerKindOf(GtkGesture* gesture) {
+  GdkEvent* event = gtk_gesture_get_last_event(gesture, gtk_gesture_get_last_updated_sequence(gesture));
+  GdkDevice* device = event ? gdk_event_get_device(event) : nullptr;
+  return device && gdk_device_get_source(device) == GDK_SOURCE_TOUCHSCREEN ? PointerKind::Touch : PointerKind::Mouse;
+}
+
+// Scrolling with two fingers on a touchpad (not a wheel), in points.
+std::optional<ui::Point> touchpadTravel(GtkEventControllerScroll* controller, double dx, double dy) {
+  GdkEvent* event = gtk_event_controller_get_current_event(GTK_EVENT_CONTROLLER(controller));
+  GdkDevice* device = event ? gdk_event_get_device(event) : nullptr;
+  const bool surface = gtk_event_controller_scroll_get_unit(controller) == GDK_SCROLL_UNIT_SURFACE;
+  if (!surface && !(device && gdk_device_get_source(device) == GDK_SOURCE_TOUCHPAD)) return std::nullopt;
+  // Smooth steps counted in wheel notches (X11) are scaled to points.
+  const double scale = surface ? 1 : OverscrollPull::kNotchDistance;
+  return ui::Point{dx * scale, dy * scale};
+}
 
 }  // namespace
 
@@ -91,8 +109,10 @@ Canvas::Canvas(FrameAnimator& animator) : impl_(std::make_unique<Impl>(*this, an
   // Capture phase: a drag that starts on a web page can still move the front.
   GtkGesture* drag = gtk_gesture_drag_new();
   gtk_event_controller_set_propagation_phase(GTK_EVENT_CONTROLLER(drag), GTK_PHASE_CAPTURE);
-  g_signal_connect(drag, "drag-begin", G_CALLBACK(+[](GtkGestureDrag*, double x, double y, gpointer data) {
-                     static_cast<Impl*>(data)->dragBegin(pointOf(x, y));
+  g_signal_connect(drag, "drag-begin", G_CALLBACK(+[](GtkGestureDrag* gesture, double x, double y, gpointer data) {
+                     if (!static_cast<Impl*>(data)->dragBegin(pointOf(x, y), pointerKindOf(GTK_GESTURE(gesture)))) {
+                       gtk_gesture_set_state(GTK_GESTURE(gesture), GTK_EVENT_SEQUENCE_DENIED);
+                     }
                    }),
                    impl);
   g_signal_connect(drag, "drag-update", G_CALLBACK(+[](GtkGestureDrag* gesture, double dx, double dy, gpointer data) {
@@ -108,10 +128,27 @@ Canvas::Canvas(FrameAnimator& animator) : impl_(std::make_unique<Impl>(*this, an
                      double x = 0;
                      double y = 0;
                      gtk_gesture_drag_get_start_point(gesture, &x, &y);
-                     static_cast<Impl*>(data)->dragEnd(pointOf(x + dx, y + dy));
+                     static_cast<Impl*>(data)->dragEnd(pointOf(x + dx, y + dy), canvasClock());
                    }),
                    impl);
   gtk_widget_add_controller(impl->widget, GTK_EVENT_CONTROLLER(drag));
+
+  // Capture phase: a horizontal swipe over a page moves the panels, and the
+  // page does not see it.
+  GtkEventController* swipe = gtk_event_controller_scroll_new(GTK_EVENT_CONTROLLER_SCROLL_BOTH_AXES);
+  gtk_event_controller_set_propagation_phase(swipe, GTK_PHASE_CAPTURE);
+  g_signal_connect(swipe, "scroll", G_CALLBACK(+[](GtkEventControllerScroll* controller, double dx, double dy, gpointer data) -> gboolean {
+                     auto* impl = static_cast<Impl*>(data);
+                     const auto travel = touchpadTravel(controller, dx, dy);
+                     const auto at = impl->scrollPosition(GTK_EVENT_CONTROLLER(controller));
+                     return travel && at && impl->touchpadScrolled(*at, travel->x, travel->y);
+                   }),
+                   impl);
+  g_signal_connect(swipe, "scroll-end", G_CALLBACK(+[](GtkEventControllerScroll*, gpointer data) {
+                     static_cast<Impl*>(data)->touchpadEnded();
+                   }),
+                   impl);
+  gtk_widget_add_controller(impl->widget, swipe);
 
   GtkEventController* scroll = gtk_event_controller_scroll_new(GTK_EVENT_CONTROLLER_SCROLL_VERTICAL);
   g_signal_connect(scroll, "scroll", G_CALLBACK(+[](GtkEventControllerScroll* controller, double, double dy, gpointer data) -> gboolean {

@@ -234,6 +234,12 @@ struct ControlChannel::Impl {
                            "Array.from(document.links).map(function(a){return a.href;}).join(' ')"));
       return true;
     }
+    if (verb == "selection") {
+      auto screen = topScreen();
+      if (!screen || !screen->webView()) return print("error: no content screen"), true;
+      print("selection " + screen->webView()->stringByEvaluatingJavaScript("String(window.getSelection())"));
+      return true;
+    }
     if (verb == "images") {
       // The image files the last frame drew, which tell the density chosen.
       std::string names;
