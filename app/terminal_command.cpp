@@ -133,6 +133,7 @@ const std::vector<CommandHelp>& commandHelp() {
       {"scroll", "where the front page is scrolled to, and where its model says", true},
       {"images", "the image files the last frame drew", true},
       {"selection", "the text selected in the front page", true},
+      {"parts", "the texts and images the last frame drew, where they show", true},
   };
   return commands;
 }

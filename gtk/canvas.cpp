@@ -31,6 +31,8 @@ bool Canvas::tapAt(ui::Point point) { return impl_->tap(point); }
 
 std::vector<std::string> Canvas::drawnImages() const { return impl_->drawnImages; }
 
+std::vector<DrawnPart> Canvas::drawnParts() const { return impl_->drawnParts; }
+
 bool Canvas::beginTransition(ui::View& view, const ui::LayerAnimation& animation) {
   return impl_->beginTransition(view, animation);
 }

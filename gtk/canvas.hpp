@@ -40,6 +40,9 @@ class Canvas {
   // The image files the last frame drew (at the window's density), sorted.
   std::vector<std::string> drawnImages() const;
 
+  // The texts and images the last frame drew, where they show.
+  std::vector<DrawnPart> drawnParts() const;
+
   // The items of the last layout.
   const std::vector<DisplayItem>& items() const;
 

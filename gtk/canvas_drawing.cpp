@@ -11,6 +11,8 @@ namespace gtk {
 
 int drawingScale = 1;
 std::set<std::string> drawnFiles;
+std::vector<DrawnPart> drawnParts;
+ui::Rect drawingClip;
 
 namespace {
 
@@ -84,6 +86,30 @@ void drawChevron(GtkSnapshot* snapshot, const ui::Rect& row) {
   cairo_destroy(cr);
 }
 
+void recordPart(DrawnPart::Kind kind, const std::string& what, const ui::Rect& rect) {
+  const ui::Rect shown = rect.intersection(drawingClip);
+  if (!shown.isEmpty()) drawnParts.push_back({kind, what, shown});
+}
+
+// Draws an image without counting it among the parts (a background).
+void paintImage(GtkSnapshot* snapshot, const ui::Image& image, const ui::Rect& rect) {
+  GdkTexture* texture = textureNamed(image.name());
+  if (!texture || rect.isEmpty()) return;
+  const bool upsideDown = image.orientation() == ui::ImageOrientation::Down ||
+                          image.orientation() == ui::ImageOrientation::DownMirrored;
+  gtk_snapshot_save(snapshot);
+  if (upsideDown) {
+    graphene_point_t centre = GRAPHENE_POINT_INIT(float(rect.x() + rect.width() / 2), float(rect.y() + rect.height() / 2));
+    gtk_snapshot_translate(snapshot, &centre);
+    gtk_snapshot_rotate(snapshot, 180);
+    graphene_point_t back = GRAPHENE_POINT_INIT(-centre.x, -centre.y);
+    gtk_snapshot_translate(snapshot, &back);
+  }
+  graphene_rect_t bounds = grect(rect);
+  gtk_snapshot_append_texture(snapshot, texture, &bounds);
+  gtk_snapshot_restore(snapshot);
+}
+
 }  // namespace
 
 // One line of text in `rect` (ellipsized), or wrapped lines when `wrap`.
@@ -104,6 +130,9 @@ void drawText(GtkSnapshot* snapshot, GtkWidget* widget, const std::string& text,
   int height = 0;
   pango_layout_get_pixel_size(layout, &width, &height);
   const double y = wrap ? rect.y() : rect.y() + (rect.height() - height) / 2;
+  PangoRectangle ink;
+  pango_layout_get_pixel_extents(layout, &ink, nullptr);
+  if (ink.width > 0) recordPart(DrawnPart::Kind::Text, text, ui::Rect(rect.x() + ink.x, y + ink.y, ink.width, ink.height));
   gtk_snapshot_save(snapshot);
   graphene_point_t at = GRAPHENE_POINT_INIT(float(rect.x()), float(y));
   gtk_snapshot_translate(snapshot, &at);
@@ -113,21 +142,8 @@ void drawText(GtkSnapshot* snapshot, GtkWidget* widget, const std::string& text,
 }
 
 void drawImage(GtkSnapshot* snapshot, const ui::Image& image, const ui::Rect& rect) {
-  GdkTexture* texture = textureNamed(image.name());
-  if (!texture || rect.isEmpty()) return;
-  const bool upsideDown = image.orientation() == ui::ImageOrientation::Down ||
-                          image.orientation() == ui::ImageOrientation::DownMirrored;
-  gtk_snapshot_save(snapshot);
-  if (upsideDown) {
-    graphene_point_t centre = GRAPHENE_POINT_INIT(float(rect.x() + rect.width() / 2), float(rect.y() + rect.height() / 2));
-    gtk_snapshot_translate(snapshot, &centre);
-    gtk_snapshot_rotate(snapshot, 180);
-    graphene_point_t back = GRAPHENE_POINT_INIT(-centre.x, -centre.y);
-    gtk_snapshot_translate(snapshot, &back);
-  }
-  graphene_rect_t bounds = grect(rect);
-  gtk_snapshot_append_texture(snapshot, texture, &bounds);
-  gtk_snapshot_restore(snapshot);
+  paintImage(snapshot, image, rect);
+  if (textureNamed(image.name()) && !rect.isEmpty()) recordPart(DrawnPart::Kind::Image, image.name(), rect);
 }
 
 void fill(GtkSnapshot* snapshot, const GdkRGBA& colour, const ui::Rect& rect) {
@@ -183,7 +199,7 @@ void drawButton(GtkSnapshot* snapshot, GtkWidget* widget, ui::Button& button, co
 void drawNavigationBar(GtkSnapshot* snapshot, GtkWidget* widget, ui::NavigationBar& bar, const ui::Rect& rect) {
   const ui::Image background = bar.backgroundImage(ui::BarMetrics::Default);
   if (!textureNamed(background.name())) fill(snapshot, kBarFallback, rect);
-  drawImage(snapshot, background, rect);
+  paintImage(snapshot, background, rect);
   ui::NavigationItem* item = bar.topItem();
   if (item && !item->titleView() && !item->title().empty()) {
     drawText(snapshot, widget, item->title(), ui::Font::boldSystemFont(18), kWhite, rect.inset({0, 70, 0, 70}),

@@ -6,7 +6,9 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
+#include "display_list.hpp"
 #include "platform/ui/alert_view.hpp"
 #include "platform/ui/bars.hpp"
 #include "platform/ui/control.hpp"
@@ -45,6 +47,10 @@ inline graphene_rect_t grect(const ui::Rect& r) {
 extern int drawingScale;
 // The image files the frame being drawn used.
 extern std::set<std::string> drawnFiles;
+
+// The parts of the frame being drawn, and the clip of the item being drawn.
+extern std::vector<DrawnPart> drawnParts;
+extern ui::Rect drawingClip;
 
 enum class Align { Left, Centre, Right };
 

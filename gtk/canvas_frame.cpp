@@ -115,6 +115,7 @@ void Canvas::Impl::draw(GtkSnapshot* snapshot) {
     if (!transitions.empty()) drawPictures(snapshot, index);
     graphene_rect_t clip = grect(item.clip);
     gtk_snapshot_push_clip(snapshot, &clip);
+    drawingClip = item.clip;
     const bool faded = item.opacity < 0.999;
     if (faded) gtk_snapshot_push_opacity(snapshot, item.opacity);
     drawItem(snapshot, item, {double(width), double(height)});

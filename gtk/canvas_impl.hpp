@@ -12,6 +12,7 @@
 
 #include "accessible_overlay.hpp"
 #include "canvas.hpp"
+#include "canvas_drawing.hpp"
 #include "display_list.hpp"
 #include "frame_animator.hpp"
 #include "overscroll_pull.hpp"
@@ -51,6 +52,7 @@ struct Canvas::Impl {
   };
   std::vector<RunningTransition> transitions;
   std::vector<std::string> drawnImages;  // by the last frame
+  std::vector<DrawnPart> drawnParts;     // by the last frame
 
   AccessibleOverlay overlay{[this](ui::Point point) { tap(point); },
                             [this] { gtk_widget_queue_draw(widget); }};

@@ -27,9 +27,11 @@ static void vv_canvas_size_allocate(GtkWidget* widget, int width, int height, in
 static void vv_canvas_snapshot(GtkWidget* widget, GtkSnapshot* snapshot) {
   drawingScale = gtk_widget_get_scale_factor(widget);
   drawnFiles.clear();
+  drawnParts.clear();
   if (auto* impl = VV_CANVAS(widget)->impl) {
     impl->draw(snapshot);
     impl->drawnImages.assign(drawnFiles.begin(), drawnFiles.end());
+    impl->drawnParts = drawnParts;
   }
 }
 

@@ -4,7 +4,9 @@
 #include <gtk/gtk.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <sstream>
 
 #include "app/app_delegate.hpp"
@@ -238,6 +240,20 @@ struct ControlChannel::Impl {
       auto screen = topScreen();
       if (!screen || !screen->webView()) return print("error: no content screen"), true;
       print("selection " + screen->webView()->stringByEvaluatingJavaScript("String(window.getSelection())"));
+      return true;
+    }
+    if (verb == "parts") {
+      // One "kind x y width height what" per part, " | " between them.
+      std::string listed;
+      for (const DrawnPart& part : frontEnd.canvas().drawnParts()) {
+        std::string what = part.what;
+        std::replace(what.begin(), what.end(), '|', '/');
+        listed += (listed.empty() ? " " : " | ") + std::string(part.kind == DrawnPart::Kind::Text ? "text" : "image") +
+                  " " + std::to_string(std::lround(part.rect.x())) + " " + std::to_string(std::lround(part.rect.y())) +
+                  " " + std::to_string(std::lround(part.rect.width())) + " " +
+                  std::to_string(std::lround(part.rect.height())) + " " + what;
+      }
+      print("parts" + listed);
       return true;
     }
     if (verb == "images") {

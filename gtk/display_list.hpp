@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/ui/alert_view.hpp"
@@ -46,6 +47,15 @@ struct DisplayItem {
   double opacity = 1;
   bool interactive = true;
   int row = -1;
+};
+
+// A text or an image a frame drew, where it shows on the canvas (its ink
+// for text): what tells whether any of them cover each other.
+struct DrawnPart {
+  enum class Kind { Text, Image };
+  Kind kind = Kind::Text;
+  std::string what;  // the text, or the image's name
+  ui::Rect rect;
 };
 
 // The frame a view is drawn at (its animated frame while it moves).

@@ -21,6 +21,9 @@ namespace gtk {
 namespace {
 
 constexpr const char* kWindowTitle = "Vestavind";
+// The narrowest window whose bars still hold their items side by side (a
+// button's text may reach out of its frame towards the middle of the bar).
+constexpr int kMinimumWidth = 280;
 
 void collectFrames(ui::View& view, const FrameAnimator& animator, double now,
                    std::vector<std::pair<std::weak_ptr<ui::View>, ui::Rect>>& out) {
@@ -232,6 +235,7 @@ FrontEnd::FrontEnd(ui::Size size) : impl_(std::make_unique<Impl>()) {
   gtk_window_set_default_size(GTK_WINDOW(impl->window), int(size.width), int(size.height));
   gtk_window_set_title(GTK_WINDOW(impl->window), kWindowTitle);
   gtk_window_set_child(GTK_WINDOW(impl->window), impl->canvas->widget());
+  gtk_widget_set_size_request(impl->canvas->widget(), kMinimumWidth, -1);
   g_signal_connect(impl->window, "close-request", G_CALLBACK(+[](GtkWindow*, gpointer data) -> gboolean {
                      auto* self = static_cast<Impl*>(data);
                      if (auto handler = std::exchange(self->onClose, nullptr)) handler();

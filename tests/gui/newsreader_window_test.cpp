@@ -16,6 +16,7 @@
 #include <functional>
 #include <filesystem>
 #include <regex>
+#include <sstream>
 #include <set>
 #include <string>
 #include <thread>
@@ -816,6 +817,99 @@ TEST_F(NewsreaderWindow, AtTwiceTheDensityTheImagesMadeForItAreDrawn) {
   const std::string plain = imagesDrawn({{"GDK_SCALE", "1"}});
   EXPECT_NE(plain.find(" menu_white.png"), std::string::npos) << plain;
   EXPECT_EQ(plain.find("@2x"), std::string::npos) << plain;
+}
+
+// A text or an image the window's last frame drew, as the reader lists them.
+struct DrawnPart {
+  std::string kind;
+  double x = 0, y = 0, width = 0, height = 0;
+  std::string what;
+};
+
+std::vector<DrawnPart> drawnParts(test_support::NewsreaderProcess& reader) {
+  std::vector<DrawnPart> parts;
+  if (!reader.send("parts")) return parts;
+  const auto line = reader.waitForLine("parts");
+  if (!line) return parts;
+  std::istringstream listed(*line);
+  std::string entry;
+  while (std::getline(listed, entry, '|')) {
+    std::istringstream fields(entry);
+    DrawnPart part;
+    if (!(fields >> part.kind >> part.x >> part.y >> part.width >> part.height)) continue;
+    std::getline(fields >> std::ws, part.what);
+    parts.push_back(part);
+  }
+  return parts;
+}
+
+std::string describe(const DrawnPart& part) {
+  std::ostringstream text;
+  text << part.kind << " \"" << part.what << "\" at " << part.x << "," << part.y << " " << part.width << "x"
+       << part.height;
+  return text.str();
+}
+
+// What is wrong with the top bar's texts and images in a window `width`
+// wide: any two that cover each other, or one outside the window.
+std::vector<std::string> barFaults(const std::vector<DrawnPart>& parts, double width) {
+  constexpr double kBarBottom = 44;
+  std::vector<DrawnPart> bar;
+  for (const DrawnPart& part : parts) {
+    if (part.y < kBarBottom) bar.push_back(part);
+  }
+  std::vector<std::string> faults;
+  for (std::size_t i = 0; i < bar.size(); ++i) {
+    if (bar[i].x < 0 || bar[i].x + bar[i].width > width) faults.push_back("outside: " + describe(bar[i]));
+    for (std::size_t j = i + 1; j < bar.size(); ++j) {
+      const double across = std::min(bar[i].x + bar[i].width, bar[j].x + bar[j].width) - std::max(bar[i].x, bar[j].x);
+      const double down = std::min(bar[i].y + bar[i].height, bar[j].y + bar[j].height) - std::max(bar[i].y, bar[j].y);
+      if (across > 0 && down > 0) faults.push_back("overlap: " + describe(bar[i]) + " and " + describe(bar[j]));
+    }
+  }
+  if (bar.empty()) faults.push_back("nothing drawn in the bar");
+  return faults;
+}
+
+TEST_F(NewsreaderWindow, TheBarsTextsAndIconsNeverCoverEachOtherAtAnyWidth) {
+  // The window manager holds the window to its smallest size.
+  test_support::NewsreaderProcess windowManager("/usr/bin/openbox", {"--sm-disable"});
+  auto reader = startReader();
+  ASSERT_TRUE(reader.waitForLine("ready", std::chrono::seconds(120))) << reader.output();
+  const std::string window = windowOf(reader.pid());
+  ASSERT_FALSE(window.empty()) << "the reader's window is not on the display";
+  // The home screen, a section and an article each dress the bar their own way.
+  // Narrower than 280 points the window holds at 280.
+  const auto checkWidths = [&](const std::string& screen) {
+    for (int width : {200, 280, 320, 360, 390, 600, 1024}) {
+      ASSERT_TRUE(xdotool("windowsize --sync " + window + " " + std::to_string(width) + " 700"));
+      ASSERT_TRUE(reader.run("screens")) << reader.output();
+      const std::string name = "30-bar-" + screen + "-" + std::to_string(width);
+      const fs::path path = screenshots_ / (name + ".png");
+      ASSERT_TRUE(reader.run("screenshot " + path.string())) << reader.output();
+      const auto shot = gtk::readPng(path.string());
+      ASSERT_TRUE(shot) << path;
+      EXPECT_EQ(shot->width, std::max(width, 280)) << name;
+      for (const std::string& fault : barFaults(drawnParts(reader), shot->width)) ADD_FAILURE() << name << ": " << fault;
+    }
+    ASSERT_TRUE(xdotool("windowsize --sync " + window + " 390 844"));
+  };
+  checkWidths("home");
+  ASSERT_TRUE(reader.run("open")) << reader.output();
+  ASSERT_TRUE(reader.run("select 3")) << reader.output();
+  checkWidths("section");
+  ASSERT_TRUE(reader.send("links"));
+  const auto links = reader.waitForLine("links ");
+  ASSERT_TRUE(links) << reader.output();
+  std::smatch article;
+  ASSERT_TRUE(std::regex_search(*links, article, std::regex(R"(http://\S+/[a-z-]+/[0-9]+-\S+)"))) << *links;
+  ASSERT_TRUE(reader.run(R"(push {"aps": {"alert": "Ny sak"}, "url": ")" + article.str() + R"("})")) << reader.output();
+  ASSERT_TRUE(reader.run("answer 1")) << reader.output();
+  ASSERT_NE(reader.output().find("screen pushed: kNavBarArticle"), std::string::npos) << reader.output();
+  checkWidths("article");
+
+  ASSERT_TRUE(reader.send("quit"));
+  EXPECT_EQ(reader.closeInputAndWait(), 0) << reader.output();
 }
 
 }  // namespace
