@@ -129,6 +129,7 @@ const std::vector<CommandHelp>& commandHelp() {
       {"quit", ""},
       {"screenshot PATH", "save what the window shows as PNG", true},
       {"tap X Y", "click the window at a point", true},
+      {"touchpad X Y DX DY", "scroll with two fingers at a point", true},
       {"links", "the link URLs of the front page", true},
       {"scroll", "where the front page is scrolled to, and where its model says", true},
       {"images", "the image files the last frame drew", true},

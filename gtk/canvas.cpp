@@ -62,4 +62,12 @@ void Canvas::dragFrom(ui::Point from, double dx, double velocity) {
   impl_->dragEnd({from.x + dx, from.y}, canvasClock());
 }
 
+bool Canvas::touchpadScroll(ui::Point at, double dx, double dy) {
+  const int steps = std::max(1, int(std::hypot(dx, dy) / 10));
+  bool moved = false;
+  for (int step = 0; step < steps; ++step) moved = impl_->touchpadScrolled(at, dx / steps, dy / steps) || moved;
+  impl_->touchpadEnded();
+  return moved;
+}
+
 }  // namespace gtk

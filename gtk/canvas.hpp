@@ -58,6 +58,11 @@ class Canvas {
   // points per second, fed through the same path as a pointer drag.
   void dragFrom(ui::Point from, double dx, double velocity);
 
+  // A two-finger touchpad scroll by `dx`, `dy` points with the pointer at
+  // `at`, fed in steps through the touchpad's path; answers whether it
+  // moved the panels.
+  bool touchpadScroll(ui::Point at, double dx, double dy);
+
   // Draws `view` through a layer transition (the picture shown now stays
   // while its new content moves in); answers whether one is drawn: not for
   // types that do not move, nor when the desktop asks for less motion.

@@ -272,6 +272,15 @@ struct ControlChannel::Impl {
             std::to_string(long(model.y)));
       return true;
     }
+    if (verb == "touchpad") {
+      double x = 0;
+      double y = 0;
+      double dx = 0;
+      double dy = 0;
+      if (!(words >> x >> y >> dx >> dy)) return print("error: touchpad takes X Y DX DY"), true;
+      print(frontEnd.canvas().touchpadScroll({x, y}, dx, dy) ? "touchpad moved the panels" : "touchpad left to the page");
+      return true;
+    }
     if (verb == "tap") {
       double x = 0;
       double y = 0;

@@ -392,6 +392,18 @@ TEST_F(NewsreaderWindow, TakesRealPointerInputForRefreshAndTheSidebarAndShowsThe
   };
   EXPECT_TRUE(swipeClosed() || swipeClosed() || swipeClosed()) << "a quick swipe leaves the sidebar open";
 
+  // Two fingers on a touchpad (fed through the touchpad's path: the virtual
+  // display has none): upward scrolling is the page's, a sideways swipe over
+  // the page moves the front as a finger would.
+  ASSERT_TRUE(reader.run("touchpad 195 450 10 -250")) << reader.output();
+  EXPECT_NE(reader.output().find("touchpad left to the page"), std::string::npos) << reader.output();
+  EXPECT_EQ(linesOf(shoot(reader, "12-touchpad-scrolls"), sidebar, kSeparator[0], kSeparator[1], kSeparator[2]), 0);
+  ASSERT_TRUE(reader.run("touchpad 195 450 250 10")) << reader.output();
+  EXPECT_NE(reader.output().find("touchpad moved the panels"), std::string::npos) << reader.output();
+  EXPECT_GE(linesOf(shoot(reader, "12-touchpad-swiped-open"), sidebar, kSeparator[0], kSeparator[1], kSeparator[2]), 3);
+  ASSERT_TRUE(reader.run("touchpad 60 450 -250 0")) << reader.output();
+  EXPECT_EQ(linesOf(shoot(reader, "12-touchpad-swiped-closed"), sidebar, kSeparator[0], kSeparator[1], kSeparator[2]), 0);
+
   // A push with a badge: the window title counts it.
   ASSERT_TRUE(waitForProviderRegistration(server_)) << reader.output();
   httplib::Client services(server_.baseUrl());
