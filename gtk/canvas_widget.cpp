@@ -108,7 +108,8 @@ Canvas::Canvas(FrameAnimator& animator) : impl_(std::make_unique<Impl>(*this, an
                    impl);
   gtk_widget_add_controller(impl->widget, GTK_EVENT_CONTROLLER(click));
 
-  // Capture phase: a drag that starts on a web page can still move the front.
+  // Capture phase: a touch drag that starts on a web page can still move the
+  // front; a mouse drag there is denied at once and left to the page.
   GtkGesture* drag = gtk_gesture_drag_new();
   gtk_event_controller_set_propagation_phase(GTK_EVENT_CONTROLLER(drag), GTK_PHASE_CAPTURE);
   g_signal_connect(drag, "drag-begin", G_CALLBACK(+[](GtkGestureDrag* gesture, double x, double y, gpointer data) {
