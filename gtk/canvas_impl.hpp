@@ -61,7 +61,6 @@ struct Canvas::Impl {
   struct Drag {
     bool active = false;
     ui::Point start;
-    std::weak_ptr<ui::View> target;
     ui::PanGestureRecognizer* pan = nullptr;  // checked against its view before each use
     std::weak_ptr<ui::View> panView;
     ui::SwipeGestureRecognizer* swipe = nullptr;
