@@ -1,7 +1,7 @@
 // The typed value layer and the data-object state model.
 //
-// 1. Typed decode (parse + decodeObject) and typed encode (encodeObject +
-//    write) of a 1000-object answer, against the plain JSON codec on the same
+// 1. Typed decode (parse + decodeObject) and typed encode (encodeToJSON)
+//    of a 1000-object answer, against the plain JSON codec on the same
 //    text / the same already-typed tree. Target: at most 2.0x.
 // 2. performOperation + rebuildEstimatedData on a 200-field object with 3
 //    saves in flight, in operations per second, against the same object with
@@ -76,8 +76,7 @@ void encodePlain(benchmark::State& state) {
 void encodeTyped(benchmark::State& state) {
   const Value client = InternalUtils::decodeObject(platform::json::parse(answerText()).value());
   for (auto _ : state) {
-    std::string text = InternalUtils::serializeToJSON(
-        InternalUtils::encodeObject(client, backend::UnsavedChildren::Disallow, backend::DataObjects::Allow));
+    std::string text = InternalUtils::encodeToJSON(client, backend::UnsavedChildren::Disallow, backend::DataObjects::Allow);
     benchmark::DoNotOptimize(text);
   }
 }

@@ -192,5 +192,20 @@ TEST(JSON, WriterRefusesValuesJSONCannotCarry) {
   EXPECT_EQ(json::write(Value()), "null");
 }
 
+TEST(JSON, SubstitutesStandInForValuesJSONCannotCarryButNeverChain) {
+  const json::Substitute substitute = [](const Value& v) -> Value {
+    if (v.isDate()) return Value::dictionary({{"at", Value(v.date()->timeIntervalSince1970())}});
+    return v;  // no substitute: answers its argument
+  };
+  EXPECT_EQ(json::write(Value::array({Value(Date(2)), Value(1)}), {}, substitute), R"([{"at":2},1])");
+  // A substitute that is itself without JSON form is refused, not substituted again.
+  try {
+    json::write(Value::array({Value(Bytes{1})}), {}, substitute);
+    ADD_FAILURE() << "no exception";
+  } catch (const InvalidArgumentException& e) {
+    EXPECT_STREQ(e.what(), "Invalid type in JSON write (Bytes)");
+  }
+}
+
 }  // namespace
 }  // namespace platform

@@ -67,7 +67,7 @@ std::size_t validUTF8Length(const unsigned char* s, std::size_t n) noexcept {
 
 class Writer {
  public:
-  explicit Writer(WriteOptions options) : options_(options) {}
+  Writer(WriteOptions options, const Substitute* substitute) : options_(options), substitute_(substitute) {}
 
   std::string take() { return std::move(out_); }
 
@@ -79,15 +79,28 @@ class Writer {
       case Value::Kind::String: writeString(*v.string()); return;
       case Value::Kind::Array: writeArray(*v.array(), depth); return;
       case Value::Kind::Dictionary: writeDictionary(*v.dictionary(), depth); return;
-      case Value::Kind::Date: raiseInvalidType("Date");
-      case Value::Kind::Bytes: raiseInvalidType("Bytes");
-      case Value::Kind::Object: raiseInvalidType("Object");
+      case Value::Kind::Date: writeSubstitute(v, "Date", depth); return;
+      case Value::Kind::Bytes: writeSubstitute(v, "Bytes", depth); return;
+      case Value::Kind::Object: writeSubstitute(v, "Object", depth); return;
     }
   }
 
  private:
   [[noreturn]] static void raiseInvalidType(const char* kind) {
     throw InvalidArgumentException(std::string("Invalid type in JSON write (") + kind + ")");
+  }
+
+  // A substitute of a kind without JSON form is not substituted again: a
+  // substitute that answers its argument would never end.
+  void writeSubstitute(const Value& v, const char* kind, int depth) {
+    if (!substitute_) raiseInvalidType(kind);
+    const Value substitute = (*substitute_)(v);
+    switch (substitute.kind()) {
+      case Value::Kind::Date: raiseInvalidType("Date");
+      case Value::Kind::Bytes: raiseInvalidType("Bytes");
+      case Value::Kind::Object: raiseInvalidType("Object");
+      default: write(substitute, depth);
+    }
   }
 
   void writeNumber(const Number& n) {
@@ -201,13 +214,20 @@ class Writer {
   }
 
   WriteOptions options_;
+  const Substitute* substitute_;
   std::string out_;
 };
 
 }  // namespace
 
 std::string write(const Value& value, WriteOptions options) {
-  Writer writer(options);
+  Writer writer(options, nullptr);
+  writer.write(value, 0);
+  return writer.take();
+}
+
+std::string write(const Value& value, WriteOptions options, const Substitute& substitute) {
+  Writer writer(options, &substitute);
   writer.write(value, 0);
   return writer.take();
 }

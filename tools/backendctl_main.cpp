@@ -99,8 +99,7 @@ struct UsageError : std::runtime_error {
 };
 
 std::string toJSON(const platform::Value& value) {
-  return backend::InternalUtils::serializeToJSON(backend::InternalUtils::encodeObject(
-      value, backend::UnsavedChildren::Allow, backend::DataObjects::Allow));
+  return backend::InternalUtils::encodeToJSON(value, backend::UnsavedChildren::Allow, backend::DataObjects::Allow);
 }
 
 int printError(const platform::Error& error) {

@@ -127,6 +127,41 @@ struct Decoder {
     return value;
   }
 
+  // Decodes a tree in place where no one else holds its containers; a shared
+  // container is decoded into a copy as decode() does.
+  void decodeInPlace(Value& value) {
+    if (const auto* handle = value.dictionaryHandle()) {
+      if (handle->use_count() != 1 || (*handle)->contains("__type")) {
+        value = decode(value);
+        return;
+      }
+      bool anyNil = false;
+      for (auto& [key, member] : **handle) {
+        decodeInPlace(member);
+        anyNil = anyNil || member.isNil();
+      }
+      if (anyNil) dropNilMembers(**handle);
+    } else if (const auto* handle = value.arrayHandle()) {
+      if (handle->use_count() != 1) {
+        value = decode(value);
+        return;
+      }
+      for (Value& element : **handle) {
+        decodeInPlace(element);
+        if (element.isNil()) element = Value::null();
+      }
+    }
+  }
+
+  static void dropNilMembers(Dictionary& dictionary) {
+    Dictionary kept;
+    kept.reserve(dictionary.size());
+    for (auto& [key, member] : dictionary) {
+      if (!member.isNil()) kept.append(std::move(key), std::move(member));
+    }
+    dictionary = std::move(kept);
+  }
+
   Value decodeArray(const platform::Array& array) {
     platform::Array decoded;
     decoded.reserve(array.size());
@@ -220,6 +255,12 @@ Value InternalUtils::encodeObject(const Value& value, UnsavedChildren unsaved, D
 
 Value InternalUtils::decodeObject(const Value& value) { return detail::Decoder{}.decode(value); }
 
+Value InternalUtils::decodeObject(Value&& value) {
+  Value decoded = std::move(value);
+  detail::Decoder{}.decodeInPlace(decoded);
+  return decoded;
+}
+
 Value InternalUtils::decodeDictionary(const platform::Dictionary& dictionary) {
   return detail::Decoder{}.decodeDictionary(Value(dictionary));
 }
@@ -230,6 +271,27 @@ std::string InternalUtils::serializeToJSON(const Value& typedValue) {
   try {
     return platform::json::write(typedValue);
   } catch (const platform::InvalidArgumentException&) {
+    throw platform::InvalidArgumentException("BEObject values must be serializable to JSON");
+  }
+}
+
+std::string InternalUtils::encodeToJSON(const Value& value, UnsavedChildren unsaved, DataObjects objects) {
+  detail::Encoder encoder{unsaved, objects, detail::UnsavedForm::LocalId, nullptr};
+  // Only the kinds without a JSON form need encoding; containers are written
+  // as they stand. An exception of the encoder itself is not a write failure.
+  bool encoderRaised = false;
+  const platform::json::Substitute substitute = [&](const Value& special) {
+    try {
+      return encoder.encode(special);
+    } catch (...) {
+      encoderRaised = true;
+      throw;
+    }
+  };
+  try {
+    return platform::json::write(value, {}, substitute);
+  } catch (const platform::InvalidArgumentException&) {
+    if (encoderRaised) throw;
     throw platform::InvalidArgumentException("BEObject values must be serializable to JSON");
   }
 }

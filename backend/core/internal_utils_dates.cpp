@@ -1,7 +1,6 @@
 // The two UTC timestamp formats. Pure functions, so safe on any thread.
 
 #include <cmath>
-#include <cstdio>
 
 #include "backend/internal/internal_utils.hpp"
 
@@ -42,6 +41,15 @@ unsigned daysInMonth(long long year, unsigned month) {
   return month == 2 && leap ? 29 : kDays[month - 1];
 }
 
+// Writes `value` as exactly `width` digits.
+char* putDigits(char* out, unsigned value, int width) {
+  for (int i = width - 1; i >= 0; --i) {
+    out[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  return out + width;
+}
+
 std::string format(long long totalMilliseconds, bool withMilliseconds) {
   long long days = totalMilliseconds / 86400000;
   long long rest = totalMilliseconds % 86400000;
@@ -50,19 +58,30 @@ std::string format(long long totalMilliseconds, bool withMilliseconds) {
     --days;
   }
   const Civil date = civilFromDays(days);
-  const int hour = static_cast<int>(rest / 3600000);
-  const int minute = static_cast<int>(rest / 60000 % 60);
-  const int second = static_cast<int>(rest / 1000 % 60);
-  const int millisecond = static_cast<int>(rest % 1000);
+  const unsigned hour = static_cast<unsigned>(rest / 3600000);
+  const unsigned minute = static_cast<unsigned>(rest / 60000 % 60);
+  const unsigned second = static_cast<unsigned>(rest / 1000 % 60);
+  const unsigned millisecond = static_cast<unsigned>(rest % 1000);
   char text[64];
+  // Dates go out with every saved object: written digit by digit. Callers
+  // clamp to years 0000-9999, so the year has four digits.
+  char* out = putDigits(text, static_cast<unsigned>(date.year), 4);
+  *out++ = '-';
+  out = putDigits(out, date.month, 2);
+  *out++ = '-';
+  out = putDigits(out, date.day, 2);
+  *out++ = 'T';
+  out = putDigits(out, hour, 2);
+  *out++ = ':';
+  out = putDigits(out, minute, 2);
+  *out++ = ':';
+  out = putDigits(out, second, 2);
   if (withMilliseconds) {
-    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02d:%02d:%02d.%03dZ", date.year, date.month, date.day, hour,
-                  minute, second, millisecond);
-  } else {
-    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02d:%02d:%02dZ", date.year, date.month, date.day, hour, minute,
-                  second);
+    *out++ = '.';
+    out = putDigits(out, millisecond, 3);
   }
-  return text;
+  *out++ = 'Z';
+  return std::string(text, out);
 }
 
 // Reads `count` decimal digits at `pos`; -1 when any is not a digit.

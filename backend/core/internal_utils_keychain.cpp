@@ -15,7 +15,7 @@ Value InternalUtils::getKeychainQuery(std::string_view name) {
 
 bool InternalUtils::saveToKeychain(std::string_view name, const Value& value) {
   const std::string archived =
-      serializeToJSON(encodeObject(value, UnsavedChildren::Disallow, DataObjects::Disallow));
+      encodeToJSON(value, UnsavedChildren::Disallow, DataObjects::Disallow);
   auto keychain = platform::Keychain::standard();
   keychain.remove(name, name);
   return keychain.set(name, name, platform::Bytes(archived.begin(), archived.end()));

@@ -90,6 +90,52 @@ TEST_F(TypedCodecTest, DecodesEveryBuiltInType) {
   EXPECT_EQ(decoded["nested"][std::size_t{0}]["plain"], Value(Date(0.001)));
 }
 
+TEST_F(TypedCodecTest, DecodingAGivenUpTreeLeavesContainersSharedWithOthersAlone) {
+  Value tree = parse(R"({"kept": {"when": {"__type": "Date", "iso": "2014-03-05T12:34:56.789Z"}},
+                         "list": [{"__type": "Date", "iso": "bad"}], "own": {"__type": "Bytes", "base64": "aGkh"}})");
+  const Value sharedMember = tree["kept"];
+  const Value sharedList = tree["list"];
+  Value decoded = InternalUtils::decodeObject(std::move(tree));
+  EXPECT_EQ(decoded["kept"]["when"], Value(Date(1394022896.789)));
+  EXPECT_EQ(decoded["list"], Value::array({Value::null()}));
+  EXPECT_EQ(decoded["own"], Value(platform::Bytes{'h', 'i', '!'}));
+  // What someone else still holds keeps its typed form.
+  EXPECT_TRUE(sharedMember["when"].isDictionary());
+  EXPECT_TRUE(sharedList[std::size_t{0}].isDictionary());
+}
+
+TEST_F(TypedCodecTest, EncodingToTextInOnePassWritesWhatEncodeThenSerializeWrites) {
+  auto saved = Object::objectWithoutData("Armor", "abc");
+  auto unsaved = Object::objectWithClassName("Armor");
+  Value value = Value::dictionary(
+      {{"when", Value(Date(1394022896.789))},
+       {"list", Value::array({Value(platform::Bytes{'h', 'i'}), Value::dictionary({{"at", Value(Date(-1.25))}})})},
+       {"owner", Value(saved)},
+       {"items", Value(AddOperation::create({Value(unsaved)}))},
+       {"plain", Value::array({Value(1), Value("x"), Value::null()})}});
+  EXPECT_EQ(InternalUtils::encodeToJSON(value, UnsavedChildren::Disallow, DataObjects::Allow),
+            InternalUtils::serializeToJSON(
+                InternalUtils::encodeObject(value, UnsavedChildren::Disallow, DataObjects::Allow)));
+
+  // The encoder's own refusals come through unchanged; a value with no
+  // typed form is a serialization failure.
+  EXPECT_EQ(raisedMessage<InternalInconsistencyException>([&] {
+              InternalUtils::encodeToJSON(Value::array({Value(unsaved)}), UnsavedChildren::Disallow,
+                                          DataObjects::Allow);
+            }),
+            "Tried to save an object with a new, unsaved child.");
+  EXPECT_EQ(raisedMessage<InternalInconsistencyException>([&] {
+              InternalUtils::encodeToJSON(Value(saved), UnsavedChildren::Allow, DataObjects::Disallow);
+            }),
+            "BEObjects are not allowed here.");
+  struct Opaque : platform::SharedObject {};
+  EXPECT_EQ(raisedMessage<InvalidArgumentException>([&] {
+              InternalUtils::encodeToJSON(Value::array({Value(std::make_shared<Opaque>())}),
+                                          UnsavedChildren::Allow, DataObjects::Allow);
+            }),
+            "BEObject values must be serializable to JSON");
+}
+
 TEST_F(TypedCodecTest, DecodesAnEmbeddedObjectWithItsIdTimestampsAndTypedFields) {
   auto object = InternalUtils::decodeObject(parse(R"({"__type": "Object", "className": "Armor", "objectId": "o1",
       "createdAt": "2014-03-05T12:34:56.789Z", "rupees": 7,
@@ -253,6 +299,8 @@ TEST(TimestampTest, PreciseFormatRoundTripsToTheMillisecond) {
   }
   EXPECT_EQ(InternalUtils::stringFromPreciseDate(Date(951782400.5)), "2000-02-29T00:00:00.500Z");
   EXPECT_EQ(InternalUtils::stringFromPreciseDate(Date(-1.25)), "1969-12-31T23:59:58.750Z");
+  // Every field zero-padded to its width.
+  EXPECT_EQ(InternalUtils::stringFromPreciseDate(Date(-30636384832.911)), "0999-03-04T05:06:07.089Z");
 }
 
 TEST(TimestampTest, ParsingAcceptsOnlyTheExactFormOfRealDates) {

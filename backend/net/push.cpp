@@ -13,8 +13,7 @@ namespace backend {
 namespace {
 
 std::string encodedJSON(const Value& value) {
-  return InternalUtils::serializeToJSON(
-      InternalUtils::encodeObject(value, UnsavedChildren::Disallow, DataObjects::Allow));
+  return InternalUtils::encodeToJSON(value, UnsavedChildren::Disallow, DataObjects::Allow);
 }
 
 Value messagePayload(const std::string& message) { return Value::dictionary({{"alert", Value(message)}}); }

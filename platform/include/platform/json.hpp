@@ -1,6 +1,7 @@
 #pragma once
 // JSON text <-> Value. UTF-8 throughout.
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -28,9 +29,16 @@ struct WriteOptions {
 };
 
 // Writes compact JSON. Nil writes as null. Dates, byte buffers and shared
-// objects have no JSON form: InvalidArgumentException
+// objects have no JSON form (unless substituted): InvalidArgumentException
 // "Invalid type in JSON write (<kind>)". Non-finite numbers raise
 // "Invalid number value (NaN or infinity) in JSON write".
 std::string write(const Value& value, WriteOptions options = {});
+
+// The value written in place of a date, byte buffer or shared object.
+using Substitute = std::function<Value(const Value&)>;
+// write() with each value that has no JSON form written as its substitute
+// (which must have a JSON form itself at its top: it is not substituted
+// again), so a typed encoding needs no rebuilt copy of the tree.
+std::string write(const Value& value, WriteOptions options, const Substitute& substitute);
 
 }  // namespace platform::json

@@ -76,6 +76,9 @@ class InternalUtils {
   // come back as the same dictionary, undecoded. May raise the exceptions of
   // the kinds' own decoders (for example a mistyped geo point).
   static Value decodeObject(const Value& value);
+  // The same for a tree the caller gives up (such as a fresh parse): the
+  // containers nobody else holds are decoded in place instead of copied.
+  static Value decodeObject(Value&& value);
   static Value decodeDictionary(const platform::Dictionary& dictionary);
   static Value decodeArray(const platform::Array& array);
 
@@ -83,6 +86,9 @@ class InternalUtils {
   // InvalidArgumentException "BEObject values must be serializable to JSON"
   // when the value has no JSON form.
   static std::string serializeToJSON(const Value& typedValue);
+  // serializeToJSON(encodeObject(value, unsaved, objects)) in one pass,
+  // without the encoded copy of the tree; raises as the two would.
+  static std::string encodeToJSON(const Value& value, UnsavedChildren unsaved, DataObjects objects);
   // The JSON value of a text, or nil (after logging "JSON deserialization
   // failed. Error trace is: <error>") when it does not parse.
   static Value parseJSON(std::string_view text);
