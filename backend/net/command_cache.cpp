@@ -211,6 +211,7 @@ std::optional<fs::path> CommandCache::writeQueueFile(const std::string& text) {
     return std::nullopt;
   }
   if (knownTotalSize_) *knownTotalSize_ += text.size();
+  if (knownNames_) knownNames_->insert(path.filename().string());
   return path;
 }
 
@@ -229,14 +230,25 @@ std::uint64_t CommandCache::nextStamp() {
 // Lock held. Deletes the oldest files until `newSize` more bytes fit; their
 // waiting callers learn that their command was dropped.
 bool CommandCache::makeRoom(std::uintmax_t newSize) {
-  for (const auto& path : sortedEntries(cachePath_)) {
-    if (totalSize() + newSize <= maxCacheSizeBytes_) return true;
+  auto& names = storedNames();
+  while (!names.empty() && totalSize() + newSize > maxCacheSizeBytes_) {
+    const fs::path path = cachePath_ / *names.begin();
+    names.erase(names.begin());
     auto source = takeSource(path);
     std::error_code error;
     if (!removeFile(path, error) && error) platform::log("Unable to remove " + path.string() + ": " + error.message());
     if (source) source->trySetError(commandNotKeptError("Command deleted to make room in command cache."));
   }
   return totalSize() + newSize <= maxCacheSizeBytes_;
+}
+
+// Lock held.
+std::set<std::string>& CommandCache::storedNames() {
+  if (!knownNames_) {
+    knownNames_.emplace();
+    for (const auto& path : sortedEntries(cachePath_)) knownNames_->insert(path.filename().string());
+  }
+  return *knownNames_;
 }
 
 std::uintmax_t CommandCache::totalSize() {
@@ -265,6 +277,8 @@ std::optional<TaskCompletionSource<CommandResult>> CommandCache::takeSource(cons
 // Lock held. Drops the command's local-id references before the file goes.
 bool CommandCache::removeFile(const fs::path& path, std::error_code& error) {
   taskCompletionSources_.erase(path);
+  // Forgotten even when it cannot be removed, so making room moves past it.
+  if (knownNames_) knownNames_->erase(path.filename().string());
   auto text = platform::readFile(path);
   if (text && !text->empty()) {
     try {
@@ -304,6 +318,7 @@ void CommandCache::clear() {
   }
   taskCompletionSources_.clear();
   knownTotalSize_.reset();
+  knownNames_.reset();
 }
 
 void CommandCache::setTimeoutMaxRetries(int retries) {

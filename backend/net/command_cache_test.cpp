@@ -242,6 +242,47 @@ TEST_F(CommandCacheTest, SizeLimitDropsTheOldestAndRefusesWhatCannotFit) {
   EXPECT_EQ(createdNumbers(backendRequests(), 200), (std::vector<long long>{2, 3}));
 }
 
+TEST_F(CommandCacheTest, AtTheCapTheOldestGoFirstAcrossARestartADrainAndAClear) {
+  setOnline(false);
+  {
+    auto& writer = makeQueue();
+    writer.runEventuallyAsync(commandOfSize(300, 1), nullptr);
+    writer.runEventuallyAsync(commandOfSize(300, 2), nullptr);
+    writer.waitForStores();
+    dropQueues();
+  }
+  auto& queue = makeQueue();
+  queue.setMaxCacheSizeBytes(1000);
+  queue.runEventuallyAsync(commandOfSize(300, 3), nullptr);
+  // Full: the earlier run's oldest command makes room, not this run's.
+  auto fourth = queue.runEventuallyAsync(commandOfSize(300, 4), nullptr);
+  queue.waitForStores();
+  EXPECT_EQ(queue.pendingCount(), 3u);
+  setOnline(true);
+  EXPECT_FALSE(finished(fourth).error());
+  ASSERT_TRUE(test_support::eventually([&] { return queue.pendingCount() == 0; }));
+  EXPECT_EQ(createdNumbers(backendRequests(), 200), (std::vector<long long>{2, 3, 4}));
+
+  // What the drain removed no longer stands in line; nor does what a clear removed.
+  setOnline(false);
+  auto fifth = queue.runEventuallyAsync(commandOfSize(600, 5), nullptr);
+  queue.waitForStores();
+  queue.clear();
+  auto sixth = queue.runEventuallyAsync(commandOfSize(600, 6), nullptr);
+  auto seventh = queue.runEventuallyAsync(commandOfSize(400, 7), nullptr);
+  auto eighth = queue.runEventuallyAsync(commandOfSize(600, 8), nullptr);
+  queue.waitForStores();
+  ASSERT_TRUE(finished(fifth).error());
+  EXPECT_EQ(fifth.error()->message(), "The command cache was cleared.");
+  ASSERT_TRUE(finished(sixth).error());
+  EXPECT_EQ(sixth.error()->message(), "Command deleted to make room in command cache.");
+  EXPECT_EQ(queue.pendingCount(), 2u);
+  setOnline(true);
+  EXPECT_FALSE(finished(seventh).error());
+  EXPECT_FALSE(finished(eighth).error());
+  EXPECT_EQ(createdNumbers(backendRequests(), 200), (std::vector<long long>{2, 3, 4, 7, 8}));
+}
+
 TEST_F(CommandCacheTest, ClearEmptiesTheQueueAndEndsItsCallersTasks) {
   setOnline(false);
   auto& queue = makeQueue();

@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -132,6 +133,11 @@ class CommandCache {
   // Bytes of all files below the directory, counted once and then kept up
   // to date by stores and removals (nullopt: count again).
   std::optional<std::uintmax_t> knownTotalSize_;
+  // Names of the directory's files in stored order, listed once and then
+  // kept up to date by stores and removals, so a store at the cap finds the
+  // oldest without listing the directory (nullopt: list again).
+  std::optional<std::set<std::string>> knownNames_;
+  std::set<std::string>& storedNames();
   // The order stamp of the newest stored command (file names carry it).
   std::optional<std::uint64_t> lastStamp_;
   std::uint64_t nextStamp();
