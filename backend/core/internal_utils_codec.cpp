@@ -70,12 +70,14 @@ struct Encoder {
         return encodeShared(value);
       case Value::Kind::Bytes: {
         Dictionary typed;
+        typed.reserve(2);
         typed.append("__type", Value("Bytes"));
         typed.append("base64", Value(base64Encode(*value.bytes())));
         return Value(std::move(typed));
       }
       case Value::Kind::Date: {
         Dictionary typed;
+        typed.reserve(2);
         typed.append("__type", Value("Date"));
         typed.append("iso", Value(InternalUtils::stringFromPreciseDate(*value.date())));
         return Value(std::move(typed));
