@@ -1,6 +1,6 @@
-# Installs the reader's component of the build tree BUILD into WORK/prefix,
-# validates its desktop entry and AppStream metadata, then starts the
-# installed program in terminal mode: it must find its images there.
+# Installs the reader's component of the build tree BUILD into WORK/prefix
+# (both programs), validates its desktop entry and AppStream metadata, then
+# starts the installed program in terminal mode: it must find its images there.
 #   cmake -DBUILD=... -DWORK=... -DDESKTOP_FILE_VALIDATE=... -DAPPSTREAMCLI=... -P installed_reader.cmake
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK}/data)
@@ -14,7 +14,7 @@ function(run)
 endfunction()
 
 run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix} --component reader)
-foreach(file bin/newsreader share/applications/test.vestavind.reader.desktop
+foreach(file bin/newsreader bin/newsreader-window share/applications/test.vestavind.reader.desktop
     share/metainfo/test.vestavind.reader.metainfo.xml share/icons/hicolor/scalable/apps/test.vestavind.reader.svg
     share/icons/hicolor/symbolic/apps/test.vestavind.reader-symbolic.svg
     share/vestavind-reader/resources/menu_white.png)
