@@ -311,6 +311,21 @@ TEST(TaskWaiting, ManyWaitersOnSeveralThreadsAllWake) {
   EXPECT_EQ(woken.load(), 6);
 }
 
+// The first continuation of a hop takes over the reference the hop's queue
+// held; the other continuations must still hold their own.
+TEST(TaskChains, EveryContinuationOfAHopKeepsItAliveAndSeesItsResult) {
+  for (int round = 0; round < 200; ++round) {
+    TaskCompletionSource<int> start;
+    std::vector<Task<int>> readers;
+    {
+      auto hop = start.task().continueWith([](const Task<int>& t) { return t.result() + 1; });
+      for (int i = 0; i < 4; ++i) readers.push_back(hop.continueWith([](const Task<int>& t) { return t.result() * 10; }));
+    }
+    start.setResult(round);
+    for (const auto& reader : readers) EXPECT_EQ(reader.waitForResult(), (round + 1) * 10);
+  }
+}
+
 TEST(TaskChains, LongChainsNeitherRecurseNorLoseHops) {
   auto task = Task<int>::taskWithResult(0);
   for (int i = 0; i < 20000; ++i) task = task.continueWith([](const Task<int>& t) { return t.result() + 1; });

@@ -48,13 +48,13 @@ class Task {
   template <class U = T, class = std::enable_if_t<!std::is_void_v<U>>>
   static Task taskWithResult(U result) {
     Task task;
-    task.state_->trySetResult(std::move(result));
+    task.state_->setResultUnshared(std::move(result));
     return task;
   }
   template <class U = T, class = std::enable_if_t<std::is_void_v<U>>>
   static Task taskWithResult() {
     Task task;
-    task.state_->trySetResult();
+    task.state_->setResultUnshared();
     return task;
   }
   static Task taskWithError(Error error) {
