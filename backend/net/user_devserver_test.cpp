@@ -511,6 +511,29 @@ TEST_F(UserTest, ANewUserSigningUpWhileAnonymousTakesOverTheAnonymousAccount) {
   EXPECT_EQ(again->objectForKey("text"), Value("kept"));
 }
 
+TEST_F(UserTest, SigningUpWhileALazyUserHoldsAnExistingAnonymousAccountNamesThatAccount) {
+  std::optional<Error> error;
+  auto anonymous = AnonymousUtils::logIn(&error);
+  ASSERT_TRUE(anonymous && anonymous->objectId()) << error->message();
+  const Value anonymousData = anonymous->authData().get("anonymous");
+  User::logOut();
+  auto lazy = User::logInLazyUserWithAuthType("anonymous", anonymousData);
+  ASSERT_EQ(User::currentUser(), lazy);
+
+  auto user = User::user();
+  user->setUsername("ola");
+  user->setPassword("pw");
+  ASSERT_TRUE(user->signUp(&error)) << error->message();
+  EXPECT_EQ(user->objectId(), anonymous->objectId());
+  EXPECT_EQ(User::currentUser(), user);
+  EXPECT_EQ(storedObject("_User", *anonymous->objectId())["username"], Value("ola"));
+
+  User::logOut();
+  auto named = User::logIn("ola", "pw", &error);
+  ASSERT_TRUE(named) << error->message();
+  EXPECT_EQ(named->objectId(), anonymous->objectId());
+}
+
 TEST_F(UserTest, ProvidersLogInLinkAndUnlink) {
   addProvider("vvid");
   auto provider = std::make_shared<TestProvider>("p-7");

@@ -130,6 +130,17 @@ void User::handleSignUpResult(const Value& result) {
 }
 
 Task<bool> User::signUpIntoAnonymousUser(const UserPtr& current) {
+  if (current->isLazy()) {
+    // Its anonymous id may already have an account: resolve it first so the
+    // name goes to that account, not to a fresh one that orphans it.
+    const UserPtr self = selfUser();
+    return current->resolveLazinessAsync().onSuccess([self](const Task<bool>&) {
+      const UserPtr account = currentUser();
+      if (!account || account->isLazy() || account.get() == self.get())
+        return refusal(kErrorObjectNotFound, "The anonymous user could not be resolved.");
+      return self->signUpIntoAnonymousUser(account);
+    });
+  }
   checkForChangesToMutableContainers();
   current->checkForChangesToMutableContainers();
   // The changes stay here too until the account took them, so a failure loses nothing.
