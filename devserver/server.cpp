@@ -16,6 +16,7 @@
 #include "collector/collector.hpp"
 #include "devserver/push_gateway.hpp"
 #include "faults/fault_injector.hpp"
+#include "http/accepted_connections.hpp"
 #include "http/answers.hpp"
 #include "http/body_decoding.hpp"
 #include "http/request_target.hpp"
@@ -199,6 +200,7 @@ struct Server::Impl {
     gateway.close();
     wakeDelays.notify_all();
     http.stop();
+    endReadingOnAcceptedConnections(boundPort);
     listener.join();
   }
 

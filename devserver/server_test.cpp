@@ -138,6 +138,17 @@ TEST(Server, StoppingWakesAnAnswerHeldByADelayFault) {
   SUCCEED();
 }
 
+TEST(Server, StoppingEndsIdleKeptAliveConnectionsInsteadOfWaitingThemOut) {
+  test::RunningServer running;
+  auto client = running.client();
+  client->set_keep_alive(true);
+  ASSERT_TRUE(client->Get("/", {{"Host", "www.vestavind.test"}}));
+  const auto started = std::chrono::steady_clock::now();
+  running.server().stop();
+  // The server keeps an idle connection open for two seconds.
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1500));
+}
+
 TEST(Server, FaultRulesAreValidated) {
   test::RunningServer running;
   EXPECT_EQ(addFault(running, {{"host", "x.test"}})["error"].is_string(), true);
