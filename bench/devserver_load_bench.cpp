@@ -24,6 +24,8 @@
 
 #include "backend_service/reader_application.hpp"
 #include "devserver/server.hpp"
+#include "http/accept_queue.hpp"
+#include "http/connection_workers.hpp"
 #include "oauth_signer.hpp"
 #include "ratio_reporter.hpp"
 
@@ -31,7 +33,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kClients = 200;
-constexpr int kWorkerThreads = 192;  // as the devserver's own pool
+constexpr std::size_t kMaxWorkerThreads = 1024;  // as the devserver's own workers
 constexpr const char* kApiBase = "https://api.backend.test";
 
 std::chrono::seconds runLength() {
@@ -227,14 +229,18 @@ void devserverUnderLoad(benchmark::State& state) {
 void bareServerUnderLoad(benchmark::State& state) {
   for (auto _ : state) {
     httplib::Server server;
-    server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
+    server.new_task_queue = [] { return new devserver::ConnectionWorkers(kMaxWorkerThreads); };
     server.set_keep_alive_timeout(2);
+    server.set_keep_alive_max_count(100);
+    socket_t listening = INVALID_SOCKET;
+    server.set_socket_options([&listening](socket_t socket) { listening = socket; });
     auto fixed = [](const httplib::Request&, httplib::Response& response) {
       response.set_content(R"({"result":{"results":[]}})", "application/json");
     };
     server.Get(".*", fixed);
     server.Post(".*", fixed);
     int port = server.bind_to_any_port("127.0.0.1");
+    devserver::widenAcceptQueue(listening);
     std::thread listener([&] { server.listen_after_bind(); });
     while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     driveLoad(state, port, false, bareFigures);

@@ -19,6 +19,8 @@
 #include "http/accepted_connections.hpp"
 #include "http/answers.hpp"
 #include "http/body_decoding.hpp"
+#include "http/accept_queue.hpp"
+#include "http/connection_workers.hpp"
 #include "http/request_target.hpp"
 #include "inspect/admin_endpoints.hpp"
 #include "inspect/request_log.hpp"
@@ -31,9 +33,12 @@ namespace devserver {
 namespace {
 
 // Every connection keeps a worker while it is open, a held push stream for
-// as long as the device listens; the stream cap leaves workers for the rest.
-constexpr int kWorkerThreads = 192;
-constexpr std::size_t kMaxPushStreams = kWorkerThreads / 2;
+// as long as the device listens. A worker starts for each connection that
+// finds none free, up to the cap; the held streams and delays stay far below
+// it, so they never leave a request waiting.
+constexpr std::size_t kMaxWorkerThreads = 1024;
+constexpr std::size_t kMaxPushStreams = 96;
+constexpr std::size_t kKeepAliveRequests = 100;
 // Injected delays hold workers too: at most this many at once.
 constexpr int kMaxHeldDelays = 8;
 constexpr std::size_t kMaxPayload = 32 * 1024 * 1024;
@@ -126,17 +131,22 @@ struct Server::Impl {
     if (started) throw std::runtime_error("the server was already started");
     started = true;
     warnIfReachableFromOutside();
-    http.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
+    http.new_task_queue = [] { return new ConnectionWorkers(kMaxWorkerThreads); };
     // The library's default SO_REUSEPORT would let a second server share a
     // taken port silently; SO_REUSEADDR alone still allows a quick restart.
-    http.set_socket_options([](socket_t socket) {
+    http.set_socket_options([this](socket_t socket) {
       int yes = 1;
       setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+      if (boundPort == 0) listeningSocket = socket;  // the last one tried while binding is the bound one
     });
     // An answer goes out as headers then body: with Nagle's algorithm the
     // body would wait for the client's delayed acknowledgement (40 ms).
     http.set_tcp_nodelay(true);
     http.set_keep_alive_timeout(2);
+    // Each new connection costs a handshake and a trip through the accept
+    // queue; the library's default of 5 requests a connection made clients
+    // reconnect hundreds of times a second under load.
+    http.set_keep_alive_max_count(kKeepAliveRequests);
     http.set_payload_max_length(kMaxPayload);
     auto handler = [this](const httplib::Request& request, httplib::Response& response) {
       dispatch(request, response);
@@ -171,6 +181,7 @@ struct Server::Impl {
       throw std::runtime_error("cannot listen on " + options.host + ":" + std::to_string(options.port) +
                                " (address in use or not available)");
     }
+    widenAcceptQueue(listeningSocket);
     listener = std::thread([this] {
       http.listen_after_bind();
       listenerDone = true;
@@ -425,6 +436,7 @@ struct Server::Impl {
   std::condition_variable wakeDelays;
   int heldDelays = 0;
   int boundPort = 0;
+  socket_t listeningSocket = INVALID_SOCKET;
   bool started = false;
 };
 
