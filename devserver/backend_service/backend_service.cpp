@@ -96,8 +96,17 @@ struct BackendService::Impl {
                   CommandBudget& budget);
   Json runMulti(const Json& params, const std::string& filesBase, CommandBudget& budget);
 
+  SignatureCheck verify(std::string_view method, const std::string& url, std::string_view query,
+                        std::string_view formBody, const std::string& authorization) {
+    std::lock_guard lock(verifierMutex);
+    return verifier.verify(method, url, query, formBody, authorization);
+  }
+
   ServiceLimits limits;
+  // Guards the stores. Checking signatures, parsing commands and writing
+  // answers need none of them and happen outside it.
   std::mutex mutex;
+  std::mutex verifierMutex;
   ObjectStore store;
   FileStorage files;
   PushGateway& push;
@@ -112,8 +121,8 @@ void BackendService::Impl::handleCommand(const httplib::Request& request, httpli
   if (request.get_header_value("Content-Type").rfind("application/x-www-form-urlencoded", 0) == 0) {
     formBody = request.body;
   }
-  SignatureCheck check =
-      verifier.verify(request.method, signedUrlBase + path, query, formBody, request.get_header_value("Authorization"));
+  SignatureCheck check = verify(request.method, signedUrlBase + path, query, formBody,
+                                request.get_header_value("Authorization"));
   if (!check.applicationId) return answer(response, 401, errorBody(401, "unauthorized: " + check.refusal));
   if (request.method != "POST") return answer(response, 405, errorBody(405, "commands are POSTed"));
   if (request.body.size() > kMaxCommandBytes) {
@@ -127,8 +136,12 @@ void BackendService::Impl::handleCommand(const httplib::Request& request, httpli
   }
   std::string operation = request.path.substr(kCommandPrefix.size());
   try {
-    CommandBudget budget(limits.command);
-    Json result = runCommand(operation, *params, filesBaseFor(signedUrlBase), budget);
+    Json result;
+    {
+      std::lock_guard lock(mutex);
+      CommandBudget budget(limits.command);  // counts from here, not from the wait for the lock
+      result = runCommand(operation, *params, filesBaseFor(signedUrlBase), budget);
+    }
     answer(response, 200, Json{{"result", std::move(result)}});
   } catch (const BackendError& error) {
     answer(response, 200, errorBody(error.code(), error.what()));
@@ -190,11 +203,11 @@ BackendService::~BackendService() = default;
 
 void BackendService::handle(const httplib::Request& request, httplib::Response& response,
                             const std::string& signedUrlBase) {
-  std::lock_guard lock(impl_->mutex);
   try {
     if (request.path.rfind(kCommandPrefix, 0) == 0) {
       impl_->handleCommand(request, response, signedUrlBase);
     } else if (request.path.rfind(kFilesPrefix, 0) == 0) {
+      std::lock_guard lock(impl_->mutex);
       impl_->files.handle(request, response, filesBaseFor(signedUrlBase));
     } else {
       answer(response, 404, errorBody(404, "not found"));
@@ -212,7 +225,7 @@ nlohmann::json BackendService::objectsOfClass(const std::string& className) {
 }
 
 void BackendService::addApplication(const std::string& appId, const std::string& clientKey) {
-  std::lock_guard lock(impl_->mutex);
+  std::lock_guard lock(impl_->verifierMutex);
   impl_->verifier.addApplication(appId, clientKey);
 }
 

@@ -29,8 +29,8 @@ struct ServiceLimits {
 // The backend service: the signed JSON command protocol under "/2/<operation>"
 // and the file storage host under "/files/". Objects, users, sessions and
 // files persist in `dataDir` (SQLite plus a "files" folder). The reader's
-// application is known from the start. Thread-safe: requests are served one
-// at a time.
+// application is known from the start. Thread-safe: commands run one at a
+// time, their signature checks and JSON reading and writing alongside.
 class BackendService {
  public:
   // Opens or creates the data in `dataDir`; `push` receives the payloads of

@@ -5,15 +5,16 @@
 
 #include <stdexcept>
 
+#include "statement_cache.hpp"
+
 namespace devserver::backend {
 
-// A prepared statement with positional text/integer binding.
+// A statement borrowed from the cache, with positional text/integer binding.
 class Statement {
  public:
-  Statement(sqlite3* db, const char* sql) : db_(db) {
-    if (sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr) != SQLITE_OK) fail();
-  }
-  ~Statement() { sqlite3_finalize(statement_); }
+  Statement(StatementCache& cache, std::string sql)
+      : cache_(cache), sql_(std::move(sql)), statement_(cache.lend(sql_)) {}
+  ~Statement() { cache_.giveBack(sql_, statement_); }
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
 
@@ -42,10 +43,13 @@ class Statement {
   void check(int rc) {
     if (rc != SQLITE_OK) fail();
   }
-  [[noreturn]] void fail() { throw std::runtime_error(std::string("sqlite: ") + sqlite3_errmsg(db_)); }
+  [[noreturn]] void fail() {
+    throw std::runtime_error(std::string("sqlite: ") + sqlite3_errmsg(cache_.database()));
+  }
 
-  sqlite3* db_;
-  sqlite3_stmt* statement_ = nullptr;
+  StatementCache& cache_;
+  std::string sql_;
+  sqlite3_stmt* statement_;
   int index_ = 0;
 };
 
@@ -57,6 +61,10 @@ constexpr std::size_t kMaxStoredBytes = 16 * 1024 * 1024;
 constexpr const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS objects (class TEXT NOT NULL, id TEXT NOT NULL, fields TEXT NOT NULL,
   created INTEGER NOT NULL, updated INTEGER NOT NULL, PRIMARY KEY (class, id));
+-- Scans read a class in creation or update order; without these each one
+-- sorted the whole class before its first row.
+CREATE INDEX IF NOT EXISTS objects_by_created ON objects (class, created, id);
+CREATE INDEX IF NOT EXISTS objects_by_updated ON objects (class, updated, created, id);
 CREATE TABLE IF NOT EXISTS relations (owner_class TEXT NOT NULL, owner_id TEXT NOT NULL, key TEXT NOT NULL,
   target_id TEXT NOT NULL, PRIMARY KEY (owner_class, owner_id, key, target_id));
 CREATE INDEX IF NOT EXISTS relations_by_target ON relations (owner_class, key, target_id);
@@ -93,6 +101,7 @@ ObjectStore::ObjectStore(const std::filesystem::path& dataDir) {
     sqlite3_close(db_);
     throw std::runtime_error("cannot open " + path + ": " + message);
   }
+  statements_ = std::make_unique<StatementCache>(db_);
   execute("PRAGMA journal_mode=WAL");
   // WAL with NORMAL sync survives a crash of this process; only a power loss
   // can drop the last commits, which a development server can afford.
@@ -106,19 +115,27 @@ ObjectStore::ObjectStore(const std::filesystem::path& dataDir) {
 }
 
 void ObjectStore::addColumnIfMissing(const char* table, const char* column, const char* declaration) {
-  Statement s(db_, (std::string("SELECT 1 FROM pragma_table_info('") + table + "') WHERE name = ?").c_str());
+  Statement s(*statements_, std::string("SELECT 1 FROM pragma_table_info('") + table + "') WHERE name = ?");
   s.bind(std::string(column));
   if (s.step()) return;
   execute((std::string("ALTER TABLE ") + table + " ADD COLUMN " + column + " " + declaration).c_str());
 }
 
 void ObjectStore::run(const char* sql, const std::string& text, std::int64_t number) {
-  Statement s(db_, sql);
+  Statement s(*statements_, sql);
   s.bind(text).bind(number);
   s.step();
 }
 
-ObjectStore::~ObjectStore() { sqlite3_close(db_); }
+ObjectStore::~ObjectStore() {
+  statements_.reset();  // finalized before the connection closes
+  sqlite3_close(db_);
+}
+
+void ObjectStore::executeKept(const char* sql) {
+  Statement s(*statements_, sql);
+  s.step();
+}
 
 void ObjectStore::execute(const char* sql) {
   char* error = nullptr;
@@ -129,15 +146,15 @@ void ObjectStore::execute(const char* sql) {
   }
 }
 
-ObjectStore::Transaction::Transaction(ObjectStore& store)
-    : store_(store), name_("sp" + std::to_string(store.nextSavepoint_++)) {
-  store_.execute(("SAVEPOINT " + name_).c_str());
-}
+// Savepoints nest strictly, and SQLite takes a name to mean the most recent
+// savepoint of that name, so one name serves every level.
+ObjectStore::Transaction::Transaction(ObjectStore& store) : store_(store) { store_.executeKept("SAVEPOINT sp"); }
 
 ObjectStore::Transaction::~Transaction() {
   if (done_) return;
   try {
-    store_.execute(("ROLLBACK TO " + name_ + "; RELEASE " + name_).c_str());
+    store_.executeKept("ROLLBACK TO sp");
+    store_.executeKept("RELEASE sp");
   } catch (const std::exception&) {
     // Nothing more can be done from a destructor; the outer savepoint or the
     // connection's close ends the transaction.
@@ -145,19 +162,19 @@ ObjectStore::Transaction::~Transaction() {
 }
 
 void ObjectStore::Transaction::commit() {
-  store_.execute(("RELEASE " + name_).c_str());
+  store_.executeKept("RELEASE sp");
   done_ = true;
 }
 
 std::optional<StoredObject> ObjectStore::find(const std::string& className, const std::string& objectId) {
-  Statement s(db_, "SELECT class, id, fields, created, updated FROM objects WHERE class = ? AND id = ?");
+  Statement s(*statements_, "SELECT class, id, fields, created, updated FROM objects WHERE class = ? AND id = ?");
   s.bind(className).bind(objectId);
   if (!s.step()) return std::nullopt;
   return readObject(s);
 }
 
 std::vector<StoredObject> ObjectStore::all(const std::string& className) {
-  Statement s(db_, "SELECT class, id, fields, created, updated FROM objects WHERE class = ? ORDER BY created, id");
+  Statement s(*statements_, "SELECT class, id, fields, created, updated FROM objects WHERE class = ? ORDER BY created, id");
   s.bind(className);
   std::vector<StoredObject> result;
   while (s.step()) result.push_back(readObject(s));
@@ -168,7 +185,7 @@ std::vector<StoredObject> ObjectStore::withText(const std::string& className, co
                                                 const std::string& value) {
   // CASE, because SQLite may evaluate both sides of an AND and a damaged row
   // must not fail the whole lookup.
-  Statement s(db_, "SELECT class, id, fields, created, updated FROM objects WHERE class = ? AND CASE "
+  Statement s(*statements_, "SELECT class, id, fields, created, updated FROM objects WHERE class = ? AND CASE "
                    "WHEN json_valid(fields) THEN json_type(fields, ?) = 'text' AND json_extract(fields, ?) = ? "
                    "ELSE 0 END ORDER BY created, id");
   std::string path = "$." + key;
@@ -190,7 +207,7 @@ void ObjectStore::scan(const std::string& className, const std::vector<ScanKey>&
     sql += key.descending ? " DESC, " : ", ";
   }
   sql += "created, id";
-  Statement s(db_, sql.c_str());
+  Statement s(*statements_, sql);
   s.bind(className);
   while (s.step()) {
     if (!visit(readObject(s))) return;
@@ -198,18 +215,18 @@ void ObjectStore::scan(const std::string& className, const std::vector<ScanKey>&
 }
 
 void ObjectStore::put(const StoredObject& object) {
-  Statement s(db_, "INSERT OR REPLACE INTO objects (class, id, fields, created, updated) VALUES (?, ?, ?, ?, ?)");
+  Statement s(*statements_, "INSERT OR REPLACE INTO objects (class, id, fields, created, updated) VALUES (?, ?, ?, ?, ?)");
   s.bind(object.className).bind(object.objectId).bind(object.fields.dump()).bind(object.createdAt).bind(object.updatedAt);
   s.step();
 }
 
 void ObjectStore::erase(const std::string& className, const std::string& objectId) {
   {
-    Statement s(db_, "DELETE FROM objects WHERE class = ? AND id = ?");
+    Statement s(*statements_, "DELETE FROM objects WHERE class = ? AND id = ?");
     s.bind(className).bind(objectId);
     s.step();
   }
-  Statement s(db_, "DELETE FROM relations WHERE owner_class = ? AND owner_id = ?");
+  Statement s(*statements_, "DELETE FROM relations WHERE owner_class = ? AND owner_id = ?");
   s.bind(className).bind(objectId);
   s.step();
   if (className == "_User") removeUserRecords(objectId);
@@ -218,7 +235,7 @@ void ObjectStore::erase(const std::string& className, const std::string& objectI
 void ObjectStore::removeUserRecords(const std::string& userId) {
   for (const char* sql : {"DELETE FROM credentials WHERE user_id = ?", "DELETE FROM sessions WHERE user_id = ?",
                           "DELETE FROM provider_links WHERE user_id = ?"}) {
-    Statement s(db_, sql);
+    Statement s(*statements_, sql);
     s.bind(userId);
     s.step();
   }
@@ -226,21 +243,21 @@ void ObjectStore::removeUserRecords(const std::string& userId) {
 
 void ObjectStore::addRelation(const std::string& ownerClass, const std::string& ownerId, const std::string& key,
                               const std::string& targetId) {
-  Statement s(db_, "INSERT OR IGNORE INTO relations (owner_class, owner_id, key, target_id) VALUES (?, ?, ?, ?)");
+  Statement s(*statements_, "INSERT OR IGNORE INTO relations (owner_class, owner_id, key, target_id) VALUES (?, ?, ?, ?)");
   s.bind(ownerClass).bind(ownerId).bind(key).bind(targetId);
   s.step();
 }
 
 void ObjectStore::removeRelation(const std::string& ownerClass, const std::string& ownerId, const std::string& key,
                                  const std::string& targetId) {
-  Statement s(db_, "DELETE FROM relations WHERE owner_class = ? AND owner_id = ? AND key = ? AND target_id = ?");
+  Statement s(*statements_, "DELETE FROM relations WHERE owner_class = ? AND owner_id = ? AND key = ? AND target_id = ?");
   s.bind(ownerClass).bind(ownerId).bind(key).bind(targetId);
   s.step();
 }
 
 std::vector<std::string> ObjectStore::relationTargets(const std::string& ownerClass, const std::string& ownerId,
                                                       const std::string& key) {
-  Statement s(db_, "SELECT target_id FROM relations WHERE owner_class = ? AND owner_id = ? AND key = ?");
+  Statement s(*statements_, "SELECT target_id FROM relations WHERE owner_class = ? AND owner_id = ? AND key = ?");
   s.bind(ownerClass).bind(ownerId).bind(key);
   std::vector<std::string> result;
   while (s.step()) result.push_back(s.text(0));
@@ -249,7 +266,7 @@ std::vector<std::string> ObjectStore::relationTargets(const std::string& ownerCl
 
 std::vector<std::string> ObjectStore::relationOwners(const std::string& ownerClass, const std::string& key,
                                                      const std::string& targetId) {
-  Statement s(db_, "SELECT owner_id FROM relations WHERE owner_class = ? AND key = ? AND target_id = ?");
+  Statement s(*statements_, "SELECT owner_id FROM relations WHERE owner_class = ? AND key = ? AND target_id = ?");
   s.bind(ownerClass).bind(key).bind(targetId);
   std::vector<std::string> result;
   while (s.step()) result.push_back(s.text(0));
@@ -257,20 +274,20 @@ std::vector<std::string> ObjectStore::relationOwners(const std::string& ownerCla
 }
 
 void ObjectStore::putCredentials(const Credentials& c) {
-  Statement s(db_, "INSERT OR REPLACE INTO credentials (user_id, username, salt, hash) VALUES (?, ?, ?, ?)");
+  Statement s(*statements_, "INSERT OR REPLACE INTO credentials (user_id, username, salt, hash) VALUES (?, ?, ?, ?)");
   s.bind(c.userId).bind(c.username).bind(c.salt).bind(c.hash);
   s.step();
 }
 
 std::optional<Credentials> ObjectStore::credentialsForUsername(const std::string& username) {
-  Statement s(db_, "SELECT user_id, username, salt, hash FROM credentials WHERE username = ?");
+  Statement s(*statements_, "SELECT user_id, username, salt, hash FROM credentials WHERE username = ?");
   s.bind(username);
   if (!s.step()) return std::nullopt;
   return Credentials{s.text(0), s.text(1), s.text(2), s.text(3)};
 }
 
 std::optional<Credentials> ObjectStore::credentialsForUser(const std::string& userId) {
-  Statement s(db_, "SELECT user_id, username, salt, hash FROM credentials WHERE user_id = ?");
+  Statement s(*statements_, "SELECT user_id, username, salt, hash FROM credentials WHERE user_id = ?");
   s.bind(userId);
   if (!s.step()) return std::nullopt;
   return Credentials{s.text(0), s.text(1), s.text(2), s.text(3)};
@@ -279,53 +296,53 @@ std::optional<Credentials> ObjectStore::credentialsForUser(const std::string& us
 void ObjectStore::addSession(const std::string& token, const std::string& userId) {
   std::int64_t now = nowMillis();
   {
-    Statement s(db_, "DELETE FROM sessions WHERE created < ?");
+    Statement s(*statements_, "DELETE FROM sessions WHERE created < ?");
     s.bind(now - kSessionLifetimeMillis);
     s.step();
   }
   run("DELETE FROM sessions WHERE user_id = ?1 AND token NOT IN "
       "(SELECT token FROM sessions WHERE user_id = ?1 ORDER BY created DESC, rowid DESC LIMIT ?2)",
       userId, kMaxSessionsPerUser - 1);
-  Statement s(db_, "INSERT INTO sessions (token, user_id, created) VALUES (?, ?, ?)");
+  Statement s(*statements_, "INSERT INTO sessions (token, user_id, created) VALUES (?, ?, ?)");
   s.bind(token).bind(userId).bind(now);
   s.step();
 }
 
 std::optional<std::string> ObjectStore::userForSession(const std::string& token) {
-  Statement s(db_, "SELECT user_id FROM sessions WHERE token = ? AND created >= ?");
+  Statement s(*statements_, "SELECT user_id FROM sessions WHERE token = ? AND created >= ?");
   s.bind(token).bind(nowMillis() - kSessionLifetimeMillis);
   if (!s.step()) return std::nullopt;
   return s.text(0);
 }
 
 void ObjectStore::removeSession(const std::string& token) {
-  Statement s(db_, "DELETE FROM sessions WHERE token = ?");
+  Statement s(*statements_, "DELETE FROM sessions WHERE token = ?");
   s.bind(token);
   s.step();
 }
 
 void ObjectStore::linkProvider(const std::string& provider, const std::string& providerId, const std::string& userId) {
   unlinkProvider(provider, userId);
-  Statement s(db_, "INSERT OR REPLACE INTO provider_links (provider, provider_id, user_id) VALUES (?, ?, ?)");
+  Statement s(*statements_, "INSERT OR REPLACE INTO provider_links (provider, provider_id, user_id) VALUES (?, ?, ?)");
   s.bind(provider).bind(providerId).bind(userId);
   s.step();
 }
 
 void ObjectStore::unlinkProvider(const std::string& provider, const std::string& userId) {
-  Statement s(db_, "DELETE FROM provider_links WHERE provider = ? AND user_id = ?");
+  Statement s(*statements_, "DELETE FROM provider_links WHERE provider = ? AND user_id = ?");
   s.bind(provider).bind(userId);
   s.step();
 }
 
 std::optional<std::string> ObjectStore::userForProvider(const std::string& provider, const std::string& providerId) {
-  Statement s(db_, "SELECT user_id FROM provider_links WHERE provider = ? AND provider_id = ?");
+  Statement s(*statements_, "SELECT user_id FROM provider_links WHERE provider = ? AND provider_id = ?");
   s.bind(provider).bind(providerId);
   if (!s.step()) return std::nullopt;
   return s.text(0);
 }
 
 std::map<std::string, std::string> ObjectStore::providersOf(const std::string& userId) {
-  Statement s(db_, "SELECT provider, provider_id FROM provider_links WHERE user_id = ?");
+  Statement s(*statements_, "SELECT provider, provider_id FROM provider_links WHERE user_id = ?");
   s.bind(userId);
   std::map<std::string, std::string> result;
   while (s.step()) result[s.text(0)] = s.text(1);
@@ -335,12 +352,12 @@ std::map<std::string, std::string> ObjectStore::providersOf(const std::string& u
 void ObjectStore::addUploadTicket(const std::string& ticket, const std::string& fileName) {
   std::int64_t now = nowMillis();
   {
-    Statement s(db_, "DELETE FROM upload_tickets WHERE created < ? OR rowid NOT IN "
+    Statement s(*statements_, "DELETE FROM upload_tickets WHERE created < ? OR rowid NOT IN "
                      "(SELECT rowid FROM upload_tickets ORDER BY created DESC, rowid DESC LIMIT ?)");
     s.bind(now - kUploadTicketLifetimeMillis).bind(kMaxUploadTickets - 1);
     s.step();
   }
-  Statement s(db_, "INSERT INTO upload_tickets (ticket, name, created) VALUES (?, ?, ?)");
+  Statement s(*statements_, "INSERT INTO upload_tickets (ticket, name, created) VALUES (?, ?, ?)");
   s.bind(ticket).bind(fileName).bind(now);
   s.step();
 }
@@ -348,12 +365,12 @@ void ObjectStore::addUploadTicket(const std::string& ticket, const std::string& 
 std::optional<std::string> ObjectStore::takeUploadTicket(const std::string& ticket) {
   std::optional<std::string> name;
   {
-    Statement s(db_, "SELECT name FROM upload_tickets WHERE ticket = ? AND created >= ?");
+    Statement s(*statements_, "SELECT name FROM upload_tickets WHERE ticket = ? AND created >= ?");
     s.bind(ticket).bind(nowMillis() - kUploadTicketLifetimeMillis);
     if (s.step()) name = s.text(0);
   }
   if (name) {
-    Statement s(db_, "DELETE FROM upload_tickets WHERE ticket = ?");
+    Statement s(*statements_, "DELETE FROM upload_tickets WHERE ticket = ?");
     s.bind(ticket);
     s.step();
   }
@@ -361,20 +378,20 @@ std::optional<std::string> ObjectStore::takeUploadTicket(const std::string& tick
 }
 
 void ObjectStore::putFile(const std::string& name, const std::string& contentType, std::int64_t size) {
-  Statement s(db_, "INSERT OR REPLACE INTO files (name, content_type, size) VALUES (?, ?, ?)");
+  Statement s(*statements_, "INSERT OR REPLACE INTO files (name, content_type, size) VALUES (?, ?, ?)");
   s.bind(name).bind(contentType).bind(size);
   s.step();
 }
 
 std::optional<std::string> ObjectStore::fileContentType(const std::string& name) {
-  Statement s(db_, "SELECT content_type FROM files WHERE name = ?");
+  Statement s(*statements_, "SELECT content_type FROM files WHERE name = ?");
   s.bind(name);
   if (!s.step()) return std::nullopt;
   return s.text(0);
 }
 
 std::int64_t ObjectStore::storedFileBytes() {
-  Statement s(db_, "SELECT COALESCE(SUM(size), 0) FROM files");
+  Statement s(*statements_, "SELECT COALESCE(SUM(size), 0) FROM files");
   s.step();
   return s.integer(0);
 }
@@ -384,18 +401,18 @@ void ObjectStore::recordPasswordReset(const std::string& email) {
       "(SELECT rowid FROM password_resets WHERE email = ?1 ORDER BY rowid DESC LIMIT ?2)",
       email, kMaxResetsPerEmail - 1);
   {
-    Statement s(db_, "DELETE FROM password_resets WHERE rowid NOT IN "
+    Statement s(*statements_, "DELETE FROM password_resets WHERE rowid NOT IN "
                      "(SELECT rowid FROM password_resets ORDER BY rowid DESC LIMIT ?)");
     s.bind(kMaxResets - 1);
     s.step();
   }
-  Statement s(db_, "INSERT INTO password_resets (email, requested) VALUES (?, ?)");
+  Statement s(*statements_, "INSERT INTO password_resets (email, requested) VALUES (?, ?)");
   s.bind(email).bind(nowMillis());
   s.step();
 }
 
 std::int64_t ObjectStore::passwordResetCount(const std::string& email) {
-  Statement s(db_, "SELECT COUNT(*) FROM password_resets WHERE email = ?");
+  Statement s(*statements_, "SELECT COUNT(*) FROM password_resets WHERE email = ?");
   s.bind(email);
   s.step();
   return s.integer(0);

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +14,8 @@
 struct sqlite3;
 
 namespace devserver::backend {
+
+class StatementCache;
 
 // One record of a class: its fields in stored (typed JSON) form, without
 // "objectId", "createdAt" and "updatedAt".
@@ -53,7 +56,6 @@ class ObjectStore {
 
    private:
     ObjectStore& store_;
-    std::string name_;
     bool done_ = false;
   };
 
@@ -128,12 +130,14 @@ class ObjectStore {
 
  private:
   void execute(const char* sql);
+  // One statement without parameters, through the statement cache.
+  void executeKept(const char* sql);
   void addColumnIfMissing(const char* table, const char* column, const char* declaration);
   void run(const char* sql, const std::string& text, std::int64_t number);
   void removeUserRecords(const std::string& userId);
 
   sqlite3* db_ = nullptr;
-  int nextSavepoint_ = 0;
+  std::unique_ptr<StatementCache> statements_;
 };
 
 }  // namespace devserver::backend

@@ -67,5 +67,69 @@ TEST_F(ObjectStoreTest, OpensAFolderMadeBeforeStoresWereBounded) {
   EXPECT_EQ(store.userForSession("new"), "u1");
 }
 
+StoredObject note(const std::string& id, std::int64_t created) {
+  StoredObject object;
+  object.className = "Note";
+  object.objectId = id;
+  object.fields = Json{{"text", id}};
+  object.createdAt = object.updatedAt = created;
+  return object;
+}
+
+// Statements are kept for reuse; one still reading must not be handed out
+// again to a visitor that asks the store the same question.
+TEST_F(ObjectStoreTest, AScanInsideAScanOfTheSameClassReadsEveryObjectInBoth) {
+  ObjectStore store(dir_);
+  for (int i = 0; i < 3; ++i) store.put(note("n" + std::to_string(i), i));
+  std::vector<std::string> pairs;
+  store.scan("Note", {}, [&](StoredObject&& outer) {
+    store.scan("Note", {}, [&](StoredObject&& inner) {
+      pairs.push_back(outer.objectId + inner.objectId);
+      return true;
+    });
+    return true;
+  });
+  EXPECT_EQ(pairs, (std::vector<std::string>{"n0n0", "n0n1", "n0n2", "n1n0", "n1n1", "n1n2", "n2n0", "n2n1", "n2n2"}));
+  // A scan stopped early leaves its statement ready for the next one.
+  int seen = 0;
+  store.scan("Note", {}, [&](StoredObject&&) { return ++seen < 2; });
+  EXPECT_EQ(store.all("Note").size(), 3u);
+}
+
+TEST_F(ObjectStoreTest, AStatementThatFailedServesItsNextUse) {
+  ObjectStore store(dir_);
+  store.addSession("token", "u1");
+  EXPECT_THROW(store.addSession("token", "u2"), std::runtime_error);  // the token is taken
+  store.addSession("other", "u2");
+  EXPECT_EQ(store.userForSession("token"), "u1");
+  EXPECT_EQ(store.userForSession("other"), "u2");
+}
+
+TEST_F(ObjectStoreTest, AnInnerTransactionRollsBackAloneAndTheOuterCommits) {
+  ObjectStore store(dir_);
+  {
+    ObjectStore::Transaction outer(store);
+    store.put(note("kept", 1));
+    {
+      ObjectStore::Transaction inner(store);
+      store.put(note("dropped", 2));
+    }
+    {
+      ObjectStore::Transaction inner(store);
+      store.put(note("committed", 3));
+      inner.commit();
+    }
+    outer.commit();
+  }
+  {
+    ObjectStore::Transaction abandoned(store);
+    store.put(note("abandoned", 4));
+  }
+  EXPECT_TRUE(store.find("Note", "kept"));
+  EXPECT_TRUE(store.find("Note", "committed"));
+  EXPECT_FALSE(store.find("Note", "dropped"));
+  EXPECT_FALSE(store.find("Note", "abandoned"));
+}
+
 }  // namespace
 }  // namespace devserver::backend
