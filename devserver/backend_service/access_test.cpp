@@ -185,5 +185,50 @@ TEST_F(AccessTest, RolesGrantAccessThroughUsersAndRoles) {
   EXPECT_EQ(errorCode("create", {{"classname", "_Product"}, {"data", {{"name", "x"}}}}), 119);
 }
 
+// Pages of a find without constraints skip in the database; what they skip
+// must be exactly the objects the caller may read, as in a full answer.
+TEST_F(AccessTest, PagesSkipOnlyObjectsTheCallerMayRead) {
+  std::string editorId;
+  std::string editor = signUp("editor", "pw", &editorId);
+  std::string editors = create("_Role", {{"name", "Editors"}});
+  result("update", {{"classname", "_Role"},
+                    {"data", {{"objectId", editors},
+                              {"users", {{"__op", "AddRelation"}, {"objects", {pointer("_User", editorId)}}}}}}});
+  const Json grants[] = {
+      Json(),                                             // no access list: open to all
+      {{"*", {{"read", true}}}},                          // public
+      {{"*", {{"write", true}}}},                         // nobody reads
+      {{editorId, {{"read", true}}}},                     // the editor
+      {{"role:Editors", {{"read", true}}}},               // the editor, through the role
+      {{"someone-else", {{"read", true}, {"write", true}}}},
+  };
+  for (int i = 0; i < 36; ++i) {
+    Json data{{"n", i}};
+    const Json& acl = grants[i % std::size(grants)];
+    if (!acl.is_null()) data["ACL"] = acl;
+    create("Story", data);
+  }
+  auto idsOf = [&](Json params, const std::string& token) {
+    params["classname"] = "Story";
+    std::vector<std::string> found;
+    Json answer = result("find", params, token);
+    for (const auto& entry : answer["results"]) found.push_back(entry["data"]["objectId"]);
+    return found;
+  };
+  for (const std::string& token : {std::string(), editor}) {
+    for (const char* order : {"createdAt", "-updatedAt"}) {
+      auto all = idsOf({{"order", order}, {"limit", "1000"}}, token);
+      ASSERT_EQ(all.size(), token.empty() ? 12u : 24u);
+      for (std::size_t skip : {1u, 5u, 11u, 23u, 30u}) {
+        auto from = std::min(all.size(), skip);
+        auto to = std::min(all.size(), skip + 4);
+        EXPECT_EQ(idsOf({{"order", order}, {"skip", std::to_string(skip)}, {"limit", "4"}}, token),
+                  std::vector<std::string>(all.begin() + static_cast<long>(from), all.begin() + static_cast<long>(to)))
+            << "skip " << skip << ", order " << order << (token.empty() ? ", public" : ", editor");
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace devserver::backend::testing

@@ -79,6 +79,17 @@ CREATE TABLE IF NOT EXISTS files (name TEXT PRIMARY KEY, content_type TEXT NOT N
 CREATE TABLE IF NOT EXISTS password_resets (email TEXT NOT NULL, requested INTEGER NOT NULL);
 )sql";
 
+// canRead() in SQL, for the readers bound as a JSON list: a row whose fields
+// read as no object, or that has no access list object, is open to all;
+// otherwise one of the readers needs an entry granting "read": true. CASE
+// keeps SQLite from reading a damaged row's text as JSON.
+constexpr const char* kReadableBy =
+    " AND CASE WHEN NOT json_valid(fields) THEN 1"
+    " WHEN json_type(fields) IS NOT 'object' OR json_type(fields, '$.ACL') IS NOT 'object' THEN 1"
+    " ELSE EXISTS (SELECT 1 FROM json_each(fields, '$.ACL') AS entry"
+    " WHERE entry.key IN (SELECT value FROM json_each(?))"
+    " AND CASE WHEN entry.type = 'object' THEN json_type(entry.value, '$.read') IS 'true' ELSE 0 END) END";
+
 StoredObject readObject(const Statement& row) {
   StoredObject object;
   object.className = row.text(0);
@@ -197,7 +208,14 @@ std::vector<StoredObject> ObjectStore::withText(const std::string& className, co
 
 void ObjectStore::scan(const std::string& className, const std::vector<ScanKey>& order,
                        const std::function<bool(StoredObject&&)>& visit) {
-  std::string sql = "SELECT class, id, fields, created, updated FROM objects WHERE class = ? ORDER BY ";
+  scan(className, order, visit, Skip{});
+}
+
+void ObjectStore::scan(const std::string& className, const std::vector<ScanKey>& order,
+                       const std::function<bool(StoredObject&&)>& visit, const Skip& skip) {
+  std::string sql = "SELECT class, id, fields, created, updated FROM objects WHERE class = ?";
+  if (skip.count > 0) sql += kReadableBy;
+  sql += " ORDER BY ";
   for (const ScanKey& key : order) {
     switch (key.column) {
       case ScanKey::Column::Created: sql += "created"; break;
@@ -207,8 +225,10 @@ void ObjectStore::scan(const std::string& className, const std::vector<ScanKey>&
     sql += key.descending ? " DESC, " : ", ";
   }
   sql += "created, id";
+  if (skip.count > 0) sql += " LIMIT -1 OFFSET ?";
   Statement s(*statements_, sql);
   s.bind(className);
+  if (skip.count > 0) s.bind(Json(skip.readers).dump()).bind(skip.count);
   while (s.step()) {
     if (!visit(readObject(s))) return;
   }

@@ -70,9 +70,19 @@ class ObjectStore {
     enum class Column { Created, Updated, Id } column;
     bool descending = false;
   };
+  // Objects a scan passes over in the database: the first `count` of those
+  // that a caller known by `readers` may read. `readers` are the ids an
+  // access list names ("*", the user's id, "role:" and a role's name), and
+  // "may read" is canRead()'s rule.
+  struct Skip {
+    std::int64_t count = 0;
+    std::vector<std::string> readers;
+  };
   // Calls `visit` with each object of the class, ordered by `order` and then
   // by creation and id, until `visit` returns false. Reads one row at a
   // time, so a caller that stops early never loads the whole class.
+  void scan(const std::string& className, const std::vector<ScanKey>& order,
+            const std::function<bool(StoredObject&&)>& visit, const Skip& skip);
   void scan(const std::string& className, const std::vector<ScanKey>& order,
             const std::function<bool(StoredObject&&)>& visit);
   // Inserts or replaces the record.

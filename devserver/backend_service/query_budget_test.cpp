@@ -111,5 +111,25 @@ TEST_F(QueryBudgetTest, RelatedToReadsTheRelationOncePerQuery) {
   EXPECT_EQ(found, (std::set<int>{2, 5}));
 }
 
+// Paging through a class must not cost each page every object before it.
+TEST_F(QueryBudgetTest, ADeepPageOfAPlainFindIsNotChargedForTheObjectsItSkips) {
+  addItems(600);
+  auto idsOf = [](const Json& answer) {
+    std::vector<std::string> found;
+    for (const auto& entry : answer["result"]["results"]) found.push_back(entry["data"]["objectId"]);
+    return found;
+  };
+  auto all = idsOf(findItems({{"limit", "1000"}}));
+  auto newestFirst = idsOf(findItems({{"limit", "1000"}, {"order", "-createdAt"}}));
+  limitStepsTo(500);
+  Json page = findItems({{"skip", "550"}, {"limit", "40"}});
+  ASSERT_TRUE(page.contains("result")) << page.dump();
+  EXPECT_EQ(idsOf(page), std::vector<std::string>(all.begin() + 550, all.begin() + 590));
+  EXPECT_EQ(idsOf(findItems({{"skip", "550"}, {"order", "-createdAt"}})),
+            std::vector<std::string>(newestFirst.begin() + 550, newestFirst.end()));
+  // Constraints still cost what they examine.
+  EXPECT_EQ(findItems({{"data", {{"n", {{"$gte", 0}}}}}, {"skip", "550"}})["code"], kTooExpensive);
+}
+
 }  // namespace
 }  // namespace devserver::backend::testing

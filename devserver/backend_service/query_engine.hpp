@@ -45,7 +45,7 @@ class QueryEngine {
   using Visit = std::function<bool(StoredObject&&)>;
 
   void forEachMatch(const std::string& className, const Json& where, const std::vector<ObjectStore::ScanKey>& order,
-                    const Visit& visit);
+                    const Visit& visit, const ObjectStore::Skip& skip = {});
   bool matches(const StoredObject& object, const Json& view, const Json& where);
   bool matchesKey(const Json& view, const std::string& key, const Json& constraint);
   bool matchesOperator(const Json* field, const std::string& op, const Json& operand, const Json& constraints);
