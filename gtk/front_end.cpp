@@ -2,6 +2,7 @@
 
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <optional>
 
 #include "canvas.hpp"
@@ -110,6 +111,50 @@ struct FrontEnd::Impl {
 
   void report(const std::string& line) {
     if (reporter) reporter(line);
+  }
+
+  // The launch's first frame showing a loaded page, reported once as "first
+  // page drawn URL": after the page says it was painted, the window's next
+  // frame that holds its web view.
+  std::weak_ptr<ui::View> paintedView;
+  std::string paintedURL;
+  bool firstPageDrawn = false;
+  gulong pageFrame = 0;
+  // Held by the web views' painted handlers, which may outlive this.
+  std::shared_ptr<Impl*> self = std::make_shared<Impl*>(this);
+
+  void pagePainted(WebView& view, const std::string& url) {
+    if (firstPageDrawn) return;
+    paintedView = view.weak_from_this();
+    paintedURL = url;
+    watchForPageFrame();
+  }
+
+  void watchForPageFrame() {
+    if (pageFrame || paintedView.expired() || !gtk_widget_get_realized(window)) return;
+    pageFrame = g_signal_connect_swapped(gtk_widget_get_frame_clock(window), "after-paint", G_CALLBACK(+[](gpointer data) {
+                                           static_cast<Impl*>(data)->frameDrawn();
+                                         }),
+                                         this);
+    gtk_widget_queue_draw(canvas->widget());
+  }
+
+  void stopWatchingFrames() {
+    if (pageFrame) g_signal_handler_disconnect(gtk_widget_get_frame_clock(window), pageFrame);
+    pageFrame = 0;
+  }
+
+  void frameDrawn() {
+    auto view = paintedView.lock();
+    if (!view) return stopWatchingFrames();
+    const auto& items = canvas->items();
+    const bool shown = std::any_of(items.begin(), items.end(), [&](const DisplayItem& item) {
+      return item.kind == ItemKind::WebView && item.view.lock() == view;
+    });
+    if (!shown) return;
+    stopWatchingFrames();
+    firstPageDrawn = true;
+    report("first page drawn " + paintedURL);
   }
 
   // The window's state as the application's: hidden or minimised is the
@@ -244,11 +289,15 @@ FrontEnd::FrontEnd(ui::Size size) : impl_(std::make_unique<Impl>()) {
                    impl);
 
   g_signal_connect_swapped(impl->window, "realize", G_CALLBACK(+[](gpointer data) {
-                             static_cast<Impl*>(data)->watchSurface();
+                             auto* self = static_cast<Impl*>(data);
+                             self->watchSurface();
+                             self->watchForPageFrame();
                            }),
                            impl);
   g_signal_connect_swapped(impl->window, "unrealize", G_CALLBACK(+[](gpointer data) {
-                             static_cast<Impl*>(data)->unwatchSurface();
+                             auto* self = static_cast<Impl*>(data);
+                             self->unwatchSurface();
+                             self->stopWatchingFrames();
                            }),
                            impl);
   g_signal_connect_swapped(impl->window, "notify::is-active", G_CALLBACK(+[](gpointer data) {
@@ -288,6 +337,7 @@ FrontEnd::~FrontEnd() {
   g_signal_handlers_disconnect_by_data(impl_->window, impl_.get());
   g_source_remove(impl_->titleTimer);
   if (impl_->afterPaint) g_signal_handler_disconnect(gtk_widget_get_frame_clock(impl_->window), impl_->afterPaint);
+  impl_->stopWatchingFrames();
   if (impl_->shotTimeout) g_source_remove(impl_->shotTimeout);
   gtk_window_set_child(GTK_WINDOW(impl_->window), nullptr);
   gtk_window_destroy(GTK_WINDOW(impl_->window));
@@ -296,7 +346,13 @@ FrontEnd::~FrontEnd() {
 }
 
 std::shared_ptr<ui::WebView> FrontEnd::makeWebView(ui::Rect frame) {
-  return std::make_shared<WebView>(frame, sharedNetworkSession());
+  auto view = std::make_shared<WebView>(frame, sharedNetworkSession());
+  std::weak_ptr<Impl*> owner = impl_->self;
+  WebView* shown = view.get();
+  view->setPaintedHandler([owner, shown](const std::string& url) {
+    if (auto impl = owner.lock()) (*impl)->pagePainted(*shown, url);
+  });
+  return view;
 }
 
 void FrontEnd::animate(const ui::AnimationRequest& request, std::function<void()> animations,

@@ -52,7 +52,8 @@ class FrontEnd final : public ui::Toolkit {
   // quit and the shortcuts window it does); answers whether it took one.
   void setShortcutHandler(std::function<bool(Shortcut)> handler);
   // Called with one line for each thing a person would notice (alerts,
-  // shares, refreshes); for the test channel. Null for none.
+  // shares, refreshes, the launch's first frame showing its page: "first
+  // page drawn URL"); for the test channel. Null for none.
   void setReporter(std::function<void(const std::string&)> reporter);
 
   GtkWidget* window() const;

@@ -4,6 +4,7 @@
 
 #include <chrono>
 
+#include "gtk/page_painted_script.hpp"
 #include "platform/executor.hpp"
 #include "platform/log.hpp"
 #include "platform/service_routing.hpp"
@@ -187,6 +188,29 @@ struct WebView::Impl {
     self->owner.scrollView().contentDidScroll(offset);
   }
 
+  std::function<void(const std::string&)> onPainted;
+
+  static void onPaintReport(WebKitUserContentManager*, JSCValue* value, gpointer data) {
+    auto* self = static_cast<Impl*>(data);
+    if (!self->onPainted || !jsc_value_is_string(value)) return;
+    char* url = jsc_value_to_string(value);
+    const std::string address = url ? url : "";
+    g_free(url);
+    self->onPainted(address);
+  }
+
+  void watchPainting() {
+    WebKitUserContentManager* content = webkit_web_view_get_user_content_manager(view);
+    WebKitUserScript* script = webkit_user_script_new_for_world(
+        kPagePaintedScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, kAppWorld,
+        nullptr, nullptr);
+    webkit_user_content_manager_add_script(content, script);
+    webkit_user_script_unref(script);
+    webkit_user_content_manager_register_script_message_handler(content, kPagePaintedHandler, kAppWorld);
+    g_signal_connect(content, (std::string("script-message-received::") + kPagePaintedHandler).c_str(),
+                     G_CALLBACK(onPaintReport), this);
+  }
+
   void watchScrollPosition() {
     WebKitUserContentManager* content = webkit_web_view_get_user_content_manager(view);
     WebKitUserScript* script = webkit_user_script_new_for_world(
@@ -212,6 +236,7 @@ WebView::WebView(ui::Rect frame, WebKitNetworkSession* session) : ui::WebView(fr
   g_signal_connect(impl_->view, "load-changed", G_CALLBACK(Impl::onLoadChanged), impl_.get());
   g_signal_connect(impl_->view, "load-failed", G_CALLBACK(Impl::onLoadFailed), impl_.get());
   impl_->watchScrollPosition();
+  impl_->watchPainting();
 }
 
 WebView::~WebView() {
@@ -336,6 +361,10 @@ void WebView::scrollTo(ui::Point offset) {
 }
 
 bool WebView::isScrolledToTop() const { return impl_->scrolledToTop; }
+
+void WebView::setPaintedHandler(std::function<void(const std::string&)> handler) {
+  impl_->onPainted = std::move(handler);
+}
 
 WebKitNetworkSession* sharedNetworkSession() {
   static WebKitNetworkSession* session = [] {

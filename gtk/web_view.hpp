@@ -5,6 +5,7 @@
 // fields; script results are waited for on a nested main-loop iteration.
 // Main thread only.
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -48,6 +49,11 @@ class WebView final : public ui::WebView {
   // fact, and the scroll view's offset follows. True for a page that has
   // not reported yet.
   bool isScrolledToTop() const;
+
+  // Called each time a loaded page has been painted by the web process and
+  // handed to the window (with the page's address); the window's next frame
+  // shows it. Null for none.
+  void setPaintedHandler(std::function<void(const std::string& url)> handler);
 
   struct Impl;
 

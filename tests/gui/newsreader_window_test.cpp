@@ -92,6 +92,13 @@ bool sawScreenView(const devserver::Server& server, const std::string& screen, c
   return false;
 }
 
+// How often `text` occurs in `output`.
+int occurrences(const std::string& output, const std::string& text) {
+  int count = 0;
+  for (auto at = output.find(text); at != std::string::npos; at = output.find(text, at + text.size())) ++count;
+  return count;
+}
+
 // Polls `condition` every 100 ms for up to `limit`.
 bool eventually(const std::function<bool()>& condition, std::chrono::seconds limit = std::chrono::seconds(60)) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -264,6 +271,9 @@ TEST_F(NewsreaderWindow, BrowsesMenuSectionAndArticleAndShowsAPush) {
 
   const auto home = shoot(reader, "01-home");
   EXPECT_EQ(linesOf(home, sidebar, kSeparator[0], kSeparator[1], kSeparator[2]), 0);
+  // The launch said when its first frame showed the home page.
+  EXPECT_EQ(occurrences(reader.output(), "first page drawn http://m.vestavind.test/?hideHeader=1\n"), 1)
+      << reader.output();
   EXPECT_EQ(linesOf(home, bottomBar, kToolbarBorder[0], kToolbarBorder[1], kToolbarBorder[2]), 0);
 
   ASSERT_TRUE(reader.run("open")) << reader.output();
@@ -325,6 +335,8 @@ TEST_F(NewsreaderWindow, BrowsesMenuSectionAndArticleAndShowsAPush) {
   ASSERT_EQ(viaBackend.status, 0) << viaBackend.err;
   ASSERT_TRUE(reader.waitForLine("alert shown: tag 0 \"Vestavind\" \"Fra kanalen\"")) << reader.output();
   ASSERT_TRUE(reader.run("answer 0")) << reader.output();
+  // Only the launch's first page: later pages say nothing of the kind.
+  EXPECT_EQ(occurrences(reader.output(), "first page drawn "), 1) << reader.output();
 
   ASSERT_TRUE(reader.send("quit"));
   EXPECT_EQ(reader.closeInputAndWait(), 0) << reader.output();
