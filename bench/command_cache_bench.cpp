@@ -1,23 +1,35 @@
-// The offline command queue, both ways, in commands per second of wall time
-// (the work is disk syncs and loopback round trips, not CPU), at each size in
-// VV_BENCH_COMMANDS (comma-separated; default 100,1000,10000 — each store and
-// send waits on the disk, so 100,000 takes hours here):
-// 1. Storing N commands while offline, against writing the same JSON texts as
-//    files atomically with plain POSIX calls (temporary file, fsync, rename,
-//    directory fsync).
-// 2. Draining them against the in-process devserver, against sending the same
-//    commands one after another with the raw network runner, no queue.
-// The time per command at the largest size over that at the smallest shows
-// how the cost grows (1.0 is linear).
+// The offline command queue, in wall time (the work is disk syncs and
+// loopback round trips, not CPU).
+// 1. How the cost grows, at each size in VV_BENCH_COMMANDS (comma-separated;
+//    default 1000,10000,100000): storing N commands while offline against
+//    writing the same JSON texts as files atomically with plain POSIX calls
+//    (temporary file, fsync, rename, directory fsync), and draining them
+//    against the in-process devserver against sending the same commands one
+//    after another with the raw network runner, no queue. Each store size
+//    writes 100,000 commands in all, N at a time into fresh folders, so the
+//    small sizes are measured as long as the large one. These folders live
+//    in memory (/dev/shm where there is one): a sync on this disk costs some
+//    3 ms, which would take hours at 100,000 and bury any growth in the
+//    queue's own work under the disk's.
+// 2. At its 10 MiB cap, on disk: stores into a queue full to its cap (each
+//    deletes the oldest command), against plain atomic file writes that also
+//    delete the oldest file first — the disk work any capped queue of files
+//    does, so the ratio is what the queue adds at the cap. (Against the same
+//    queue below its cap the ratio would mostly be the disk's: on this disk
+//    an unlink before a synced write makes the plain write some 1.4 times
+//    slower too; that row is shown without an aim.) The three alternate in
+//    rounds, so a shifting machine load falls on each alike.
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,6 +40,7 @@
 #include "backend/net/command_runners.hpp"
 #include "devserver/server.hpp"
 #include "platform/sandbox.hpp"
+#include "ratio_reporter.hpp"
 #include "support/scratch_directory.hpp"
 
 namespace {
@@ -48,7 +61,7 @@ std::vector<int> commandCounts() {
     if (count > 0 && count <= 10000000) counts.push_back(static_cast<int>(count));
     at = *end == ',' ? end + 1 : end;
   }
-  if (counts.empty()) counts = {100, 1000, 10000};
+  if (counts.empty()) counts = {1000, 10000, 100000};
   return counts;
 }
 
@@ -71,14 +84,23 @@ struct Environment {
   }
   ~Environment() {
     server->stop();
+    std::error_code ignored;
+    if (memoryRoot != root) fs::remove_all(memoryRoot, ignored);
   }
-  fs::path freshDirectory(const std::string& name) {
-    auto path = root / (name + std::to_string(++runs));
+  static fs::path makeMemoryRoot(const fs::path& fallback) {
+    std::string pattern = "/dev/shm/vv-queue-bench-XXXXXX";
+    if (!fs::is_directory("/dev/shm") || !::mkdtemp(pattern.data())) return fallback;
+    return pattern;
+  }
+  // A new folder on disk, or in memory where there is some.
+  fs::path freshDirectory(const std::string& name, bool inMemory = false) {
+    auto path = (inMemory ? memoryRoot : root) / (name + std::to_string(++runs));
     fs::create_directories(path);
     return path;
   }
   test_support::ScratchDirectory scratch;
   const std::filesystem::path root = scratch.path();
+  const std::filesystem::path memoryRoot = makeMemoryRoot(root);
   std::unique_ptr<devserver::Server> server;
   int runs = 0;
 };
@@ -88,25 +110,57 @@ Environment& environment() {
   return instance;
 }
 
+// Waits for `task` without the main-thread warning, as an application waits
+// for a callback.
+template <class T>
+const backend::Task<T>& settled(const backend::Task<T>& task) {
+  std::promise<void> done;
+  task.continueWith([&done](const backend::Task<T>&) { done.set_value(); });
+  done.get_future().wait();
+  return task;
+}
+
 void setOnline(platform::ManualReachabilitySource& reachability, bool online) {
   reachability.setDefaultFlags(online ? platform::ReachabilityFlags(platform::ReachabilityFlag::Reachable)
                                       : platform::ReachabilityFlags(platform::ReachabilityFlag::ConnectionRequired));
 }
 
+// Each size stores this many commands in all, a fresh folder at a time, so
+// a small size is measured as long as a large one and a passing load
+// weighs on each alike.
+constexpr int kStoredPerSize = 100000;
+
+int roundsFor(int count) { return std::max(1, kStoredPerSize / count); }
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Time per round of `count` commands: stored into a fresh queue while
+// offline, until all are on disk.
 void storeInQueue(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
   std::vector<CommandPtr> commands;
   for (int n = 0; n < count; ++n) commands.push_back(note(n));
   platform::ManualReachabilitySource reachability;
   setOnline(reachability, false);
-  CommandCache queue(environment().freshDirectory("store"), reachability);
-  queue.setMaxCacheSizeBytes(std::uintmax_t{1} << 32);  // every size kept, none dropped for room
   for (auto _ : state) {
-    for (const auto& command : commands) queue.runEventuallyAsync(command, nullptr);
-    queue.waitForStores();
+    double seconds = 0;
+    for (int round = 0; round < roundsFor(count); ++round) {
+      const fs::path directory = environment().freshDirectory("store", true);
+      {
+        CommandCache queue(directory, reachability);
+        queue.setMaxCacheSizeBytes(std::uintmax_t{1} << 32);  // every size kept, none dropped for room
+        const auto start = std::chrono::steady_clock::now();
+        for (const auto& command : commands) queue.runEventuallyAsync(command, nullptr);
+        queue.waitForStores();
+        seconds += secondsSince(start);
+        if (queue.pendingCount() != static_cast<std::size_t>(count)) state.SkipWithError("commands missing");
+      }
+      fs::remove_all(directory);
+    }
+    state.SetIterationTime(seconds / roundsFor(count));
   }
-  if (queue.pendingCount() != static_cast<std::size_t>(count)) state.SkipWithError("commands missing");
-  state.SetItemsProcessed(state.iterations() * count);
 }
 
 bool writeAtomically(const fs::path& directory, int n, const std::string& text) {
@@ -125,36 +179,43 @@ bool writeAtomically(const fs::path& directory, int n, const std::string& text) 
   return ok;
 }
 
+// Time per round of `count` texts written atomically into a fresh folder.
 void storePlainFiles(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
   std::vector<std::string> texts;
   for (int n = 0; n < count; ++n) texts.push_back(note(n)->json());
-  auto directory = environment().freshDirectory("plain");
   for (auto _ : state) {
-    for (int n = 0; n < count; ++n) {
-      if (!writeAtomically(directory, n, texts[static_cast<std::size_t>(n)])) state.SkipWithError("write failed");
+    double seconds = 0;
+    for (int round = 0; round < roundsFor(count); ++round) {
+      const fs::path directory = environment().freshDirectory("plain", true);
+      const auto start = std::chrono::steady_clock::now();
+      for (int n = 0; n < count; ++n) {
+        if (!writeAtomically(directory, n, texts[static_cast<std::size_t>(n)])) state.SkipWithError("write failed");
+      }
+      seconds += secondsSince(start);
+      fs::remove_all(directory);
     }
+    state.SetIterationTime(seconds / roundsFor(count));
   }
-  state.SetItemsProcessed(state.iterations() * count);
 }
 
 void drainQueue(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
   platform::ManualReachabilitySource reachability;
   setOnline(reachability, false);
-  CommandCache queue(environment().freshDirectory("drain"), reachability);
+  // Drained, the folder is empty again.
+  CommandCache queue(environment().freshDirectory("drain", true), reachability);
   queue.setMaxCacheSizeBytes(std::uintmax_t{1} << 32);
   std::vector<backend::Task<backend::net::CommandResult>> tasks;
   for (int n = 0; n < count; ++n) tasks.push_back(queue.runEventuallyAsync(note(n), nullptr));
   queue.waitForStores();
   for (auto _ : state) {
     setOnline(reachability, true);
-    for (auto& task : tasks) task.waitUntilFinished();
+    for (auto& task : tasks) settled(task);
   }
   for (auto& task : tasks) {
     if (task.error()) state.SkipWithError("a command failed");
   }
-  state.SetItemsProcessed(state.iterations() * count);
 }
 
 void sendWithRawRunner(benchmark::State& state) {
@@ -163,39 +224,128 @@ void sendWithRawRunner(benchmark::State& state) {
   for (int n = 0; n < count; ++n) commands.push_back(note(n));
   for (auto _ : state) {
     for (const auto& command : commands) {
-      auto task = backend::net::NetworkCommandRunner::runCommandAsync(command);
-      task.waitUntilFinished();
-      if (task.error()) state.SkipWithError("a command failed");
+      if (settled(backend::net::NetworkCommandRunner::runCommandAsync(command)).error()) {
+        state.SkipWithError("a command failed");
+      }
     }
   }
-  state.SetItemsProcessed(state.iterations() * count);
 }
 
-// Keeps wall times, the measure that matters here.
-class WallTimeReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred) times[run.benchmark_name()] = run.GetAdjustedRealTime();
+// A command whose stored text is some 8 KiB, so 1,280 of them fill the cap.
+CommandPtr largeNote(int n) {
+  auto data = Value::dictionary({{"n", n}, {"text", std::string(8000, 'v')}});
+  return Command::commandWithServerOperation("create", Value::dictionary({{"classname", "BenchNote"}, {"data", data}}),
+                                             std::nullopt);
+}
+
+// Stores `count` commands from `first` and waits until they are on disk:
+// the wall time it took, in seconds.
+double timedStores(CommandCache& queue, int first, int count) {
+  const auto start = std::chrono::steady_clock::now();
+  for (int n = first; n < first + count; ++n) queue.runEventuallyAsync(largeNote(n), nullptr);
+  queue.waitForStores();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Plain atomic writes of `count` texts from `first` into a folder of files
+// named by number, each deleting the file `keep` numbers older first: the
+// wall time it took, in seconds.
+double timedPlainEvictingWrites(const fs::path& directory, const std::string& text, int first, int count, int keep) {
+  const auto start = std::chrono::steady_clock::now();
+  for (int n = first; n < first + count; ++n) {
+    char name[64];
+    std::snprintf(name, sizeof name, "cmd_%08d", n - keep);
+    ::unlink((directory / name).c_str());
+    writeAtomically(directory, n, text);
+  }
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void storeAtCap(benchmark::State& state) {
+  constexpr int kRounds = 10;
+  constexpr int kStoresPerRound = 40;  // 400 in all: 3.2 MiB, below the cap
+  platform::ManualReachabilitySource reachability;
+  setOnline(reachability, false);
+  CommandCache full(environment().freshDirectory("full"), reachability);
+  CommandCache below(environment().freshDirectory("below"), reachability);
+  const std::string text = largeNote(0)->json();
+  const int fill = int(CommandCache::kDefaultMaxCacheSizeBytes / text.size()) + 1;
+  timedStores(full, 0, fill);
+  const std::size_t kept = full.pendingCount();
+  const fs::path plain = environment().freshDirectory("plain-capped");
+  timedPlainEvictingWrites(plain, text, 0, int(kept), int(kept));
+  double atCap = 0;
+  double belowCap = 0;
+  double plainAtCap = 0;
+  for (auto _ : state) {
+    for (int round = 0; round < kRounds; ++round) {
+      const int first = round * kStoresPerRound;
+      atCap += timedStores(full, fill + first, kStoresPerRound);
+      belowCap += timedStores(below, first, kStoresPerRound);
+      plainAtCap += timedPlainEvictingWrites(plain, text, int(kept) + first, kStoresPerRound, int(kept));
     }
-    ConsoleReporter::ReportRuns(runs);
   }
-  void printRatio(const std::string& ours, const std::string& peer, const std::string& what) const {
-    auto a = times.find(ours), b = times.find(peer);
-    if (a == times.end() || b == times.end()) return;
-    std::printf("%-40s %s / %s wall time = %.2fx\n", what.c_str(), ours.c_str(), peer.c_str(), a->second / b->second);
+  const int stores = kRounds * kStoresPerRound;
+  if (full.pendingCount() != kept || below.pendingCount() != std::size_t(stores)) {
+    state.SkipWithError("a store was lost or the cap not kept");
   }
-  // Time per command at `large` over that at `small`.
-  void printGrowth(const std::string& name, int small, int large) const {
-    auto a = times.find(name + "/" + std::to_string(small) + kSuffix);
-    auto b = times.find(name + "/" + std::to_string(large) + kSuffix);
-    if (a == times.end() || b == times.end() || small == large) return;
-    std::printf("%-40s time per command at %d / at %d = %.2fx\n", (name + " growth:").c_str(), large, small,
-                (b->second / large) / (a->second / small));
+  state.counters["at_cap_us"] = atCap * 1e6 / stores;
+  state.counters["below_cap_us"] = belowCap * 1e6 / stores;
+  state.counters["plain_at_cap_us"] = plainAtCap * 1e6 / stores;
+}
+
+bool isStore(const std::string& benchmark) { return benchmark.rfind("store", 0) == 0; }
+
+std::string runName(const std::string& benchmark, int count) {
+  return benchmark + "/" + std::to_string(count) + "/iterations:1/" + (isStore(benchmark) ? "manual_time" : "real_time");
+}
+
+// Wall time per command in microseconds.
+double microsPerCommand(const bench::RecordingReporter& reporter, const std::string& benchmark, int count) {
+  return bench::micros(reporter, runName(benchmark, count), true) / count;
+}
+
+void reportScaleRows(const bench::RecordingReporter& reporter, const std::vector<int>& counts) {
+  using Aim = bench::ReportRow::Aim;
+  for (int count : counts) {
+    const std::string size = std::to_string(count);
+    const double store = microsPerCommand(reporter, "storeInQueue", count);
+    const double plain = microsPerCommand(reporter, "storePlainFiles", count);
+    bench::reportRow({"offline queue store of " + size + " commands (per command, vs plain atomic files)", store, plain,
+                      "us", store / plain, Aim::none, 0});
+    const double drain = microsPerCommand(reporter, "drainQueue", count);
+    const double raw = microsPerCommand(reporter, "sendWithRawRunner", count);
+    bench::reportRow({"offline queue drain of " + size + " commands (per command, vs raw runner)", drain, raw, "us",
+                      drain / raw, Aim::none, 0});
   }
-  static constexpr const char* kSuffix = "/iterations:1/real_time";
-  std::map<std::string, double> times;
-};
+  if (counts.size() < 2) return;
+  // Per-command time at the largest size over that at the smallest (1.0 is
+  // linear), ours against the peer's: the folder itself costs more per file
+  // as it fills, for the plain files too.
+  const int small = counts.front(), large = counts.back();
+  const auto growth = [&](const char* benchmark) {
+    return microsPerCommand(reporter, benchmark, large) / microsPerCommand(reporter, benchmark, small);
+  };
+  const std::string span = std::to_string(small) + " to " + std::to_string(large);
+  double ours = growth("storeInQueue"), peer = growth("storePlainFiles");
+  bench::reportRow({"offline queue store growth " + span + " (per-command time x, vs plain files')", ours, peer, "x",
+                    ours / peer, Aim::atMost, 1.3});
+  ours = growth("drainQueue"), peer = growth("sendWithRawRunner");
+  bench::reportRow({"offline queue drain growth " + span + " (per-command time x, vs raw runner's)", ours, peer, "x",
+                    ours / peer, Aim::atMost, 1.3});
+}
+
+void reportCapRows(const bench::RecordingReporter& reporter) {
+  using Aim = bench::ReportRow::Aim;
+  const std::string run = "storeAtCap/iterations:1/real_time";
+  const double atCap = reporter.counter(run, "at_cap_us");
+  const double plain = reporter.counter(run, "plain_at_cap_us");
+  const double belowCap = reporter.counter(run, "below_cap_us");
+  bench::reportRow({"offline queue store at its 10 MiB cap (vs plain atomic writes deleting the oldest)", atCap, plain,
+                    "us", atCap / plain, Aim::atMost, 1.3});
+  bench::reportRow({"offline queue store at its 10 MiB cap (vs the same store below it)", atCap, belowCap, "us",
+                    atCap / belowCap, Aim::none, 0});
+}
 
 }  // namespace
 
@@ -211,19 +361,19 @@ int main(int argc, char** argv) {
   for (const auto& [name, function] : benchmarks) {
     auto* registered = benchmark::RegisterBenchmark(name, function);
     for (int count : counts) registered->Arg(count);
-    registered->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+    registered->Iterations(1)->Unit(benchmark::kMillisecond);
+    if (isStore(name)) {
+      registered->UseManualTime();
+    } else {
+      registered->UseRealTime();
+    }
   }
-  WallTimeReporter reporter;
+  benchmark::RegisterBenchmark("storeAtCap", storeAtCap)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+  bench::RecordingReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  for (int count : counts) {
-    const std::string size = "/" + std::to_string(count) + WallTimeReporter::kSuffix;
-    reporter.printRatio("storeInQueue" + size, "storePlainFiles" + size,
-                        "store " + std::to_string(count) + " (queue vs plain atomic files)");
-    reporter.printRatio("drainQueue" + size, "sendWithRawRunner" + size,
-                        "drain " + std::to_string(count) + " (queue vs raw network runner)");
-  }
-  reporter.printGrowth("storeInQueue", counts.front(), counts.back());
-  reporter.printGrowth("drainQueue", counts.front(), counts.back());
+  std::printf("\nrows (wall time)\n");
+  reportScaleRows(reporter, counts);
+  reportCapRows(reporter);
   benchmark::Shutdown();
   return 0;
 }
