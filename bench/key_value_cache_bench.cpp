@@ -196,26 +196,25 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   bench::RecordingReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  std::printf("\nratios (process CPU time over the peer's; < 1 is faster than the peer)\n");
-  bench::printRatio(reporter, "BM_CacheMemoryRead/process_time", "BM_UnorderedMapRead/process_time",
-                    "memory read (with its touches):");
-  bench::printRatio(reporter, "BM_CacheDiskRead/process_time", "BM_PlainFileRead/process_time", "disk read:");
+  std::printf("\nrows (process CPU time over the peer's)\n");
+  using Aim = bench::ReportRow::Aim;
+  bench::reportTimeRatio(reporter, "key-value cache memory read, with its touch (vs unordered_map)",
+                         "BM_CacheMemoryRead/process_time", "BM_UnorderedMapRead/process_time", Aim::atMost, 3.0);
+  bench::reportTimeRatio(reporter, "key-value cache disk read (vs plain open/read/close)", "BM_CacheDiskRead/process_time",
+                         "BM_PlainFileRead/process_time", Aim::atMost, 1.3);
   for (const char* size : {"1000", "10000", "100000"}) {
     const std::string suffix = std::string("/") + size + "/process_time";
-    const std::string what = std::string("compaction of ") + size + " records:";
-    bench::printRatio(reporter, ("BM_CacheCompaction" + suffix).c_str(), ("BM_DirectoryScanWithStat" + suffix).c_str(),
-                      what.c_str());
+    bench::reportTimeRatio(reporter, std::string("key-value cache compaction of ") + size + " records (vs a stat scan)",
+                           "BM_CacheCompaction" + suffix, "BM_DirectoryScanWithStat" + suffix, Aim::none, 0);
   }
-  // Linear growth keeps the time per record level.
-  auto perRecord = [&](const char* name, double records) {
-    auto it = reporter.times.find(name);
-    return it == reporter.times.end() ? 0.0 : it->second / records;
+  // Time per record at 100k over that at 1k (1.0 is linear), ours against the scan's.
+  const auto growth = [&](const char* name) {
+    return bench::micros(reporter, std::string(name) + "/100000/process_time") /
+           bench::micros(reporter, std::string(name) + "/1000/process_time") / 100;
   };
-  const double small = perRecord("BM_CacheCompaction/1000/process_time", 1000);
-  const double large = perRecord("BM_CacheCompaction/100000/process_time", 100000);
-  if (small > 0 && large > 0) {
-    std::printf("%-44s time per record at 100k / at 1k = %.2fx\n", "compaction growth:", large / small);
-  }
+  const double ours = growth("BM_CacheCompaction"), peer = growth("BM_DirectoryScanWithStat");
+  bench::reportRow({"key-value cache compaction growth 1,000 to 100,000 (per-record time x, vs the scan's)", ours, peer,
+                    "x", ours / peer, Aim::atMost, 1.3});
   benchmark::Shutdown();
   return 0;
 }
