@@ -64,12 +64,14 @@ void AppDelegate::showNoNetworkAlert() {
 }
 
 void AppDelegate::buildScreenTree(ui::Application& application, const platform::Value& launchOptions) {
-  loadMenuConfig();
-  ui::Application::shared().registerForRemoteNotificationTypes(kRemoteNotificationTypes);
   window_ = ui::Window::create(ui::Screen::main().bounds());
-
   auto home = ViewController::create(std::string(kMainSiteURL), NavType(kNavBarVestavind), "");
   navController_ = ui::NavigationController::create(home);
+  // The front page starts loading before the menu's configuration is
+  // fetched: only the sidebar waits for that.
+  home->view();
+  loadMenuConfig();
+  ui::Application::shared().registerForRemoteNotificationTypes(kRemoteNotificationTypes);
 
   const platform::Value configuration = platform::UserDefaults::standard().objectForKey(kMenuConfigKey);
   auto sidebar =

@@ -142,11 +142,6 @@ int runTerminal() {
 }  // namespace
 
 int runReader(int argc, char** argv, const WindowMode& windowMode) {
-  platform::ensureCurlSetUp();
-  // The shared pools first, so they outlive every static that still posts to
-  // them while the process ends (statics end in the reverse order of their making).
-  platform::backgroundQueue();
-  platform::lowPriorityQueue();
   Options options;
   CLI::App cli{"newsreader: the Vestavind news reader (a window, or the terminal where there is no display)"};
   cli.add_flag("--headless", options.headless, "run in the terminal even where a display exists");
@@ -165,6 +160,13 @@ int runReader(int argc, char** argv, const WindowMode& windowMode) {
     window = windowMode.available();
     if (!window) std::cerr << "newsreader: no display found; running in the terminal" << std::endl;
   }
+  // After the hand-over to the window program, which sets them up itself.
+  platform::ensureCurlSetUp();
+  // The shared pools before anything else is made, so they outlive every
+  // static that still posts to them while the process ends (statics end in
+  // the reverse order of their making).
+  platform::backgroundQueue();
+  platform::lowPriorityQueue();
 
   if (!options.dataDir.empty()) platform::Sandbox::setRoot(options.dataDir);
   const app::RememberedWindow remembered = app::rememberedWindow(platform::UserDefaults::standard());
