@@ -179,7 +179,8 @@ void CommandCache::runEventuallyInternal(const CommandPtr& command, const TaskCo
     }
     taskCompletionSources_[*path] = source;
     workArrived_ = true;
-    condition_.notify_all();
+    // Offline, the runner has nothing to send; the connection's return wakes it.
+    if (connected_) condition_.notify_all();
   } catch (...) {
     source.trySetException(std::current_exception());
   }
