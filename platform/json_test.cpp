@@ -192,12 +192,24 @@ TEST(JSON, WriterRefusesValuesJSONCannotCarry) {
   EXPECT_EQ(json::write(Value()), "null");
 }
 
-TEST(JSON, SubstitutesStandInForValuesJSONCannotCarryButNeverChain) {
-  const json::Substitute substitute = [](const Value& v) -> Value {
-    if (v.isDate()) return Value::dictionary({{"at", Value(v.date()->timeIntervalSince1970())}});
-    return v;  // no substitute: answers its argument
+TEST(JSON, SubstitutesWriteTheTextOfValuesJSONCannotCarryButNeverChain) {
+  const json::Substitute substitute = [](const Value& v, json::TextOutput& out) {
+    if (v.isDate()) {
+      out.raw(R"({"at":)");
+      out.value(Value(v.date()->timeIntervalSince1970()));
+      out.raw(",\"tag\":");
+      out.string("a\"b\n");
+      out.raw("}");
+      return;
+    }
+    if (v.isObject()) {
+      out.value(Value::array({Value(Date(3))}));  // inside the substitute: substituted in turn
+      return;
+    }
+    out.value(v);  // hands its argument back
   };
-  EXPECT_EQ(json::write(Value::array({Value(Date(2)), Value(1)}), {}, substitute), R"([{"at":2},1])");
+  EXPECT_EQ(json::write(Value::array({Value(Date(2)), Value(1)}), {}, substitute), R"([{"at":2,"tag":"a\"b\n"},1])");
+  EXPECT_EQ(json::write(Value(std::make_shared<SharedObject>()), {}, substitute), R"([{"at":3,"tag":"a\"b\n"}])");
   // A substitute that is itself without JSON form is refused, not substituted again.
   try {
     json::write(Value::array({Value(Bytes{1})}), {}, substitute);

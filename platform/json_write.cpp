@@ -65,11 +65,17 @@ std::size_t validUTF8Length(const unsigned char* s, std::size_t n) noexcept {
   return len;
 }
 
+}  // namespace
+
+namespace detail {
+
 class Writer {
  public:
   Writer(WriteOptions options, const Substitute* substitute) : options_(options), substitute_(substitute) {}
 
   std::string take() { return std::move(out_); }
+
+  void raw(std::string_view text) { out_.append(text); }
 
   void write(const Value& v, int depth) {
     switch (v.kind()) {
@@ -85,34 +91,15 @@ class Writer {
     }
   }
 
- private:
-  [[noreturn]] static void raiseInvalidType(const char* kind) {
-    throw InvalidArgumentException(std::string("Invalid type in JSON write (") + kind + ")");
-  }
-
-  // A substitute of a kind without JSON form is not substituted again: a
-  // substitute that answers its argument would never end.
-  void writeSubstitute(const Value& v, const char* kind, int depth) {
-    if (!substitute_) raiseInvalidType(kind);
-    const Value substitute = (*substitute_)(v);
-    switch (substitute.kind()) {
+  // A substitute's value of a kind without JSON form is not substituted
+  // again: a substitute that hands its argument back would never end.
+  void writeSubstituted(const Value& v, int depth) {
+    switch (v.kind()) {
       case Value::Kind::Date: raiseInvalidType("Date");
       case Value::Kind::Bytes: raiseInvalidType("Bytes");
       case Value::Kind::Object: raiseInvalidType("Object");
-      default: write(substitute, depth);
+      default: write(v, depth);
     }
-  }
-
-  void writeNumber(const Number& n) {
-    if (n.isBoolean()) {
-      n.boolValue() ? out_.append("true", 4) : out_.append("false", 5);
-      return;
-    }
-    if (n.isFloating() && !std::isfinite(n.doubleValue())) {
-      throw InvalidArgumentException("Invalid number value (NaN or infinity) in JSON write");
-    }
-    char buf[detail::kMaxNumberText];
-    out_.append(buf, detail::formatNumber(n, buf));
   }
 
   void writeString(std::string_view s) {
@@ -141,6 +128,29 @@ class Writer {
       }
     }
     out_.push_back('"');
+  }
+
+ private:
+  [[noreturn]] static void raiseInvalidType(const char* kind) {
+    throw InvalidArgumentException(std::string("Invalid type in JSON write (") + kind + ")");
+  }
+
+  void writeSubstitute(const Value& v, const char* kind, int depth) {
+    if (!substitute_) raiseInvalidType(kind);
+    TextOutput output(*this, depth);
+    (*substitute_)(v, output);
+  }
+
+  void writeNumber(const Number& n) {
+    if (n.isBoolean()) {
+      n.boolValue() ? out_.append("true", 4) : out_.append("false", 5);
+      return;
+    }
+    if (n.isFloating() && !std::isfinite(n.doubleValue())) {
+      throw InvalidArgumentException("Invalid number value (NaN or infinity) in JSON write");
+    }
+    char buf[platform::detail::kMaxNumberText];
+    out_.append(buf, platform::detail::formatNumber(n, buf));
   }
 
   void writeEscape(unsigned char c) {
@@ -218,16 +228,20 @@ class Writer {
   std::string out_;
 };
 
-}  // namespace
+}  // namespace detail
+
+void TextOutput::raw(std::string_view text) { writer_.raw(text); }
+void TextOutput::string(std::string_view text) { writer_.writeString(text); }
+void TextOutput::value(const Value& value) { writer_.writeSubstituted(value, depth_); }
 
 std::string write(const Value& value, WriteOptions options) {
-  Writer writer(options, nullptr);
+  detail::Writer writer(options, nullptr);
   writer.write(value, 0);
   return writer.take();
 }
 
 std::string write(const Value& value, WriteOptions options, const Substitute& substitute) {
-  Writer writer(options, &substitute);
+  detail::Writer writer(options, &substitute);
   writer.write(value, 0);
   return writer.take();
 }

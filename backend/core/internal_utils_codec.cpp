@@ -6,6 +6,7 @@
 #include "backend/internal/internal_utils.hpp"
 #include "backend/object.hpp"
 #include "base64.hpp"
+#include "date_text.hpp"
 #include "platform/exceptions.hpp"
 #include "platform/json.hpp"
 #include "platform/log.hpp"
@@ -97,6 +98,69 @@ struct Encoder {
       default:
         return value;
     }
+  }
+
+  // Writes the typed form of a value without JSON form straight into the
+  // text: the common kinds build no dictionary on the way.
+  void write(const Value& value, platform::json::TextOutput& out) {
+    switch (value.kind()) {
+      case Value::Kind::Date: writeDate(*value.date(), out); return;
+      case Value::Kind::Bytes:
+        out.raw(R"({"__type":"Bytes","base64":")");
+        out.raw(base64Encode(*value.bytes()));
+        out.raw(R"("})");
+        return;
+      case Value::Kind::Object:
+        if (auto* object = dynamic_cast<const Object*>(value.objectHandle()->get())) {
+          writeDataObject(*object, out);
+          return;
+        }
+        writeEncoded(out, [&] { return encodeShared(value); });
+        return;
+      default:
+        writeEncoded(out, [&] { return encode(value); });
+    }
+  }
+
+  static void writeDate(platform::Date date, platform::json::TextOutput& out) {
+    static constexpr std::string_view kHead = R"({"__type":"Date","iso":")", kTail = R"("})";
+    char text[kHead.size() + kPreciseDateTextLength + kTail.size()];
+    char* end = std::copy(kHead.begin(), kHead.end(), text);
+    end = writePreciseDate(date, end);
+    end = std::copy(kTail.begin(), kTail.end(), end);
+    out.raw(std::string_view(text, static_cast<std::size_t>(end - text)));
+  }
+
+  // A saved object's pointer is written as pointerForm() builds it; other
+  // forms (and refusals) go through encodeDataObject().
+  void writeDataObject(const Object& object, platform::json::TextOutput& out) {
+    std::optional<std::string> id;
+    if (objects == DataObjects::Allow && form == UnsavedForm::LocalId) id = object.objectId();
+    if (!id) {
+      writeEncoded(out, [&] { return encodeDataObject(object, unsaved, objects, form); });
+      return;
+    }
+    out.raw(R"({"__type":"Pointer","objectId":)");
+    out.string(*id);
+    out.raw(R"(,"className":)");
+    out.string(object.backendClassName());
+    out.raw("}");
+  }
+
+  // Set when encoding raised, as opposed to writing the text of what it
+  // answered.
+  bool raised = false;
+
+  template <class Encode>
+  void writeEncoded(platform::json::TextOutput& out, Encode&& encode) {
+    Value encoded;
+    try {
+      encoded = encode();
+    } catch (...) {
+      raised = true;
+      throw;
+    }
+    out.value(encoded);
   }
 };
 
@@ -281,19 +345,13 @@ std::string InternalUtils::encodeToJSON(const Value& value, UnsavedChildren unsa
   detail::Encoder encoder{unsaved, objects, detail::UnsavedForm::LocalId, nullptr};
   // Only the kinds without a JSON form need encoding; containers are written
   // as they stand. An exception of the encoder itself is not a write failure.
-  bool encoderRaised = false;
-  const platform::json::Substitute substitute = [&](const Value& special) {
-    try {
-      return encoder.encode(special);
-    } catch (...) {
-      encoderRaised = true;
-      throw;
-    }
+  const platform::json::Substitute substitute = [&](const Value& special, platform::json::TextOutput& out) {
+    encoder.write(special, out);
   };
   try {
     return platform::json::write(value, {}, substitute);
   } catch (const platform::InvalidArgumentException&) {
-    if (encoderRaised) throw;
+    if (encoder.raised) throw;
     throw platform::InvalidArgumentException("BEObject values must be serializable to JSON");
   }
 }

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "backend/internal/internal_utils.hpp"
+#include "date_text.hpp"
 
 namespace backend {
 namespace {
@@ -50,7 +51,8 @@ char* putDigits(char* out, unsigned value, int width) {
   return out + width;
 }
 
-std::string format(long long totalMilliseconds, bool withMilliseconds) {
+// Writes the date text at `text`; answers its end.
+char* format(long long totalMilliseconds, bool withMilliseconds, char* text) {
   long long days = totalMilliseconds / 86400000;
   long long rest = totalMilliseconds % 86400000;
   if (rest < 0) {
@@ -62,7 +64,6 @@ std::string format(long long totalMilliseconds, bool withMilliseconds) {
   const unsigned minute = static_cast<unsigned>(rest / 60000 % 60);
   const unsigned second = static_cast<unsigned>(rest / 1000 % 60);
   const unsigned millisecond = static_cast<unsigned>(rest % 1000);
-  char text[64];
   // Dates go out with every saved object: written digit by digit. Callers
   // clamp to years 0000-9999, so the year has four digits.
   char* out = putDigits(text, static_cast<unsigned>(date.year), 4);
@@ -81,7 +82,12 @@ std::string format(long long totalMilliseconds, bool withMilliseconds) {
     out = putDigits(out, millisecond, 3);
   }
   *out++ = 'Z';
-  return std::string(text, out);
+  return out;
+}
+
+std::string format(long long totalMilliseconds, bool withMilliseconds) {
+  char text[32];
+  return std::string(text, format(totalMilliseconds, withMilliseconds, text));
 }
 
 // Reads `count` decimal digits at `pos`; -1 when any is not a digit.
@@ -129,6 +135,8 @@ long long millisecondsOf(platform::Date date, bool roundToNearest) {
 std::string InternalUtils::stringFromPreciseDate(platform::Date date) {
   return format(millisecondsOf(date, true), true);
 }
+
+char* detail::writePreciseDate(platform::Date date, char* out) { return format(millisecondsOf(date, true), true, out); }
 
 std::optional<platform::Date> InternalUtils::preciseDateFromString(std::string_view text) { return parse(text, true); }
 

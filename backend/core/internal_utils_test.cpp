@@ -116,6 +116,13 @@ TEST_F(TypedCodecTest, EncodingToTextInOnePassWritesWhatEncodeThenSerializeWrite
   EXPECT_EQ(InternalUtils::encodeToJSON(value, UnsavedChildren::Disallow, DataObjects::Allow),
             InternalUtils::serializeToJSON(
                 InternalUtils::encodeObject(value, UnsavedChildren::Disallow, DataObjects::Allow)));
+  // Unsaved children by local id, an id that needs escaping, dates past the
+  // calendar's ends.
+  auto quoted = Object::objectWithoutData("Armor", "a\"b\\");
+  Value edges = Value::array({Value(unsaved), Value(quoted), Value(Date(-1e300)), Value(Date(1e300)),
+                              Value(platform::Bytes{})});
+  EXPECT_EQ(InternalUtils::encodeToJSON(edges, UnsavedChildren::Allow, DataObjects::Allow),
+            InternalUtils::serializeToJSON(InternalUtils::encodeObject(edges, UnsavedChildren::Allow, DataObjects::Allow)));
 
   // The encoder's own refusals come through unchanged; a value with no
   // typed form is a serialization failure.

@@ -34,11 +34,33 @@ struct WriteOptions {
 // "Invalid number value (NaN or infinity) in JSON write".
 std::string write(const Value& value, WriteOptions options = {});
 
-// The value written in place of a date, byte buffer or shared object.
-using Substitute = std::function<Value(const Value&)>;
-// write() with each value that has no JSON form written as its substitute
-// (which must have a JSON form itself at its top: it is not substituted
-// again), so a typed encoding needs no rebuilt copy of the tree.
+namespace detail {
+class Writer;
+}
+
+// Where a substitute writes the text standing for a value, as it goes: a
+// typed form needs neither a rebuilt copy of the tree nor a value of its own.
+class TextOutput {
+ public:
+  // Appends text that is JSON as it stands (nothing is checked or escaped).
+  void raw(std::string_view text);
+  // Appends `text` as a quoted, escaped JSON string.
+  void string(std::string_view text);
+  // Appends the JSON form of `value`, whose top must have one (it is not
+  // substituted); dates, bytes and objects inside it are.
+  void value(const Value& value);
+
+ private:
+  friend class detail::Writer;
+  explicit TextOutput(detail::Writer& writer, int depth) : writer_(writer), depth_(depth) {}
+  detail::Writer& writer_;
+  int depth_;
+};
+
+// Writes the text of a date, byte buffer or shared object into the output.
+using Substitute = std::function<void(const Value&, TextOutput&)>;
+// write() with each value that has no JSON form written by the substitute.
+// Its text is written as it stands, also in pretty output.
 std::string write(const Value& value, WriteOptions options, const Substitute& substitute);
 
 }  // namespace platform::json
