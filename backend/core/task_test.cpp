@@ -311,7 +311,7 @@ TEST(TaskWaiting, ManyWaitersOnSeveralThreadsAllWake) {
   EXPECT_EQ(woken.load(), 6);
 }
 
-// The first continuation of a hop takes over the reference the hop's queue
+// The last continuation of a hop takes over the reference the hop's queue
 // held; the other continuations must still hold their own.
 TEST(TaskChains, EveryContinuationOfAHopKeepsItAliveAndSeesItsResult) {
   for (int round = 0; round < 200; ++round) {
@@ -324,6 +324,30 @@ TEST(TaskChains, EveryContinuationOfAHopKeepsItAliveAndSeesItsResult) {
     start.setResult(round);
     for (const auto& reader : readers) EXPECT_EQ(reader.waitForResult(), (round + 1) * 10);
   }
+}
+
+// Runs work at once in the caller's frame, as if another thread had taken it
+// the moment it was posted.
+class ImmediateExecutor final : public platform::Executor {
+ public:
+  void post(platform::Work work) override { work(); }
+  bool runsOnCurrentThread() const override { return true; }
+};
+
+// A hop's first continuation may run and let the hop go before the hop has
+// told the others; they must not find it gone.
+TEST(TaskChains, AContinuationRunningAtOnceElsewhereLeavesTheHopToTheOthers) {
+  ImmediateExecutor elsewhere;
+  TaskCompletionSource<int> start;
+  Task<int> first, second;
+  {
+    auto hop = start.task().continueWith([](const Task<int>& t) { return t.result() + 1; });
+    first = hop.continueWith(elsewhere, [](const Task<int>& t) { return t.result() * 10; });
+    second = hop.continueWith([](const Task<int>& t) { return t.result() * 100; });
+  }
+  start.setResult(1);
+  EXPECT_EQ(first.waitForResult(), 20);
+  EXPECT_EQ(second.waitForResult(), 200);
 }
 
 TEST(TaskChains, LongChainsNeitherRecurseNorLoseHops) {

@@ -39,7 +39,7 @@ class TaskStateBase;
 // task's list, which holds it (one reference, for parties that count them).
 class Completion {
  public:
-  // Called once, when the task completes, under its lock (or at once when it
+  // Called once, on the thread that completes the task (or at once when it
   // had already completed): must only schedule work or copy state. Takes over
   // the list's hold.
   virtual void taskCompleted(TaskStateBase& task) = 0;
@@ -51,6 +51,12 @@ class Completion {
  protected:
   ~Completion() = default;
 };
+
+// A continuation completing its own task in run() is about to drop the
+// reference its queue held; the last party told of that completion may take
+// this reference over instead of adding one, saving an increment and a
+// decrement per hop. Set only while that completion runs on this thread.
+inline thread_local TaskStateBase* referenceOnOffer = nullptr;
 
 // Everything of a task except its typed result. Reference counted: task
 // handles and the parties that wait on it share one allocation.
@@ -143,18 +149,17 @@ class TaskStateBase {
 
   template <class Store>
   bool complete(Store&& store) {
-    std::lock_guard lock(mutex_);
-    if (completed_.load(std::memory_order_relaxed)) return false;
-    store();
-    completed_.store(true, std::memory_order_release);
-    for (Waiter* waiter = std::exchange(waiters_, nullptr); waiter; waiter = waiter->next) waiter->woken.notify_one();
-    Completion* completion = std::exchange(head_, nullptr);
-    tail_ = nullptr;
-    while (completion) {
-      Completion* next = std::exchange(completion->nextCompletion, nullptr);
-      completion->taskCompleted(*this);
-      completion = next;
+    Completion* completions;
+    {
+      std::lock_guard lock(mutex_);
+      if (completed_.load(std::memory_order_relaxed)) return false;
+      store();
+      completed_.store(true, std::memory_order_release);
+      for (Waiter* waiter = std::exchange(waiters_, nullptr); waiter; waiter = waiter->next) waiter->woken.notify_one();
+      completions = std::exchange(head_, nullptr);
+      tail_ = nullptr;
     }
+    tellCompletions(completions);
     return true;
   }
 
@@ -163,6 +168,20 @@ class TaskStateBase {
     std::condition_variable woken;
     Waiter* next;
   };
+
+  // Told outside the lock: a reference on offer for this state goes only to
+  // the last completion, and once that one is told nothing here touches the
+  // state, which its new holder may already have let go of on another thread.
+  void tellCompletions(Completion* completion) {
+    const bool offered = referenceOnOffer == this;
+    if (offered && completion) referenceOnOffer = nullptr;
+    while (completion) {
+      Completion* next = std::exchange(completion->nextCompletion, nullptr);
+      if (!next && offered) referenceOnOffer = this;
+      completion->taskCompleted(*this);
+      completion = next;
+    }
+  }
 
   // Deletes states one after another rather than inside each other, so a
   // long chain of pending continuations dropped at once cannot overflow the
@@ -283,7 +302,7 @@ inline constexpr bool isTask = false;
 template <class U>
 inline constexpr bool isTask<Task<U>> = true;
 
-// Runs a Work at completion (under the task's lock: it must only schedule).
+// Runs a Work at completion (on the completing thread: it must only schedule).
 class WorkCompletion final : public Completion {
  public:
   explicit WorkCompletion(platform::Work work) : work_(std::move(work)) {}
@@ -326,12 +345,6 @@ class InlineCompletionStep {
  private:
   bool allowed_;
 };
-
-// A continuation completing its own task in run() is about to drop the
-// reference its queue held; the first continuation waiting on that task takes
-// this reference over instead of adding one, saving an increment and a
-// decrement per hop. Set only while that completion runs on this thread.
-inline thread_local TaskStateBase* referenceOnOffer = nullptr;
 
 // A reference to `from`, a task completing now: the offered one when it is
 // `from`'s, else one of its own.
