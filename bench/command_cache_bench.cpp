@@ -29,7 +29,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,6 +40,7 @@
 #include "devserver/server.hpp"
 #include "platform/sandbox.hpp"
 #include "ratio_reporter.hpp"
+#include "settled_task.hpp"
 #include "support/scratch_directory.hpp"
 
 namespace {
@@ -110,15 +110,7 @@ Environment& environment() {
   return instance;
 }
 
-// Waits for `task` without the main-thread warning, as an application waits
-// for a callback.
-template <class T>
-const backend::Task<T>& settled(const backend::Task<T>& task) {
-  std::promise<void> done;
-  task.continueWith([&done](const backend::Task<T>&) { done.set_value(); });
-  done.get_future().wait();
-  return task;
-}
+using bench::settled;
 
 void setOnline(platform::ManualReachabilitySource& reachability, bool online) {
   reachability.setDefaultFlags(online ? platform::ReachabilityFlags(platform::ReachabilityFlag::Reachable)

@@ -10,7 +10,6 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <future>
 #include <string>
 #include <vector>
 
@@ -22,6 +21,7 @@
 #include "devserver/server.hpp"
 #include "platform/sandbox.hpp"
 #include "ratio_reporter.hpp"
+#include "settled_task.hpp"
 #include "support/scratch_directory.hpp"
 
 namespace {
@@ -33,15 +33,7 @@ using platform::Value;
 constexpr int kPage = 1000;
 constexpr int kSizes[] = {10, 1000, 10000};
 
-// Waits for `task` without the main-thread warning, as an application waits
-// for a callback.
-template <class T>
-const backend::Task<T>& settled(const backend::Task<T>& task) {
-  std::promise<void> done;
-  task.continueWith([&done](const backend::Task<T>&) { done.set_value(); });
-  done.get_future().wait();
-  return task;
-}
+using bench::settled;
 
 std::string classFor(int count) { return "Scale" + std::to_string(count); }
 

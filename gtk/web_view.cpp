@@ -199,29 +199,22 @@ struct WebView::Impl {
     self->onPainted(address);
   }
 
-  void watchPainting() {
+  // A script in the app's own world, which page scripts cannot reach, and the
+  // handler its messages come back to.
+  void addAppWorldScript(const char* source, const char* handler, GCallback onMessage) {
     WebKitUserContentManager* content = webkit_web_view_get_user_content_manager(view);
     WebKitUserScript* script = webkit_user_script_new_for_world(
-        kPagePaintedScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, kAppWorld,
-        nullptr, nullptr);
+        source, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, kAppWorld, nullptr,
+        nullptr);
     webkit_user_content_manager_add_script(content, script);
     webkit_user_script_unref(script);
-    webkit_user_content_manager_register_script_message_handler(content, kPagePaintedHandler, kAppWorld);
-    g_signal_connect(content, (std::string("script-message-received::") + kPagePaintedHandler).c_str(),
-                     G_CALLBACK(onPaintReport), this);
+    webkit_user_content_manager_register_script_message_handler(content, handler, kAppWorld);
+    g_signal_connect(content, (std::string("script-message-received::") + handler).c_str(), onMessage, this);
   }
 
-  void watchScrollPosition() {
-    WebKitUserContentManager* content = webkit_web_view_get_user_content_manager(view);
-    WebKitUserScript* script = webkit_user_script_new_for_world(
-        kScrollScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, kAppWorld,
-        nullptr, nullptr);
-    webkit_user_content_manager_add_script(content, script);
-    webkit_user_script_unref(script);
-    webkit_user_content_manager_register_script_message_handler(content, kScrollHandler, kAppWorld);
-    g_signal_connect(content, (std::string("script-message-received::") + kScrollHandler).c_str(),
-                     G_CALLBACK(onScrollReport), this);
-  }
+  void watchPainting() { addAppWorldScript(kPagePaintedScript, kPagePaintedHandler, G_CALLBACK(onPaintReport)); }
+
+  void watchScrollPosition() { addAppWorldScript(kScrollScript, kScrollHandler, G_CALLBACK(onScrollReport)); }
 
   bool queuedLoad = false;
 };
