@@ -20,11 +20,16 @@ struct HeldTasks {
   std::function<void()> task() {
     return [this] {
       ++running;
-      while (!released) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      released.wait(false);
       ++finished;
     };
   }
 };
+
+void release(HeldTasks& held) {
+  held.released = true;
+  held.released.notify_all();
+}
 
 TEST(ConnectionWorkers, EveryHeldConnectionGetsItsOwnThreadUpToTheCap) {
   HeldTasks held;
@@ -32,7 +37,7 @@ TEST(ConnectionWorkers, EveryHeldConnectionGetsItsOwnThreadUpToTheCap) {
   for (int i = 0; i < 40; ++i) workers.enqueue(held.task());
   // A fixed pool smaller than 40 would leave some waiting behind the held ones.
   EXPECT_TRUE(eventually([&] { return held.running == 40; }));
-  held.released = true;
+  release(held);
   workers.shutdown();
   EXPECT_EQ(held.finished, 40);
 }
@@ -43,7 +48,7 @@ TEST(ConnectionWorkers, BeyondTheCapTasksWaitForAThreadAndIdleThreadsAreReused) 
   for (int i = 0; i < 5; ++i) workers.enqueue(held.task());
   ASSERT_TRUE(eventually([&] { return held.running == 2; }));
   EXPECT_EQ(workers.threadCount(), 2u);
-  held.released = true;
+  release(held);
   EXPECT_TRUE(eventually([&] { return held.finished == 5; }));
   std::atomic<int> later{0};
   for (int i = 0; i < 2; ++i) workers.enqueue([&] { ++later; });
@@ -52,16 +57,18 @@ TEST(ConnectionWorkers, BeyondTheCapTasksWaitForAThreadAndIdleThreadsAreReused) 
 }
 
 TEST(ConnectionWorkers, ShutdownRunsWaitingTasksThenJoins) {
+  HeldTasks held;
   std::atomic<int> ran{0};
   ConnectionWorkers workers(1);
-  for (int i = 0; i < 5; ++i) {
-    workers.enqueue([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-      ++ran;
-    });
-  }
+  workers.enqueue(held.task());
+  // The one thread is held, so these are still waiting when the shutdown begins.
+  for (int i = 0; i < 4; ++i) workers.enqueue([&] { ++ran; });
+  ASSERT_TRUE(eventually([&] { return held.running == 1; }));
+  EXPECT_EQ(ran, 0);
+  release(held);
   workers.shutdown();
-  EXPECT_EQ(ran, 5);
+  EXPECT_EQ(held.finished, 1);
+  EXPECT_EQ(ran, 4);
 }
 
 }  // namespace
