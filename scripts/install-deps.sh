@@ -10,7 +10,7 @@ packages=(
   rapidjson-dev libsimdjson-dev libasio-dev libfmt-dev libcli11-dev
   libcpp-httplib-dev nlohmann-json3-dev libpcre2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  curl python3 attr locales nginx-light libhttp-parser-dev
+  curl python3 attr locales nginx-light libhttp-parser-dev openssl dbus-daemon
   libgtk-4-dev libwebkitgtk-6.0-dev xvfb xauth librsvg2-bin netpbm xdotool openbox desktop-file-utils appstream
   at-spi2-core python3-pyatspi
 )
