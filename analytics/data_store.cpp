@@ -24,9 +24,12 @@ namespace {
 constexpr double kStaleHitAge = 2592000.0;  // 30 days
 constexpr const char* kClientIdProperty = "ClientId";
 
-// The oldest hits a save deletes at least once the store is over its cap.
+// The oldest hits a save deletes at least once the store is over its cap: a
+// hundredth of the cap, but a tenth (up to 10 hits) for small caps, so a full
+// store does not pay a deletion with every hit it saves.
 std::int64_t evictionBatch(std::uint64_t maxHitCount) {
-  return std::max<std::int64_t>(1, static_cast<std::int64_t>(maxHitCount / 100));
+  const std::uint64_t batch = std::max<std::uint64_t>(maxHitCount / 100, std::min<std::uint64_t>(10, maxHitCount / 10));
+  return std::max<std::int64_t>(1, static_cast<std::int64_t>(batch));
 }
 
 const detail::SqliteDatabase::Schema kHitSchema = {

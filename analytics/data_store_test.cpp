@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <filesystem>
 #include <fstream>
+#include <utility>
+#include <vector>
 
 #include "analytics/analytics.hpp"
 #include "analytics/logger.hpp"
@@ -21,8 +24,9 @@ using platform::Value;
 
 class DataStoreTest : public ::testing::Test {
  protected:
-  std::unique_ptr<DataStore> open() {
+  std::unique_ptr<DataStore> open(std::uint64_t maxHitCount = 2000) {
     DataStore::Options options;
+    options.maxHitCount = maxHitCount;
     options.directory = dir.path();
     options.thread = &thread;
     return std::make_unique<DataStore>(options);
@@ -118,6 +122,22 @@ TEST_F(DataStoreTest, SaveCapsTheStoreAtTwoThousandDroppingTheOldestInBatches) {
   store.reset();
   EXPECT_EQ(open()->hitCount(), 1981);
   Analytics::sharedLogger()->setLogLevel(LogLevel::Warning);
+}
+
+// A small cap still evicts in batches (a tenth of it, up to 10 hits), so a
+// full store does not pay a deletion with every hit; the smallest caps keep
+// every hit they can.
+TEST_F(DataStoreTest, SmallCapsEvictATenthOfTheCapAtOnceUpToTenHits) {
+  for (const auto& [cap, keptAfterOneOver] : std::vector<std::pair<int, int>>{{100, 91}, {50, 46}, {9, 9}}) {
+    std::filesystem::remove_all(dir.path());
+    std::filesystem::create_directories(dir.path());
+    auto store = open(static_cast<std::uint64_t>(cap));
+    for (int i = 0; i <= cap; ++i) store->addHit(hit(1e9 + i, std::to_string(i)));
+    EXPECT_TRUE(store->save());
+    EXPECT_EQ(store->hitCount(), keptAfterOneOver) << "cap " << cap;
+    EXPECT_EQ(store->fetchHits(1)->at(0).parameters.get("&cd"), Value(std::to_string(cap + 1 - keptAfterOneOver)))
+        << "cap " << cap;
+  }
 }
 
 TEST_F(DataStoreTest, CorruptHitFileIsReplacedAndTheClientIdSurvives) {
