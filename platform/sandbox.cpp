@@ -1,12 +1,14 @@
 #include "platform/sandbox.hpp"
 
 #include <errno.h>
+#include <stdio.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <fmt/format.h>
 #include <mutex>
@@ -21,6 +23,7 @@ namespace {
 
 std::mutex rootMutex;
 fs::path overriddenRoot;
+std::atomic<std::uint64_t> rootChanges{0};
 
 fs::path homeDirectory() {
   const char* home = std::getenv("HOME");
@@ -80,6 +83,19 @@ std::error_code writeAndSync(const fs::path& temporary, std::string_view bytes, 
   return error;
 }
 
+// Renames unless `to` exists.
+std::error_code renameExclusively(const fs::path& from, const fs::path& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return {};
+  if (errno != EINVAL && errno != ENOSYS) return lastError();
+  int claim = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (claim < 0) return lastError();
+  ::close(claim);
+  if (::rename(from.c_str(), to.c_str()) == 0) return {};
+  std::error_code error = lastError();
+  ::unlink(to.c_str());
+  return error;
+}
+
 }  // namespace
 
 fs::path Sandbox::root() {
@@ -90,7 +106,10 @@ fs::path Sandbox::root() {
 void Sandbox::setRoot(fs::path root) {
   std::lock_guard lock(rootMutex);
   overriddenRoot = std::move(root);
+  rootChanges.fetch_add(1, std::memory_order_release);
 }
+
+std::uint64_t Sandbox::rootGeneration() noexcept { return rootChanges.load(std::memory_order_acquire); }
 
 fs::path Sandbox::library() { return ensureDirectory(root() / "Library"); }
 fs::path Sandbox::caches() { return ensureDirectory(root() / "Library" / "Caches"); }
@@ -111,6 +130,16 @@ std::error_code writeFileAtomically(const fs::path& path, std::string_view bytes
   if (auto error = replaceFileAtomically(path, bytes, mode)) return error;
   // The rename itself is durable only once the directory entry is on disk.
   return syncDirectory(path.parent_path());
+}
+
+std::error_code writeNewFileAtomically(const fs::path& path, std::string_view bytes, unsigned mode) {
+  if (path.filename().empty()) return std::make_error_code(std::errc::is_a_directory);
+  fs::path temporary = temporarySibling(path);
+  bool created = false;
+  std::error_code error = writeAndSync(temporary, bytes, mode, created);
+  if (!error) error = renameExclusively(temporary, path);
+  if (error && created) ::unlink(temporary.c_str());
+  return error ? error : syncDirectory(path.parent_path());
 }
 
 std::optional<std::string> readFile(const fs::path& path, std::error_code* error) {

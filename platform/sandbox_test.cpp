@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <thread>
+#include <vector>
 #include <fstream>
 
 #include "support/scratch_directory.hpp"
@@ -97,6 +100,32 @@ TEST(AtomicWrite, BinaryContentSurvivesExactly) {
   std::string bytes("a\0b\xff\n", 5);
   ASSERT_FALSE(writeFileAtomically(scratch / "bin", bytes));
   EXPECT_EQ(readFile(scratch / "bin"), bytes);
+}
+
+TEST(AtomicWrite, ANewFileNeverReplacesOneOfTheSameName) {
+  ScratchDirectory scratch;
+  ASSERT_FALSE(writeNewFileAtomically(scratch / "data", "first"));
+  EXPECT_EQ(writeNewFileAtomically(scratch / "data", "second"), std::errc::file_exists);
+  EXPECT_EQ(readFile(scratch / "data"), "first");
+  EXPECT_EQ(entryCount(scratch.path()), 1u);  // no temporary left behind
+  EXPECT_EQ(writeNewFileAtomically(scratch / "missing-dir" / "file", "x"), std::errc::no_such_file_or_directory);
+
+  // Writers racing for one name: exactly one wins, and its content stays whole.
+  std::vector<std::thread> writers;
+  std::atomic<int> wins{0};
+  std::atomic<int> winner{-1};
+  for (int n = 0; n < 8; ++n) {
+    writers.emplace_back([&, n] {
+      if (!writeNewFileAtomically(scratch / "raced", std::string(4096, char('a' + n)))) {
+        ++wins;
+        winner = n;
+      }
+    });
+  }
+  for (auto& writer : writers) writer.join();
+  EXPECT_EQ(wins, 1);
+  EXPECT_EQ(readFile(scratch / "raced"), std::string(4096, char('a' + winner)));
+  EXPECT_EQ(entryCount(scratch.path()), 2u);
 }
 
 TEST(ReadFile, ReportsAMissingFile) {

@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <climits>
+#include <cstring>
 #include <chrono>
 #include <list>
 #include <vector>
@@ -24,15 +27,81 @@ std::time_t nowSeconds() {
   return std::chrono::duration_cast<std::chrono::seconds>(platform::clock().now().time_since_epoch()).count();
 }
 
-bool isSafeFileName(const std::string& key) {
-  if (key.empty() || key.size() > 200 || key.front() == '.') return false;
-  return std::all_of(key.begin(), key.end(), [](unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
-           c == '-';
-  });
+constexpr auto kFileNameCharacters = [] {
+  std::array<bool, 256> allowed{};
+  for (int c = 0; c < 256; ++c) {
+    allowed[c] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+                 c == '-';
+  }
+  return allowed;
+}();
+
+bool isSafeFileName(std::string_view key) {
+  if (key.empty() || key.size() > KeyValueCache::kMaxPlainFileName || key.front() == '.') return false;
+  return std::all_of(key.begin(), key.end(), [](unsigned char c) { return kFileNameCharacters[c]; });
+}
+
+// Reads `size` bytes (fewer when the file is shorter now).
+std::optional<std::string> readOpenFile(int fd, std::size_t size) {
+  std::string text(size, '\0');
+  std::size_t got = 0;
+  while (got < text.size()) {
+    ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  text.resize(got);
+  return text;
 }
 
 }  // namespace
+
+// Built on the stack: a read that misses memory allocates nothing but its result.
+class KeyValueCache::RecordFileName {
+ public:
+  explicit RecordFileName(std::string_view key);
+  std::string_view view() const noexcept { return {text_, size_}; }
+
+ private:
+  char text_[std::max<std::size_t>(kMaxPlainFileName, 1 + 2 * SHA256_DIGEST_LENGTH)];
+  std::size_t size_ = 0;
+};
+
+class KeyValueCache::RecordPath {
+ public:
+  bool assign(std::string_view directoryPrefix, std::string_view fileName) noexcept {
+    if (directoryPrefix.size() + fileName.size() >= sizeof text_) return false;
+    std::memcpy(text_, directoryPrefix.data(), directoryPrefix.size());
+    std::memcpy(text_ + directoryPrefix.size(), fileName.data(), fileName.size());
+    size_ = directoryPrefix.size() + fileName.size();
+    text_[size_] = '\0';
+    return true;
+  }
+  const char* c_str() const noexcept { return text_; }
+  std::string_view view() const noexcept { return {text_, size_}; }
+
+ private:
+  char text_[PATH_MAX];
+  std::size_t size_ = 0;
+};
+
+KeyValueCache::RecordFileName::RecordFileName(std::string_view key) {
+  if (isSafeFileName(key)) {
+    std::memcpy(text_, key.data(), key.size());
+    size_ = key.size();
+    return;
+  }
+  unsigned char digest[SHA256_DIGEST_LENGTH];
+  SHA256(reinterpret_cast<const unsigned char*>(key.data()), key.size(), digest);
+  static constexpr char kHex[] = "0123456789abcdef";
+  text_[size_++] = '%';
+  for (unsigned char byte : digest) {
+    text_[size_++] = kHex[byte >> 4];
+    text_[size_++] = kHex[byte & 0xF];
+  }
+}
 
 bool KeyValueDiskCacheDelegate::createDiskCache(const std::filesystem::path& path, const std::string& value) {
   // A lost record only costs a fetch, so the directory is not synced.
@@ -42,10 +111,10 @@ bool KeyValueDiskCacheDelegate::createDiskCache(const std::filesystem::path& pat
 std::optional<std::time_t> KeyValueDiskCacheDelegate::creationTimeOfDiskCache(const std::filesystem::path& path) {
   struct stat status {};
   if (::stat(path.c_str(), &status) != 0) return std::nullopt;
-  return creationTimeOfDiskCache(path, status);
+  return creationTimeOfDiskCache(path.native(), status);
 }
 
-std::time_t KeyValueDiskCacheDelegate::creationTimeOfDiskCache(const std::filesystem::path&, const struct stat& status) {
+std::time_t KeyValueDiskCacheDelegate::creationTimeOfDiskCache(std::string_view, const struct stat& status) {
   return status.st_ctime;
 }
 
@@ -62,16 +131,8 @@ long long KeyValueDiskCacheDelegate::accessTimeOfDiskCache(const std::filesystem
 }
 
 std::string KeyValueCache::fileNameForKey(const std::string& key) {
-  if (isSafeFileName(key)) return key;
-  unsigned char digest[SHA256_DIGEST_LENGTH];
-  SHA256(reinterpret_cast<const unsigned char*>(key.data()), key.size(), digest);
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string name = "%";
-  for (unsigned char byte : digest) {
-    name.push_back(kHex[byte >> 4]);
-    name.push_back(kHex[byte & 0xF]);
-  }
-  return name;
+  RecordFileName name(key);
+  return std::string(name.view());
 }
 
 KeyValueCache& KeyValueCache::mainCache() {
@@ -101,26 +162,42 @@ KeyValueCache::~KeyValueCache() {
 }
 
 std::filesystem::path KeyValueCache::directory() const {
-  auto root = platform::Sandbox::root();
+  const auto generation = platform::Sandbox::rootGeneration();
   std::lock_guard lock(directoryMutex_);
-  if (resolvedDirectory_.empty() || root != resolvedRoot_) {
+  return resolvedDirectory(generation);
+}
+
+// directoryMutex_ held. Looked up again only after the sandbox root moved or
+// the directory was deleted.
+const std::filesystem::path& KeyValueCache::resolvedDirectory(std::uint64_t generation) const {
+  if (resolvedDirectory_.empty() || generation != resolvedGeneration_) {
     resolvedDirectory_ = InternalUtils::cacheDir(cacheDir_);
-    resolvedRoot_ = std::move(root);
+    resolvedPrefix_ = resolvedDirectory_.native() + '/';
+    resolvedGeneration_ = generation;
   }
   return resolvedDirectory_;
 }
 
 std::optional<std::filesystem::path> KeyValueCache::directoryForWriting() const {
+  const auto generation = platform::Sandbox::rootGeneration();
   try {
     auto records = InternalUtils::cacheDir(cacheDir_);
     std::lock_guard lock(directoryMutex_);
     resolvedDirectory_ = records;
-    resolvedRoot_ = platform::Sandbox::root();
+    resolvedPrefix_ = records.native() + '/';
+    resolvedGeneration_ = generation;
     return records;
   } catch (const std::exception& error) {
     platform::log(std::string("Key-value cache without a directory: ") + error.what());
     return std::nullopt;
   }
+}
+
+bool KeyValueCache::recordPath(const RecordFileName& name, RecordPath& path) const {
+  const auto generation = platform::Sandbox::rootGeneration();
+  std::lock_guard lock(directoryMutex_);
+  resolvedDirectory(generation);
+  return path.assign(resolvedPrefix_, name.view());
 }
 
 std::shared_ptr<KeyValueDiskCacheDelegate> KeyValueCache::delegate() const {
@@ -129,7 +206,7 @@ std::shared_ptr<KeyValueDiskCacheDelegate> KeyValueCache::delegate() const {
 }
 
 std::filesystem::path KeyValueCache::cacheFileForKey(const std::string& key) const {
-  return directory() / fileNameForKey(key);
+  return directory() / RecordFileName(key).view();
 }
 
 void KeyValueCache::beginDiskOperation() {
@@ -209,11 +286,14 @@ void KeyValueCache::writeRecord(const std::string& fileName, const std::string& 
 std::optional<std::string> KeyValueCache::objectForKey(const std::string& key, double maxAge) {
   const std::time_t now = nowSeconds();
   std::optional<std::string> value;
+  std::shared_ptr<KeyValueDiskCacheDelegate> strategy;
   bool startTouches = false;
   {
     std::lock_guard lock(mutex_);
     auto found = memIndex_.find(std::string_view(key));
-    if (found != memIndex_.end()) {
+    if (found == memIndex_.end()) {
+      strategy = delegate_;
+    } else {
       auto entry = found->second;
       if (static_cast<double>(now - entry->creationTime) > maxAge) return std::nullopt;
       memEntries_.splice(memEntries_.begin(), memEntries_, entry);
@@ -224,7 +304,7 @@ std::optional<std::string> KeyValueCache::objectForKey(const std::string& key, d
       value = entry->value;
     }
   }
-  if (!value) return readRecord(key, maxAge, now);
+  if (!value) return readRecord(key, maxAge, now, *strategy);
   if (startTouches) {
     beginDiskOperation();
     diskQueue_->post([this] {
@@ -235,12 +315,14 @@ std::optional<std::string> KeyValueCache::objectForKey(const std::string& key, d
   return value;
 }
 
-std::optional<std::string> KeyValueCache::readRecord(const std::string& key, double maxAge, std::time_t now) {
-  const std::string fileName = fileNameForKey(key);
-  const auto path = directory() / fileName;
+std::optional<std::string> KeyValueCache::readRecord(const std::string& key, double maxAge, std::time_t now,
+                                                     KeyValueDiskCacheDelegate& strategy) {
+  const RecordFileName fileName(key);
+  RecordPath path;
+  if (!recordPath(fileName, path)) return std::nullopt;
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    if (errno == ENOENT) forgetRecord(fileName);
+    if (errno == ENOENT) forgetRecord(fileName.view());
     return std::nullopt;
   }
   struct stat status {};
@@ -248,35 +330,23 @@ std::optional<std::string> KeyValueCache::readRecord(const std::string& key, dou
     ::close(fd);
     return std::nullopt;
   }
-  auto strategy = delegate();
-  const std::time_t created = strategy->creationTimeOfDiskCache(path, status);
+  const std::time_t created = strategy.creationTimeOfDiskCache(path.view(), status);
   if (static_cast<double>(now - created) > maxAge) {
     ::close(fd);
     return std::nullopt;
   }
-  std::string text(static_cast<std::size_t>(status.st_size), '\0');
-  std::size_t got = 0;
-  while (got < text.size()) {
-    ssize_t n = ::read(fd, text.data() + got, text.size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
-  }
+  auto text = readOpenFile(fd, static_cast<std::size_t>(status.st_size));
   ::close(fd);
-  text.resize(got);
+  if (!text) return std::nullopt;
   std::lock_guard lock(mutex_);
-  auto record = useRecord(fileName, text.size(), now);
-  if (memEnabled_ && key.size() + text.size() <= maxMemBytesPerRecord_) putInMemory(key, text, created, record);
+  auto record = useRecord(fileName.view(), text->size(), now);
+  if (memEnabled_ && key.size() + text->size() <= maxMemBytesPerRecord_) putInMemory(key, *text, created, record);
   return text;
 }
 
-KeyValueCache::Records::iterator KeyValueCache::useRecord(const std::string& fileName, std::uintmax_t size,
+KeyValueCache::Records::iterator KeyValueCache::useRecord(std::string_view fileName, std::uintmax_t size,
                                                           std::time_t now) {
-  if (auto found = recordIndex_.find(std::string_view(fileName)); found != recordIndex_.end()) {
+  if (auto found = recordIndex_.find(fileName); found != recordIndex_.end()) {
     auto record = found->second;
     records_.splice(records_.begin(), records_, record);
     diskBytes_ = diskBytes_ - record->size + size;
@@ -285,7 +355,7 @@ KeyValueCache::Records::iterator KeyValueCache::useRecord(const std::string& fil
     record->lastAccess = ++accessCount_;
     return record;
   }
-  records_.push_front(Record{fileName, size, now, ++accessCount_, memEntries_.end(), kNotDue});
+  records_.push_front(Record{std::string(fileName), size, now, ++accessCount_, memEntries_.end(), kNotDue});
   recordIndex_.emplace(std::string_view(records_.front().fileName), records_.begin());
   diskBytes_ += size;
   return records_.begin();
@@ -304,9 +374,9 @@ void KeyValueCache::eraseRecord(Records::iterator record) {
   records_.erase(record);
 }
 
-void KeyValueCache::forgetRecord(const std::string& fileName) {
+void KeyValueCache::forgetRecord(std::string_view fileName) {
   std::lock_guard lock(mutex_);
-  if (auto found = recordIndex_.find(std::string_view(fileName)); found != recordIndex_.end()) {
+  if (auto found = recordIndex_.find(fileName); found != recordIndex_.end()) {
     eraseRecord(found->second);
   }
 }

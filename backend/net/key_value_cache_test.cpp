@@ -15,6 +15,7 @@
 #include <future>
 
 #include "platform/notification_center.hpp"
+#include "platform/sandbox.hpp"
 #include "support/backend/object_fixture.hpp"
 #include "support/manual_clock.hpp"
 #include "support/scratch_directory.hpp"
@@ -57,6 +58,37 @@ TEST_F(KeyValueCacheTest, UnsafeKeysStayInsideTheDirectory) {
   EXPECT_FALSE(std::filesystem::exists(directory.parent_path() / "escape"));
   EXPECT_EQ(KeyValueCache::fileNameForKey("BECommand.2.find.2.0123abcd"), "BECommand.2.find.2.0123abcd");
   EXPECT_NE(KeyValueCache::fileNameForKey("a/b"), KeyValueCache::fileNameForKey("a_b"));
+}
+
+TEST_F(KeyValueCacheTest, KeysUpToTheNameLimitNameTheirFileAndLongerOnesAreHashed) {
+  KeyValueCache cache("TestCache");
+  const std::string longest(KeyValueCache::kMaxPlainFileName, 'k');
+  const std::string tooLong = longest + "k";
+  EXPECT_EQ(KeyValueCache::fileNameForKey(longest), longest);
+  EXPECT_EQ(KeyValueCache::fileNameForKey(tooLong).front(), '%');
+  cache.setObject("longest", longest);
+  cache.setObject("too long", tooLong);
+  cache.waitForDiskFlush();
+  cache.clearMemCache();
+  EXPECT_EQ(cache.objectForKey(longest, 60), std::optional<std::string>("longest"));
+  EXPECT_EQ(cache.objectForKey(tooLong, 60), std::optional<std::string>("too long"));
+}
+
+TEST_F(KeyValueCacheTest, DiskReadsFollowTheSandboxRootWhenItMoves) {
+  KeyValueCache cache("TestCache");
+  cache.enableMemCache(false);
+  cache.setObject("first root", "key");
+  EXPECT_EQ(cache.objectForKey("key", 60), std::optional<std::string>("first root"));
+
+  test_support::ScratchDirectory other;
+  platform::Sandbox::setRoot(other.path());
+  EXPECT_FALSE(cache.objectForKey("key", 60));
+  cache.setObject("second root", "key");
+  EXPECT_EQ(cache.objectForKey("key", 60), std::optional<std::string>("second root"));
+  EXPECT_EQ(cache.cacheFileForKey("key").string().rfind(other.path().string(), 0), 0u);
+
+  platform::Sandbox::setRoot(root_);
+  EXPECT_EQ(cache.objectForKey("key", 60), std::optional<std::string>("first root"));
 }
 
 TEST_F(KeyValueCacheTest, RemovalClearsMemoryAndDiskAndMemoryWarningEmptiesMemory) {

@@ -3,6 +3,7 @@
 // of its files live, plus the file helpers every layer uses to write there
 // safely.
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -20,6 +21,10 @@ class Sandbox {
   // Replaces the root (the --data-dir option, tests); an empty path restores
   // the default. Directories handed out earlier keep pointing at the old root.
   static void setRoot(std::filesystem::path root);
+  // Changes with every setRoot, so a caller that keeps a path derived from
+  // the root can tell cheaply that it may be stale. (Changes of the
+  // environment behind the default root are not counted.)
+  static std::uint64_t rootGeneration() noexcept;
 
   // <root>/Library, <root>/Library/Caches, <root>/Documents and <root>/tmp.
   // Each is created (with its parents) on every call when missing; creation
@@ -45,6 +50,14 @@ std::error_code writeFileAtomically(const std::filesystem::path& path, std::stri
 // two): a crash may lose the rename, never leave a torn file. For caches.
 std::error_code replaceFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                                       unsigned mode = 0644);
+
+// As writeFileAtomically, but for a name that must be new: fails with
+// std::errc::file_exists (leaving the existing file alone) when `path`
+// exists, decided at the rename itself, so two writers never both win a name.
+// Where the file system has no exclusive rename, the name is first claimed as
+// an empty file, which a crash may leave behind.
+std::error_code writeNewFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                                       unsigned mode = 0644);
 
 // Reads a whole file. nullopt when it cannot be opened or read (`error`, when
 // given, says why; a missing file gives std::errc::no_such_file_or_directory).

@@ -38,8 +38,9 @@ class KeyValueDiskCacheDelegate {
   virtual bool createDiskCache(const std::filesystem::path& path, const std::string& value);
   // The file's status-change time in whole seconds, or nullopt.
   virtual std::optional<std::time_t> creationTimeOfDiskCache(const std::filesystem::path& path);
-  // The same, from a status already read (a read opens the file once).
-  virtual std::time_t creationTimeOfDiskCache(const std::filesystem::path& path, const struct stat& status);
+  // The same, from a status already read (a read opens the file once); the
+  // path as the read built it.
+  virtual std::time_t creationTimeOfDiskCache(std::string_view path, const struct stat& status);
   // Reads one byte so that the access time moves.
   virtual void touchDiskCache(const std::filesystem::path& path);
   // The access time from the status (nanoseconds since 1970, for ordering).
@@ -60,6 +61,8 @@ class KeyValueCache {
   static constexpr std::size_t kDefaultMaxMemCacheBytesPerRecord = 1048576;
   static constexpr std::size_t kDefaultMaxMemCacheBytes = 4194304;
   static constexpr std::size_t kDefaultMaxMemCacheRecords = 1000;
+  // Longer keys, and keys that are not plain file names, are stored by hash.
+  static constexpr std::size_t kMaxPlainFileName = 200;
   // A record's file is touched at most once in this many seconds.
   static constexpr std::time_t kTouchIntervalSeconds = 60;
 
@@ -115,6 +118,8 @@ class KeyValueCache {
  private:
   struct Record;
   struct MemEntry;
+  class RecordFileName;
+  class RecordPath;
   using Records = std::list<Record>;
   using MemEntries = std::list<MemEntry>;
   struct MemEntry {
@@ -136,6 +141,9 @@ class KeyValueCache {
 
   // The directory, resolved once per sandbox root (reads need no look-up).
   std::filesystem::path directory() const;
+  const std::filesystem::path& resolvedDirectory(std::uint64_t rootGeneration) const;
+  // The record's full path; false when it would be too long.
+  bool recordPath(const RecordFileName& name, RecordPath& path) const;
   // The directory, created when missing; nullopt when the name is invalid.
   std::optional<std::filesystem::path> directoryForWriting() const;
   std::shared_ptr<KeyValueDiskCacheDelegate> delegate() const;
@@ -151,12 +159,13 @@ class KeyValueCache {
   void loadIndex(const std::filesystem::path& records);
   void deleteRecordFile(const std::filesystem::path& records, const std::string& fileName);
   // A read that missed memory: one open, fstat and read.
-  std::optional<std::string> readRecord(const std::string& key, double maxAge, std::time_t now);
+  std::optional<std::string> readRecord(const std::string& key, double maxAge, std::time_t now,
+                                        KeyValueDiskCacheDelegate& strategy);
 
   // Under mutex_.
-  Records::iterator useRecord(const std::string& fileName, std::uintmax_t size, std::time_t now);
+  Records::iterator useRecord(std::string_view fileName, std::uintmax_t size, std::time_t now);
   void eraseRecord(Records::iterator record);
-  void forgetRecord(const std::string& fileName);
+  void forgetRecord(std::string_view fileName);
   void putInMemory(const std::string& key, std::string value, std::time_t creationTime, Records::iterator record);
   void eraseFromMemory(MemEntries::iterator entry);
   void shrinkMemory();
@@ -179,8 +188,10 @@ class KeyValueCache {
   // The directory whose files the index describes (empty until loaded).
   std::filesystem::path indexedDirectory_;
   mutable std::mutex directoryMutex_;
-  mutable std::filesystem::path resolvedRoot_;
+  mutable std::uint64_t resolvedGeneration_ = 0;
   mutable std::filesystem::path resolvedDirectory_;
+  // resolvedDirectory_ and a separator, ready for a file name.
+  mutable std::string resolvedPrefix_;
   std::shared_ptr<KeyValueDiskCacheDelegate> delegate_;
   std::size_t maxDiskBytes_ = kDefaultMaxDiskCacheBytes;
   std::size_t maxDiskRecords_ = kDefaultMaxDiskCacheRecords;
