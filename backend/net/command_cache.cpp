@@ -3,16 +3,16 @@
 
 #include "backend/net/command_cache.hpp"
 
-#include <stdlib.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <future>
+#include <random>
 #include <vector>
 
 #include "backend/internal/internal_utils.hpp"
+#include "backend/internal/local_id_manager.hpp"
 #include "command_cache_files.hpp"
 #include "platform/log.hpp"
 #include "platform/sandbox.hpp"
@@ -44,6 +44,19 @@ std::uint64_t stampOf(const fs::path& path) {
 }
 
 std::atomic<std::uint32_t> storedCommandCounter{0};
+
+// The text json() writes names every local id it refers to literally, so a
+// text without one has no references to count (and need not be parsed).
+bool mayReferToLocalIds(std::string_view text) { return text.find(kLocalIdPrefix) != std::string_view::npos; }
+
+// Six characters from [A-Za-z0-9], as a unique-file template would get.
+void fillUniqueSuffix(char* suffix) {
+  static constexpr char kCharacters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::mt19937 random{std::random_device{}()};
+  std::uniform_int_distribution<int> pick(0, sizeof kCharacters - 2);
+  for (int i = 0; i < 6; ++i) suffix[i] = kCharacters[pick(random)];
+  suffix[6] = '\0';
+}
 
 struct DefaultQueue {
   std::mutex mutex;
@@ -149,6 +162,7 @@ void CommandCache::runEventuallyInternal(const CommandPtr& command, const TaskCo
     if (object && !object->objectId()) command->setLocalId(object->getOrCreateLocalId());
     const std::string text = command->json();
     const std::uintmax_t size = text.size();
+    const bool refersToLocalIds = mayReferToLocalIds(text);
 
     std::unique_lock lock(mutex_);
     if (size > maxCacheSizeBytes_) {
@@ -161,9 +175,6 @@ void CommandCache::runEventuallyInternal(const CommandPtr& command, const TaskCo
       source.trySetError(commandNotKeptError("Unable to save command for later because it's empty."));
       return;
     }
-    std::error_code error;
-    fs::create_directories(cachePath_, error);
-    if (error) platform::log("Unable to create command cache. " + error.message());
     if (totalSize() + size > maxCacheSizeBytes_) {
       if (preferOldest) {
         source.trySetError(commandNotKeptError("Unable to save command for later because the command cache is full."));
@@ -172,12 +183,12 @@ void CommandCache::runEventuallyInternal(const CommandPtr& command, const TaskCo
       platform::log("Deleting old commands to make room in command cache.");
       makeRoom(size);
     }
-    auto path = writeQueueFile(text);
+    auto path = writeQueueFile(text, refersToLocalIds);
     if (!path) {
       source.trySetError(commandNotKeptError("Error saving command for later."));
       return;
     }
-    taskCompletionSources_[*path] = source;
+    taskCompletionSources_[path->filename().string()] = source;
     workArrived_ = true;
     // Offline, the runner has nothing to send; the connection's return wakes it.
     if (connected_) condition_.notify_all();
@@ -186,34 +197,48 @@ void CommandCache::runEventuallyInternal(const CommandPtr& command, const TaskCo
   }
 }
 
-// Lock held. The name is reserved with mkstemp, then the text replaces the
-// empty file atomically, so a crash leaves an empty file or a hidden
-// temporary one (both discarded by the drain), never half a command.
-std::optional<fs::path> CommandCache::writeQueueFile(const std::string& text) {
-  char name[64];
-  std::snprintf(name, sizeof name, "CommandCache_%016llx_%08x_XXXXXX", static_cast<unsigned long long>(nextStamp()),
-                storedCommandCounter.fetch_add(1));
-  std::string pattern = (cachePath_ / name).string();
-  int fd = ::mkstemp(pattern.data());
-  if (fd < 0) {
-    platform::log("Error saving command for later: " + std::error_code(errno, std::generic_category()).message());
-    return std::nullopt;
-  }
-  ::close(fd);
-  fs::path path = pattern;
-  auto command = Command::commandFromJSON(text);
+// Lock held. The text goes to a hidden temporary file that is then renamed
+// to a name no file has yet, so a crash leaves the whole command or a hidden
+// temporary file (discarded by the drain), never half a command.
+std::optional<fs::path> CommandCache::writeQueueFile(const std::string& text, bool refersToLocalIds) {
   // Counted before the text is on disk: a crash in between leaves an entry
   // counted once too often (kept a little long), never one too few.
+  CommandPtr command = refersToLocalIds ? Command::commandFromJSON(text) : nullptr;
   if (command) command->retainLocalIds();
-  if (auto error = platform::writeFileAtomically(path, text)) {
+  // Listed before the new file exists, so that it is known as this store's.
+  auto& files = storedFiles();
+  fs::path path;
+  std::error_code error = writeUniquelyNamed(text, path);
+  if (error == std::errc::no_such_file_or_directory) {
+    std::error_code createError;
+    fs::create_directories(cachePath_, createError);
+    if (createError) platform::log("Unable to create command cache. " + createError.message());
+    error = writeUniquelyNamed(text, path);
+  }
+  if (error) {
     platform::log("Error saving command for later: " + error.message());
-    ::unlink(path.c_str());
     if (command) command->releaseLocalIds();
     return std::nullopt;
   }
   if (knownTotalSize_) *knownTotalSize_ += text.size();
-  if (knownNames_) knownNames_->insert(path.filename().string());
+  files.emplace(path.filename().string(), StoredFile{text.size(), refersToLocalIds});
   return path;
+}
+
+// Lock held. "CommandCache_<stamp>_<counter>_<six characters>", the last six
+// picked again in the unlikely case that the name is taken.
+std::error_code CommandCache::writeUniquelyNamed(const std::string& text, fs::path& path) {
+  char name[64];
+  const int prefix = std::snprintf(name, sizeof name, "CommandCache_%016llx_%08x_",
+                                   static_cast<unsigned long long>(nextStamp()), storedCommandCounter.fetch_add(1));
+  std::error_code error;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    fillUniqueSuffix(name + prefix);
+    path = cachePath_ / name;
+    error = platform::writeNewFileAtomically(path, text);
+    if (error != std::errc::file_exists) break;
+  }
+  return error;
 }
 
 // Lock held. Wall-clock time, but always after every command already stored
@@ -231,10 +256,9 @@ std::uint64_t CommandCache::nextStamp() {
 // Lock held. Deletes the oldest files until `newSize` more bytes fit; their
 // waiting callers learn that their command was dropped.
 bool CommandCache::makeRoom(std::uintmax_t newSize) {
-  auto& names = storedNames();
-  while (!names.empty() && totalSize() + newSize > maxCacheSizeBytes_) {
-    const fs::path path = cachePath_ / *names.begin();
-    names.erase(names.begin());
+  auto& files = storedFiles();
+  while (!files.empty() && totalSize() + newSize > maxCacheSizeBytes_) {
+    const fs::path path = cachePath_ / files.begin()->first;
     auto source = takeSource(path);
     std::error_code error;
     if (!removeFile(path, error) && error) platform::log("Unable to remove " + path.string() + ": " + error.message());
@@ -244,12 +268,23 @@ bool CommandCache::makeRoom(std::uintmax_t newSize) {
 }
 
 // Lock held.
-std::set<std::string>& CommandCache::storedNames() {
-  if (!knownNames_) {
-    knownNames_.emplace();
-    for (const auto& path : sortedEntries(cachePath_)) knownNames_->insert(path.filename().string());
+CommandCache::StoredFiles& CommandCache::storedFiles() {
+  if (!knownFiles_) {
+    knownFiles_.emplace();
+    for (const auto& path : sortedEntries(cachePath_)) knownFiles_->emplace(path.filename().string(), std::nullopt);
   }
-  return *knownNames_;
+  return *knownFiles_;
+}
+
+// Lock held. Forgotten even when the file cannot be removed, so making room
+// moves past it.
+std::optional<CommandCache::StoredFile> CommandCache::forgetStoredFile(const std::string& name) {
+  if (!knownFiles_) return std::nullopt;
+  auto found = knownFiles_->find(name);
+  if (found == knownFiles_->end()) return std::nullopt;
+  auto stored = found->second;
+  knownFiles_->erase(found);
+  return stored;
 }
 
 std::uintmax_t CommandCache::totalSize() {
@@ -268,33 +303,42 @@ std::uintmax_t CommandCache::totalSize() {
 }
 
 std::optional<TaskCompletionSource<CommandResult>> CommandCache::takeSource(const fs::path& path) {
-  auto found = taskCompletionSources_.find(path);
+  auto found = taskCompletionSources_.find(path.filename().string());
   if (found == taskCompletionSources_.end()) return std::nullopt;
   auto source = found->second;
   taskCompletionSources_.erase(found);
   return source;
 }
 
-// Lock held. Drops the command's local-id references before the file goes.
+// Lock held. Drops the command's local-id references before the file goes;
+// only a file this queue did not write itself, or one that refers to local
+// ids, is read for that.
 bool CommandCache::removeFile(const fs::path& path, std::error_code& error) {
-  taskCompletionSources_.erase(path);
-  // Forgotten even when it cannot be removed, so making room moves past it.
-  if (knownNames_) knownNames_->erase(path.filename().string());
+  const std::string name = path.filename().string();
+  taskCompletionSources_.erase(name);
+  const auto stored = forgetStoredFile(name);
+  const auto size = stored && !stored->refersToLocalIds ? std::optional(stored->size) : releaseLocalIdsOf(path);
+  bool removed = fs::remove(path, error);
+  if (removed && size && knownTotalSize_) {
+    *knownTotalSize_ -= std::min(*knownTotalSize_, *size);
+  } else if (removed || error) {
+    knownTotalSize_.reset();
+  }
+  return removed;
+}
+
+// Lock held. The file's size when it could be read.
+std::optional<std::uintmax_t> CommandCache::releaseLocalIdsOf(const fs::path& path) {
   auto text = platform::readFile(path);
-  if (text && !text->empty()) {
+  if (!text) return std::nullopt;
+  if (mayReferToLocalIds(*text)) {
     try {
       if (auto command = Command::commandFromJSON(*text)) command->releaseLocalIds();
     } catch (const std::exception& e) {
       platform::log("Unable to release the local ids of " + path.string() + ": " + e.what());
     }
   }
-  bool removed = fs::remove(path, error);
-  if (removed && text && knownTotalSize_) {
-    *knownTotalSize_ -= std::min<std::uintmax_t>(*knownTotalSize_, text->size());
-  } else if (removed || error) {
-    knownTotalSize_.reset();
-  }
-  return removed;
+  return text->size();
 }
 
 std::size_t CommandCache::pendingCount() {
@@ -319,7 +363,7 @@ void CommandCache::clear() {
   }
   taskCompletionSources_.clear();
   knownTotalSize_.reset();
-  knownNames_.reset();
+  knownFiles_.reset();
 }
 
 void CommandCache::setTimeoutMaxRetries(int retries) {

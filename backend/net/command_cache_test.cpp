@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <mutex>
 #include <thread>
 
 #include "backend/net/disk_local_id_manager.hpp"
@@ -276,6 +278,41 @@ TEST_F(CommandCacheTest, AtTheCapTheOldestGoFirstAcrossARestartAndADrain) {
   EXPECT_FALSE(finished(sixth).error());
   EXPECT_FALSE(finished(seventh).error());
   EXPECT_EQ(createdNumbers(backendRequests(), 200), (std::vector<long long>{2, 3, 4, 6, 7}));
+}
+
+TEST_F(CommandCacheTest, CommandsDroppedForRoomReleaseEveryLocalIdTheyCounted) {
+  std::mutex mutex;
+  std::map<std::string, int> references;
+  installLocalIdDiskReferenceHooks({[&](const std::string& id) {
+                                      std::lock_guard lock(mutex);
+                                      ++references[id];
+                                    },
+                                    [&](const std::string& id) {
+                                      std::lock_guard lock(mutex);
+                                      --references[id];
+                                    }});
+  setOnline(false);
+  {
+    auto& earlierRun = makeQueue();
+    auto own = note(1);
+    own->setLocalId("local_00000000000000e1");
+    earlierRun.runEventuallyAsync(own, nullptr);
+    earlierRun.waitForStores();
+    dropQueues();
+  }
+  auto& queue = makeQueue();
+  queue.setMaxCacheSizeBytes(2000);
+  auto child = Object::objectWithClassName("QueueNote");
+  queue.runEventuallyAsync(create("QueueNote", Value::dictionary({{"n", 2}, {"child", Value(child)}})), nullptr);
+  queue.runEventuallyAsync(note(3), nullptr);
+  auto last = queue.runEventuallyAsync(commandOfSize(1990, 4), nullptr);
+  queue.waitForStores();
+
+  EXPECT_FALSE(last.isCompleted());
+  EXPECT_EQ(queue.pendingCount(), 1u);
+  std::lock_guard lock(mutex);
+  ASSERT_EQ(references.size(), 2u);  // the earlier run's own id and the unsaved child's
+  for (const auto& [id, count] : references) EXPECT_EQ(count, 0) << id;
 }
 
 TEST_F(CommandCacheTest, ClearEmptiesTheQueueAndEndsItsCallersTasks) {

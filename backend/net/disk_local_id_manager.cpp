@@ -15,7 +15,6 @@ namespace fs = std::filesystem;
 namespace backend::net {
 namespace {
 
-constexpr std::string_view kPrefix = "local_";
 constexpr std::size_t kLocalIdLength = 22;
 
 void createDirectory(const fs::path& path) {
@@ -76,8 +75,8 @@ DiskLocalIdManager::DiskLocalIdManager(fs::path diskPath)
 }
 
 bool DiskLocalIdManager::isLocalId(std::string_view text) {
-  if (text.size() != kLocalIdLength || text.substr(0, kPrefix.size()) != kPrefix) return false;
-  for (char c : text.substr(kPrefix.size())) {
+  if (text.size() != kLocalIdLength || text.substr(0, kLocalIdPrefix.size()) != kLocalIdPrefix) return false;
+  for (char c : text.substr(kLocalIdPrefix.size())) {
     if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
   }
   return true;

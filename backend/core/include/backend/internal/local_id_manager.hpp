@@ -11,6 +11,9 @@
 
 namespace backend {
 
+// Every local id starts with this.
+inline constexpr std::string_view kLocalIdPrefix = "local_";
+
 class LocalIdManager {
  public:
   virtual ~LocalIdManager() = default;

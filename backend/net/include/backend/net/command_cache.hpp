@@ -18,7 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
+#include <unordered_map>
 #include <string>
 #include <thread>
 
@@ -112,10 +112,12 @@ class CommandCache {
   Task<CommandResult> sendAndWait(const CommandPtr& command);
   PassEnd waitForRetry(std::unique_lock<std::mutex>& lock, int retriesRemaining);
   bool removeFile(const std::filesystem::path& path, std::error_code& error);
+  std::optional<std::uintmax_t> releaseLocalIdsOf(const std::filesystem::path& path);
   std::optional<TaskCompletionSource<CommandResult>> takeSource(const std::filesystem::path& path);
   bool makeRoom(std::uintmax_t newSize);
   std::uintmax_t totalSize();
-  std::optional<std::filesystem::path> writeQueueFile(const std::string& text);
+  std::optional<std::filesystem::path> writeQueueFile(const std::string& text, bool refersToLocalIds);
+  std::error_code writeUniquelyNamed(const std::string& text, std::filesystem::path& path);
 
   const std::filesystem::path cachePath_;
   platform::SerialQueue blockQueue_;
@@ -129,15 +131,24 @@ class CommandCache {
   // Set by stores and connectivity changes so a wake-up that came while the
   // runner was busy is not lost.
   bool workArrived_ = false;
-  std::map<std::filesystem::path, TaskCompletionSource<CommandResult>> taskCompletionSources_;
+  // By file name: every file lives directly in cachePath_.
+  std::unordered_map<std::string, TaskCompletionSource<CommandResult>> taskCompletionSources_;
   // Bytes of all files below the directory, counted once and then kept up
   // to date by stores and removals (nullopt: count again).
   std::optional<std::uintmax_t> knownTotalSize_;
-  // Names of the directory's files in stored order, listed once and then
-  // kept up to date by stores and removals, so a store at the cap finds the
-  // oldest without listing the directory (nullopt: list again).
-  std::optional<std::set<std::string>> knownNames_;
-  std::set<std::string>& storedNames();
+  // What a store knew of the file it wrote, so that removing it needs no
+  // read; files found on disk (nullopt) are read when removed.
+  struct StoredFile {
+    std::uintmax_t size;
+    bool refersToLocalIds;
+  };
+  using StoredFiles = std::map<std::string, std::optional<StoredFile>>;
+  // The directory's files in stored order, listed once and then kept up to
+  // date by stores and removals, so a store at the cap finds the oldest
+  // without listing the directory (nullopt: list again).
+  std::optional<StoredFiles> knownFiles_;
+  StoredFiles& storedFiles();
+  std::optional<StoredFile> forgetStoredFile(const std::string& name);
   // The order stamp of the newest stored command (file names carry it).
   std::optional<std::uint64_t> lastStamp_;
   std::uint64_t nextStamp();
