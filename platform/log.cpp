@@ -1,9 +1,11 @@
 #include "platform/log.hpp"
 
 #include <errno.h>
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <fmt/format.h>
@@ -51,14 +53,33 @@ void writeAll(int fd, const std::string& text) {
   }
 }
 
+// Bumped in a child after fork, whose process and thread ids are new.
+std::atomic<unsigned> forkGeneration{0};
+
+struct ProcessAndThread {
+  unsigned generation = ~0u;
+  std::string text;  // "<pid>:<tid>"
+};
+
+// Asked of the system once per thread (and again after a fork), not per line.
+const std::string& processAndThread() {
+  static const bool watchingForks = ::pthread_atfork(nullptr, nullptr, [] { forkGeneration.fetch_add(1); }) == 0;
+  (void)watchingForks;
+  thread_local ProcessAndThread ids;
+  const unsigned generation = forkGeneration.load(std::memory_order_relaxed);
+  if (ids.generation != generation) {
+    ids.generation = generation;
+    ids.text = std::to_string(::getpid()) + ':' + std::to_string(static_cast<long>(::syscall(SYS_gettid)));
+  }
+  return ids.text;
+}
+
 void writeToStderr(std::string_view message) {
   std::string line = timestamp();
   line += ' ';
   line += program_invocation_short_name;
   line += '[';
-  line += std::to_string(::getpid());
-  line += ':';
-  line += std::to_string(static_cast<long>(::syscall(SYS_gettid)));
+  line += processAndThread();
   line += "] ";
   appendSanitised(line, message);
   line += '\n';

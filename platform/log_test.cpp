@@ -1,6 +1,7 @@
 #include "platform/log.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <set>
@@ -72,6 +73,33 @@ TEST(Log, StderrLinesCarryAPrefixAndCannotBeForged) {
   EXPECT_NE(lines[0].find("[" + std::to_string(::getpid()) + ":"), std::string::npos);
   EXPECT_TRUE(lines[0].ends_with("] first"));
   EXPECT_EQ(lines[1], "\tFAKE 2000-01-01 line\\x1b[31m");
+}
+
+TEST(Log, EachLineNamesTheProcessAndThreadThatWroteIt) {
+  StderrCapture err;
+  log("parent");
+  std::string threadIds;
+  std::thread([&] {
+    log("thread");
+    threadIds = std::to_string(::getpid()) + ":" + std::to_string(::gettid());
+  }).join();
+  const pid_t child = ::fork();
+  if (child == 0) {
+    log("child");
+    ::_exit(0);
+  }
+  ASSERT_GT(child, 0);
+  ::waitpid(child, nullptr, 0);
+  auto lines = splitLines(err.finish());
+  ASSERT_EQ(lines.size(), 3u);
+  const auto ids = [](const std::string& line) {
+    const auto open = line.find('[');
+    return line.substr(open + 1, line.find(']') - open - 1);
+  };
+  EXPECT_EQ(ids(lines[0]), std::to_string(::getpid()) + ":" + std::to_string(::gettid()));
+  EXPECT_EQ(ids(lines[1]), threadIds);
+  // The forking thread is the child's only thread: its id is the child's.
+  EXPECT_EQ(ids(lines[2]), std::to_string(child) + ":" + std::to_string(child));
 }
 
 TEST(Log, ConcurrentMessagesNeverInterleave) {

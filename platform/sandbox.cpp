@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
-#include <fmt/format.h>
 #include <mutex>
 #include <random>
 
@@ -47,10 +47,32 @@ fs::path ensureDirectory(fs::path path) {
 
 std::error_code lastError() { return {errno, std::generic_category()}; }
 
+// Where the file name starts in `path` (0 without a directory part).
+std::size_t fileNameStart(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? 0 : slash + 1;
+}
+
 // A name no other writer in this directory picks, hidden from listings.
-fs::path temporarySibling(const fs::path& path) {
+// Plain text rather than a path: it only goes to system calls.
+std::string temporarySibling(const fs::path& path) {
   thread_local std::mt19937_64 random{std::random_device{}()};
-  return path.parent_path() / fmt::format(".{}.tmp-{:016x}", path.filename().string(), random());
+  const std::string& full = path.native();
+  const std::size_t nameStart = fileNameStart(full);
+  char suffix[32];
+  const auto suffixLength = static_cast<std::size_t>(
+      std::snprintf(suffix, sizeof suffix, ".tmp-%016llx", static_cast<unsigned long long>(random())));
+  std::string temporary;
+  temporary.reserve(full.size() + 1 + suffixLength);
+  temporary.append(full, 0, nameStart).append(1, '.').append(full, nameStart).append(suffix, suffixLength);
+  return temporary;
+}
+
+std::string directoryOf(const fs::path& path) {
+  const std::string& full = path.native();
+  const std::size_t nameStart = fileNameStart(full);
+  if (nameStart == 0) return ".";
+  return nameStart == 1 ? "/" : full.substr(0, nameStart - 1);
 }
 
 std::error_code writeAll(int fd, std::string_view bytes) {
@@ -64,8 +86,8 @@ std::error_code writeAll(int fd, std::string_view bytes) {
   return {};
 }
 
-std::error_code syncDirectory(const fs::path& directory) {
-  int fd = ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+std::error_code syncDirectory(const std::string& directory) {
+  int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return lastError();
   std::error_code error;
   if (::fsync(fd) != 0) error = lastError();
@@ -73,7 +95,7 @@ std::error_code syncDirectory(const fs::path& directory) {
   return error;
 }
 
-std::error_code writeAndSync(const fs::path& temporary, std::string_view bytes, unsigned mode, bool& created) {
+std::error_code writeAndSync(const std::string& temporary, std::string_view bytes, unsigned mode, bool& created) {
   int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
   if (fd < 0) return lastError();
   created = true;
@@ -84,7 +106,7 @@ std::error_code writeAndSync(const fs::path& temporary, std::string_view bytes, 
 }
 
 // Renames unless `to` exists.
-std::error_code renameExclusively(const fs::path& from, const fs::path& to) {
+std::error_code renameExclusively(const std::string& from, const fs::path& to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return {};
   if (errno != EINVAL && errno != ENOSYS) return lastError();
   int claim = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -118,7 +140,7 @@ fs::path Sandbox::tmp() { return ensureDirectory(root() / "tmp"); }
 
 std::error_code replaceFileAtomically(const fs::path& path, std::string_view bytes, unsigned mode) {
   if (path.filename().empty()) return std::make_error_code(std::errc::is_a_directory);
-  fs::path temporary = temporarySibling(path);
+  const std::string temporary = temporarySibling(path);
   bool created = false;
   std::error_code error = writeAndSync(temporary, bytes, mode, created);
   if (!error && ::rename(temporary.c_str(), path.c_str()) != 0) error = lastError();
@@ -129,17 +151,17 @@ std::error_code replaceFileAtomically(const fs::path& path, std::string_view byt
 std::error_code writeFileAtomically(const fs::path& path, std::string_view bytes, unsigned mode) {
   if (auto error = replaceFileAtomically(path, bytes, mode)) return error;
   // The rename itself is durable only once the directory entry is on disk.
-  return syncDirectory(path.parent_path());
+  return syncDirectory(directoryOf(path));
 }
 
 std::error_code writeNewFileAtomically(const fs::path& path, std::string_view bytes, unsigned mode) {
   if (path.filename().empty()) return std::make_error_code(std::errc::is_a_directory);
-  fs::path temporary = temporarySibling(path);
+  const std::string temporary = temporarySibling(path);
   bool created = false;
   std::error_code error = writeAndSync(temporary, bytes, mode, created);
   if (!error) error = renameExclusively(temporary, path);
   if (error && created) ::unlink(temporary.c_str());
-  return error ? error : syncDirectory(path.parent_path());
+  return error ? error : syncDirectory(directoryOf(path));
 }
 
 std::optional<std::string> readFile(const fs::path& path, std::error_code* error) {
