@@ -1,9 +1,12 @@
 // The installation id and UUIDs.
 
-#include <cstdio>
+#include <atomic>
+#include <cstring>
 #include <mutex>
 
+#include <openssl/crypto.h>
 #include <openssl/rand.h>
+#include <pthread.h>
 
 #include "backend/internal/internal_utils.hpp"
 #include "platform/exceptions.hpp"
@@ -48,6 +51,36 @@ bool isValidUTF8(std::string_view text) {
   return true;
 }
 
+// Random bytes are drawn from the cryptographic source a block at a time:
+// one draw per UUID cost more than the rest of building a save command. A
+// forked child starts a new block, so it never repeats its parent's bytes.
+constexpr std::size_t kRandomBlock = 1024;
+
+std::atomic<unsigned> forkGeneration{0};
+
+void countFork() { forkGeneration.fetch_add(1, std::memory_order_relaxed); }
+
+struct RandomBlock {
+  unsigned char bytes[kRandomBlock];
+  std::size_t used = kRandomBlock;
+  unsigned generation = 0;
+};
+
+void drawRandomBytes(unsigned char (&out)[16]) {
+  static const bool forkHandlerInstalled = pthread_atfork(nullptr, nullptr, countFork) == 0;
+  thread_local RandomBlock block;
+  const unsigned generation = forkGeneration.load(std::memory_order_relaxed);
+  if (!forkHandlerInstalled || block.generation != generation || block.used + sizeof out > kRandomBlock) {
+    if (RAND_bytes(block.bytes, kRandomBlock) != 1) throw platform::InternalInconsistencyException("No random bytes for a UUID.");
+    block.used = 0;
+    block.generation = generation;
+  }
+  std::memcpy(out, block.bytes + block.used, sizeof out);
+  // Handed-out bytes do not stay in memory.
+  OPENSSL_cleanse(block.bytes + block.used, sizeof out);
+  block.used += sizeof out;
+}
+
 }  // namespace
 
 std::string InternalUtils::installationId() {
@@ -89,13 +122,17 @@ std::string InternalUtils::createUUID() {
   // Installation ids, command uuids and signature nonces must not collide
   // across devices: the bits come from the system's cryptographic source.
   unsigned char bytes[16];
-  if (RAND_bytes(bytes, sizeof bytes) != 1) throw platform::InternalInconsistencyException("No random bytes for a UUID.");
+  drawRandomBytes(bytes);
   bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);  // version 4
   bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
-  char text[37];
-  std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", bytes[0],
-                bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8], bytes[9], bytes[10],
-                bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  text.reserve(36);
+  for (std::size_t i = 0; i < sizeof bytes; ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) text.push_back('-');
+    text.push_back(kDigits[bytes[i] >> 4]);
+    text.push_back(kDigits[bytes[i] & 0x0F]);
+  }
   return text;
 }
 

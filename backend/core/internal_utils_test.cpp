@@ -3,6 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "backend/field_operation.hpp"
 #include "backend/internal/typed_kind.hpp"
@@ -359,6 +365,38 @@ TEST(IdentityTest, UUIDsAreUpperCaseVersionFour) {
   EXPECT_EQ(a[14], '4');
   EXPECT_NE(std::string("89AB").find(a[19]), std::string::npos);
   EXPECT_EQ(a.find_first_of("abcdef"), std::string::npos);
+}
+
+TEST(IdentityTest, UUIDsNeverRepeatAcrossDrawsThreadsAndForks) {
+  std::set<std::string> seen;
+  // Enough for several blocks of random bytes on each thread.
+  std::mutex seenMutex;
+  auto draw = [&] {
+    std::vector<std::string> mine;
+    for (int i = 0; i < 500; ++i) mine.push_back(InternalUtils::createUUID());
+    std::lock_guard lock(seenMutex);
+    seen.insert(mine.begin(), mine.end());
+  };
+  std::thread other(draw);
+  draw();
+  other.join();
+  EXPECT_EQ(seen.size(), 1000u);
+
+  int pipeEnds[2];
+  ASSERT_EQ(pipe(pipeEnds), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const std::string uuid = InternalUtils::createUUID();
+    _exit(write(pipeEnds[1], uuid.data(), uuid.size()) == ssize_t(uuid.size()) ? 0 : 1);
+  }
+  const std::string parentUUID = InternalUtils::createUUID();
+  char childUUID[36];
+  ASSERT_EQ(read(pipeEnds[0], childUUID, sizeof childUUID), ssize_t(sizeof childUUID));
+  waitpid(child, nullptr, 0);
+  close(pipeEnds[0]);
+  close(pipeEnds[1]);
+  EXPECT_NE(parentUUID, std::string(childUUID, sizeof childUUID));
 }
 
 TEST(ServiceTest, BaseURLAddsTheAPIVersion) {
