@@ -1,6 +1,7 @@
 // The typed JSON encoding of field values and its decoding.
 
-#include <cstdio>
+#include <cstdint>
+#include <iterator>
 
 #include "backend/field_operation.hpp"
 #include "backend/internal/internal_utils.hpp"
@@ -18,9 +19,19 @@ namespace {
 
 using platform::Dictionary;
 
+// "@" and the address in hexadecimal; written by hand, as snapshots of a
+// container name every object in it this way.
 std::string identityText(const Object& object) {
-  char text[32];
-  std::snprintf(text, sizeof text, "@%p", static_cast<const void*>(&object));
+  static constexpr char kDigits[] = "0123456789abcdef";
+  auto address = reinterpret_cast<std::uintptr_t>(&object);
+  char digits[2 * sizeof address];
+  char* first = std::end(digits);
+  do {
+    *--first = kDigits[address & 0x0F];
+    address >>= 4;
+  } while (address != 0);
+  std::string text = "@0x";
+  text.append(first, std::end(digits));
   return text;
 }
 
