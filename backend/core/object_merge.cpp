@@ -125,8 +125,10 @@ void Object::mergeAfterSave(SaveId save, const Value& result) {
   checkForChangesToMutableContainers();
   applyOperations(sent, serverData_, selfPtr());
   mergeFromServer(result, Completeness::Partial);
+  // The check above brought every held container's snapshot up to date and
+  // the rebuild snapshots the new ones: taking them all again would only
+  // repeat that work, once per container on every save.
   rebuildEstimatedData();
-  checkpointAllMutableContainers();
 }
 
 void Object::foldBack(const OperationSet& failed, std::size_t failedAt, std::size_t target) {
@@ -181,8 +183,8 @@ void Object::mergeAfterFetch(const Value& result, Completeness completeness) {
   checkForChangesToMutableContainers();
   mergeFromServer(result, completeness);
   removeOldKeysAfterFetch(result);
+  // Snapshots are current after the check and the rebuild (see mergeAfterSave).
   rebuildEstimatedData();
-  checkpointAllMutableContainers();
 }
 
 void Object::mergeFromServer(const Value& result, Completeness completeness) {

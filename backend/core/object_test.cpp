@@ -180,6 +180,24 @@ TEST_F(ObjectTest, ReplacingADataObjectInAnArrayInPlaceIsAChange) {
   EXPECT_TRUE(object->isDirtyForKey("gems"));
 }
 
+TEST_F(ObjectTest, AContainerKeptThroughASaveStillShowsInPlaceEdits) {
+  auto object = Object::objectWithoutData("Armor", "a1");
+  object->setHasBeenFetched(true);
+  object->setObject(Value::array({Value("x")}), "tags");
+  Object::SaveId save = object->startSave();
+  // Edited in place while its save is in flight: pending again afterwards.
+  object->objectForKey("tags").array()->push_back(Value("y"));
+  object->mergeAfterSave(save, answer(R"({"data": {}})"));
+  EXPECT_EQ(pending(object->unsavedChanges()), R"({"tags":["x","y"]})");
+
+  save = object->startSave();
+  object->mergeAfterSave(save, answer(R"({"data": {}})"));
+  ASSERT_FALSE(object->isDirty());
+  object->objectForKey("tags").array()->push_back(Value("z"));
+  EXPECT_TRUE(object->isDirtyForKey("tags"));
+  EXPECT_EQ(pending(object->unsavedChanges()), R"({"tags":["x","y","z"]})");
+}
+
 TEST_F(ObjectTest, ASuccessfulSaveMergesTheAnswerUnderTheEditsMadeDuringIt) {
   auto object = Object::objectWithClassName("Armor");
   object->setObject(Value(1), "count");
