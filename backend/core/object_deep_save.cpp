@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <unordered_set>
+#include <utility>
 
 #include "backend/internal/internal_utils.hpp"
 #include "backend/internal/object_save_hooks.hpp"
@@ -27,47 +28,59 @@ struct Collector {
   FileHooks fileHooks = backend::fileHooks();
   CurrentUserHooks userHooks = currentUserHooks();
 
-  // `seen` holds the objects on the way here; `newOnPath` the unsaved ones
-  // since the last saved object, which is where a cycle cannot be saved.
-  void visit(const Value& node, const ObjectSet& seen, const ObjectSet& newOnPath) {
+  // The objects on the way here, and the unsaved ones among them since the
+  // last saved object, which is where a cycle cannot be saved. Both change
+  // as the walk goes down and back up, so no object copies them.
+  ObjectSet seen;
+  ObjectSet newOnPath;
+
+  void visit(const Value& node) {
     if (const platform::Array* array = node.array()) {
-      for (const Value& element : *array) visit(element, seen, newOnPath);
+      for (const Value& element : *array) visit(element);
     } else if (const platform::Dictionary* dictionary = node.dictionary()) {
-      for (const auto& [key, member] : *dictionary) visit(member, seen, newOnPath);
+      for (const auto& [key, member] : *dictionary) visit(member);
     } else if (auto object = node.object<Object>()) {
-      visitObject(object, seen, newOnPath);
+      visitObject(object);
     } else if (auto acl = node.object<AccessListBase>()) {
       if (userHooks.hasUnresolvedUser && userHooks.currentUser && userHooks.hasUnresolvedUser(*acl)) {
-        if (auto user = userHooks.currentUser()) visit(Value(user), seen, newOnPath);
+        if (auto user = userHooks.currentUser()) visit(Value(user));
       }
     } else if (fileHooks.isUnsavedFile && fileHooks.isUnsavedFile(node)) {
       files.push_back(node);
     }
   }
 
-  void visitObject(const ObjectPtr& object, const ObjectSet& seen, const ObjectSet& newOnPath) {
-    ObjectSet nextNew;
-    if (!object->objectId()) {
-      if (newOnPath.contains(object.get()))
-        throw platform::InternalInconsistencyException("Found a circular dependency when saving.");
-      nextNew = newOnPath;
-      nextNew.insert(object.get());
-    }
+  void visitObject(const ObjectPtr& object) {
+    const bool isNew = !object->objectId();
+    if (isNew && newOnPath.contains(object.get()))
+      throw platform::InternalInconsistencyException("Found a circular dependency when saving.");
     if (seen.contains(object.get())) return;
-    ObjectSet nextSeen = seen;
-    nextSeen.insert(object.get());
+    // A saved object breaks the chain of new ones.
+    ObjectSet newAbove;
+    if (isNew) {
+      newOnPath.insert(object.get());
+    } else {
+      newAbove = std::exchange(newOnPath, {});
+    }
+    seen.insert(object.get());
     // Visited from a snapshot: no object lock is held while another object is visited.
-    for (const auto& [key, value] : object->estimatedDataSnapshot()) visit(value, nextSeen, nextNew);
+    for (const auto& [key, value] : object->estimatedDataSnapshot()) visit(value);
+    seen.erase(object.get());
+    if (isNew) {
+      newOnPath.erase(object.get());
+    } else {
+      newOnPath = std::move(newAbove);
+    }
     if (object->isDirty(Children::Ignore)) children.push_back(object);
   }
 };
 
 // 106 for a pointer to an unsaved object that is not in `done` (the fields of
 // a pointed-to object are not searched).
-bool canBeSerializedAsValue(const Value& value, const std::vector<ObjectPtr>& done,
+bool canBeSerializedAsValue(const Value& value, const ObjectSet& done,
                             std::optional<platform::Error>* error) {
   if (auto object = value.object<Object>()) {
-    if (object->objectId() || contains(done, object.get())) return true;
+    if (object->objectId() || done.contains(object.get())) return true;
     if (error) *error = InternalUtils::errorWithCode(kErrorMissingObjectId, "Pointer to an unsaved object.", false);
     return false;
   }
@@ -94,24 +107,36 @@ std::vector<ObjectPtr> withoutDuplicates(const std::vector<ObjectPtr>& objects) 
 }  // namespace
 
 void Object::collectDirtyChildren(const Value& value, std::vector<ObjectPtr>& children, std::vector<Value>& files) {
-  Collector collector{children, files};
-  collector.visit(value, {}, {});
+  Collector collector{children, files, fileHooks(), currentUserHooks(), {}, {}};
+  collector.visit(value);
 }
 
-bool Object::canBeSerializedAfterSaving(const std::vector<ObjectPtr>& done, std::optional<platform::Error>* error) {
-  const FieldMap fields = estimatedDataSnapshot();
+namespace {
+
+// canBeSerializedAfterSaving with the scheduled objects as a set, looked up
+// for every pointer the object holds.
+bool canBeSerializedAfter(Object& object, const ObjectSet& done, std::optional<platform::Error>* error) {
+  const FieldMap fields = object.estimatedDataSnapshot();
   for (const auto& [key, value] : fields) {
     if (!canBeSerializedAsValue(value, done, error)) return false;
   }
   auto acl = fields.find("ACL");
-  if (acl == fields.end() || !isDataAvailableForKey("ACL")) return true;
+  if (acl == fields.end() || !object.isDataAvailableForKey("ACL")) return true;
   const auto users = currentUserHooks();
   auto list = acl->second.object<AccessListBase>();
   if (!list || !users.hasUnresolvedUser || !users.hasUnresolvedUser(*list)) return true;
   const ObjectPtr user = users.currentUser ? users.currentUser() : nullptr;
-  if (user && contains(done, user.get())) return true;
+  if (user && done.contains(user.get())) return true;
   if (error) *error = InternalUtils::errorWithCode(kErrorACLUserNotSignedUp, "User associated with ACL must be signed up.", false);
   return false;
+}
+
+}  // namespace
+
+bool Object::canBeSerializedAfterSaving(const std::vector<ObjectPtr>& done, std::optional<platform::Error>* error) {
+  ObjectSet scheduled;
+  for (const auto& object : done) scheduled.insert(object.get());
+  return canBeSerializedAfter(*this, scheduled, error);
 }
 
 std::vector<Object::SaveStep> Object::dependencyOrderedSteps(const std::vector<ObjectPtr>& objects) {
@@ -121,12 +146,12 @@ std::vector<Object::SaveStep> Object::dependencyOrderedSteps(const std::vector<O
 
   std::vector<SaveStep> steps;
   std::vector<ObjectPtr> remaining = withoutDuplicates(objects);
-  std::vector<ObjectPtr> done;
+  ObjectSet done;
   while (!remaining.empty()) {
     SaveStep step;
     std::vector<ObjectPtr> later;
     for (const auto& object : remaining) {
-      (object->canBeSerializedAfterSaving(done) ? step.batch : later).push_back(object);
+      (canBeSerializedAfter(*object, done, nullptr) ? step.batch : later).push_back(object);
     }
     if (step.batch.empty())
       throw platform::InternalInconsistencyException("Unable to save a BEObject with a relation to a cycle.");
@@ -134,8 +159,8 @@ std::vector<Object::SaveStep> Object::dependencyOrderedSteps(const std::vector<O
       step.lazyUser = user;
       std::erase(step.batch, user);
     }
-    done.insert(done.end(), step.batch.begin(), step.batch.end());
-    if (step.lazyUser) done.push_back(step.lazyUser);
+    for (const auto& object : step.batch) done.insert(object.get());
+    if (step.lazyUser) done.insert(step.lazyUser.get());
     steps.push_back(std::move(step));
     remaining = std::move(later);
   }
