@@ -196,10 +196,15 @@ struct Decoder {
 
   Value decodeDictionary(const Value& value) {
     const Dictionary& dictionary = *value.dictionary();
-    const Value* tag = dictionary.find("__type");
-    if (!tag) return decodeMembers(dictionary);
-    if (tag->isString()) {
-      if (const TypedKind* kind = kinds->decoderFor(*tag->string())) return kind->decode(dictionary);
+    if (const Value* tag = dictionary.find("__type")) return decodeTagged(value, *tag);
+    return decodeMembers(dictionary);
+  }
+
+  // A dictionary carrying `tag` as its "__type": its kind's value, or the
+  // dictionary itself when no kind decodes that tag.
+  Value decodeTagged(const Value& value, const Value& tag) {
+    if (tag.isString()) {
+      if (const TypedKind* kind = kinds->decoderFor(*tag.string())) return kind->decode(*value.dictionary());
     }
     return value;
   }
@@ -208,8 +213,13 @@ struct Decoder {
   // container is decoded into a copy as decode() does.
   void decodeInPlace(Value& value) {
     if (const auto* handle = value.dictionaryHandle()) {
-      if (handle->use_count() != 1 || (*handle)->contains("__type")) {
-        value = decode(value);
+      // One look for the tag serves the typed and the plain dictionary alike.
+      if (const Value* tag = (*handle)->find("__type")) {
+        value = decodeTagged(value, *tag);
+        return;
+      }
+      if (handle->use_count() != 1) {
+        value = decodeMembers(**handle);
         return;
       }
       bool anyNil = false;
@@ -274,9 +284,8 @@ Value decodeBytes(const Dictionary& typed) {
 Value decodePointer(const Dictionary& typed) {
   const std::string* className = stringMember(typed, "className");
   if (!className) return Value();
-  if (typed.contains("localId")) {
-    const std::string* localId = stringMember(typed, "localId");
-    return localId ? Value(Object::objectWithoutDataWithLocalId(*className, *localId)) : Value();
+  if (const Value* localId = typed.find("localId")) {
+    return localId->isString() ? Value(Object::objectWithoutDataWithLocalId(*className, *localId->string())) : Value();
   }
   const std::string* objectId = stringMember(typed, "objectId");
   return objectId ? Value(Object::objectWithoutData(*className, *objectId)) : Value();

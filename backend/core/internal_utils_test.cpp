@@ -175,10 +175,14 @@ TEST_F(TypedCodecTest, UnknownTypesStayUndecodedAndMalformedKnownTypesDecodeToNo
       "noMillis": {"__type": "Date", "iso": "2014-03-05T12:34:56Z"},
       "badBase64": {"__type": "Bytes", "base64": "a!=="},
       "noClass": {"__type": "Pointer", "objectId": "x"},
+      "numericLocalId": {"__type": "Pointer", "className": "Armor", "objectId": "x", "localId": 7},
+      "mystery": {"__type": "Mystery", "inner": {"__type": "Date", "iso": "2014-03-05T12:34:56.789Z"}},
       "list": [{"__type": "Date", "iso": 5}, 1]})"));
   EXPECT_FALSE(malformed.dictionary()->contains("noMillis"));
   EXPECT_FALSE(malformed.dictionary()->contains("badBase64"));
   EXPECT_FALSE(malformed.dictionary()->contains("noClass"));
+  EXPECT_FALSE(malformed.dictionary()->contains("numericLocalId"));
+  EXPECT_TRUE(malformed["mystery"]["inner"].isDictionary());
   EXPECT_EQ(malformed["list"], Value::array({Value::null(), Value(1)}));
 }
 
