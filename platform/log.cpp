@@ -1,16 +1,18 @@
 #include "platform/log.hpp"
 
 #include <errno.h>
-#include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <fmt/format.h>
 #include <iterator>
+#include <optional>
+#include <string>
 #include <utility>
+
+#include "platform/fork_generation.hpp"
 
 namespace platform {
 namespace {
@@ -53,21 +55,16 @@ void writeAll(int fd, const std::string& text) {
   }
 }
 
-// Bumped in a child after fork, whose process and thread ids are new.
-std::atomic<unsigned> forkGeneration{0};
-
 struct ProcessAndThread {
-  unsigned generation = ~0u;
+  std::optional<unsigned> generation;
   std::string text;  // "<pid>:<tid>"
 };
 
 // Asked of the system once per thread (and again after a fork), not per line.
 const std::string& processAndThread() {
-  static const bool watchingForks = ::pthread_atfork(nullptr, nullptr, [] { forkGeneration.fetch_add(1); }) == 0;
-  (void)watchingForks;
   thread_local ProcessAndThread ids;
-  const unsigned generation = forkGeneration.load(std::memory_order_relaxed);
-  if (ids.generation != generation) {
+  const auto generation = forkGeneration();
+  if (!generation || ids.generation != generation) {
     ids.generation = generation;
     ids.text = std::to_string(::getpid()) + ':' + std::to_string(static_cast<long>(::syscall(SYS_gettid)));
   }

@@ -1,15 +1,15 @@
 // The installation id and UUIDs.
 
-#include <atomic>
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 #include <openssl/crypto.h>
 #include <openssl/rand.h>
-#include <pthread.h>
 
 #include "backend/internal/internal_utils.hpp"
 #include "platform/exceptions.hpp"
+#include "platform/fork_generation.hpp"
 #include "platform/log.hpp"
 #include "platform/sandbox.hpp"
 
@@ -56,21 +56,16 @@ bool isValidUTF8(std::string_view text) {
 // forked child starts a new block, so it never repeats its parent's bytes.
 constexpr std::size_t kRandomBlock = 1024;
 
-std::atomic<unsigned> forkGeneration{0};
-
-void countFork() { forkGeneration.fetch_add(1, std::memory_order_relaxed); }
-
 struct RandomBlock {
   unsigned char bytes[kRandomBlock];
   std::size_t used = kRandomBlock;
-  unsigned generation = 0;
+  std::optional<unsigned> generation;
 };
 
 void drawRandomBytes(unsigned char (&out)[16]) {
-  static const bool forkHandlerInstalled = pthread_atfork(nullptr, nullptr, countFork) == 0;
   thread_local RandomBlock block;
-  const unsigned generation = forkGeneration.load(std::memory_order_relaxed);
-  if (!forkHandlerInstalled || block.generation != generation || block.used + sizeof out > kRandomBlock) {
+  const auto generation = platform::forkGeneration();
+  if (!generation || block.generation != generation || block.used + sizeof out > kRandomBlock) {
     if (RAND_bytes(block.bytes, kRandomBlock) != 1) throw platform::InternalInconsistencyException("No random bytes for a UUID.");
     block.used = 0;
     block.generation = generation;
