@@ -27,7 +27,7 @@ class NginxServer {
  public:
   NginxServer() {
     dir_ = scratch_.path();
-    std::filesystem::create_directories(dir_ / "www" / "list");
+    std::filesystem::create_directories(dir_ / "www");
     std::filesystem::create_directories(dir_ / "tmp");
     makeCertificate();
     port_ = freePort();
@@ -109,7 +109,7 @@ class NginxServer {
          << "  keepalive_timeout 60s;\n  default_type application/octet-stream;\n"
          << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    listen 127.0.0.1:" << tlsPort_ << " ssl;\n"
          << "    ssl_certificate " << d << "/cert.pem;\n    ssl_certificate_key " << d << "/key.pem;\n"
-         << "    root " << d << "/www;\n    location /list/ { autoindex on; }\n  }\n}\n";
+         << "    root " << d << "/www;\n  }\n}\n";
   }
 
   test_support::ScratchDirectory scratch_;
