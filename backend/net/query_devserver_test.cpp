@@ -1,4 +1,4 @@
-// Queries run against the devserver: every constraint, or-queries and
+// Queries run against the devserver: constraints, or-queries and
 // subqueries, relations, geo searches, access lists, the cache policies,
 // counting, get-first, the running guard and cancellation.
 
@@ -103,60 +103,29 @@ class ConstraintTest : public QueryDevserverTest {
   static QueryPtr items() { return Query::queryWithClassName("Item"); }
 };
 
-TEST_F(ConstraintTest, Comparisons) {
+// Each constraint's wire form and its matching on the server are pinned on
+// their own sides; these run the operands that need encoding through both.
+TEST_F(ConstraintTest, EncodedOperandsMatchOnTheServer) {
   auto q = items();
-  q->whereKeyEqualTo("n", Value(2));
-  EXPECT_EQ(found(q), (Names{"b"}));
-  q = items();
-  q->whereKeyNotEqualTo("n", Value(2));
-  EXPECT_EQ(found(q), (Names{"a", "c", "d"}));
-  q = items();
-  q->whereKeyGreaterThan("n", Value(1));
-  q->whereKeyLessThanOrEqualTo("n", Value(3));
-  EXPECT_EQ(found(q), (Names{"b", "c"}));
-  q = items();
   q->whereKeyGreaterThanOrEqualTo("n", Value(2));
-  q->whereKeyLessThan("n", Value(3));
+  q->whereKeyLessThan("when", Value(platform::Date(2500.0)));
   EXPECT_EQ(found(q), (Names{"b"}));
   q = items();
-  q->whereKeyLessThan("when", Value(platform::Date(1500.0)));
+  q->whereKeyEqualTo("tags", Value("y"));  // an array field matches its members
+  q->whereKeyNotContainedIn("n", {Value(2)});
   EXPECT_EQ(found(q), (Names{"a"}));
-}
-
-TEST_F(ConstraintTest, ListsAndPresence) {
-  auto q = items();
-  q->whereKeyContainedIn("n", {Value(1), Value(3)});
-  EXPECT_EQ(found(q), (Names{"a", "c"}));
-  q = items();
-  q->whereKeyNotContainedIn("n", {Value(1), Value(3)});
-  EXPECT_EQ(found(q), (Names{"b", "d"}));
   q = items();
   q->whereKeyContainsAllObjectsInArray("tags", {Value("x"), Value("y")});
   EXPECT_EQ(found(q), (Names{"a"}));
   q = items();
-  q->whereKeyEqualTo("tags", Value("y"));  // an array field matches its members
-  EXPECT_EQ(found(q), (Names{"a", "b"}));
-  q = items();
-  q->whereKeyExists("n");
-  EXPECT_EQ(found(q), (Names{"a", "b", "c"}));
-  q = items();
-  q->whereKeyDoesNotExist("n");
-  EXPECT_EQ(found(q), (Names{"d"}));
-}
-
-TEST_F(ConstraintTest, TextPatterns) {
-  auto q = items();
   q->whereKeyMatchesRegex("text", "^al", "i");
   EXPECT_EQ(found(q), (Names{"a"}));
   q = items();
   q->whereKeyHasPrefix("text", "be\\Eg");  // the end-of-quote marker, literally
   EXPECT_EQ(found(q), (Names{"b"}));
   q = items();
-  q->whereKeyHasSuffix("text", "ga*");
-  EXPECT_EQ(found(q), (Names{"b"}));
-  q = items();
-  q->whereKeyContainsString("text", "mm");
-  EXPECT_EQ(found(q), (Names{"c"}));
+  q->whereKeyDoesNotExist("n");
+  EXPECT_EQ(found(q), (Names{"d"}));
 }
 
 TEST_F(ConstraintTest, OrderPagingKeysAndPredicates) {
@@ -362,8 +331,6 @@ TEST_F(QueryDevserverTest, EveryCachePolicy) {
 
   saved("Note", {{"name", Value("second")}});
   forgetCommandsSeen();
-  query->setCachePolicy(kCachePolicyCacheOnly);
-  EXPECT_EQ(found(query), (Names{"first"}));
   query->setCachePolicy(kCachePolicyCacheElseNetwork);
   EXPECT_EQ(found(query), (Names{"first"}));
   EXPECT_TRUE(commandsSeen().empty());
@@ -375,9 +342,6 @@ TEST_F(QueryDevserverTest, EveryCachePolicy) {
 
   query->clearCachedResult();
   EXPECT_FALSE(query->hasCachedResult());
-  query->setCachePolicy(kCachePolicyCacheElseNetwork);
-  EXPECT_EQ(found(query), (Names{"first", "second"}));
-  EXPECT_TRUE(query->hasCachedResult());
 
   // The blocking form hands policy 5 to the runner, which refuses it.
   query->setCachePolicy(kCachePolicyCacheThenNetwork);
