@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "backend/field_operation.hpp"
 #include "backend/object.hpp"
 #include "platform/exceptions.hpp"
@@ -172,38 +174,26 @@ TEST_F(ObjectSavingTest, AFailedSaveKeepsItsEditsUnderTheNewerOnes) {
   EXPECT_EQ(stored["text"], Value("second"));
 }
 
-TEST_F(ObjectSavingTest, AQueuedSaveSendsTheEditsOfTheFailedSaveBeforeIt) {
-  auto object = note("first");
-  ASSERT_TRUE(object->save());
-  object->setObject(Value("a"), "a");
-  addFault(1, 500, 100);
-  Task<bool> failing = object->saveAsync();
-  object->setObject(Value("b"), "b");
-  Task<bool> queued = object->saveAsync();
-  EXPECT_FALSE(failing.waitForResult());
-  EXPECT_TRUE(queued.waitForResult());
+TEST_F(ObjectSavingTest, AQueuedSaveOrBatchSendsTheEditsOfTheFailedSaveBeforeIt) {
+  const std::function<Task<bool>(const ObjectPtr&)> queuedSaves[] = {
+      [](const ObjectPtr& object) { return object->saveAsync(); },
+      [](const ObjectPtr& object) { return Object::saveAllAsync({object}); }};
+  for (const auto& queuedSave : queuedSaves) {
+    auto object = note("first");
+    ASSERT_TRUE(object->save());
+    object->setObject(Value("a"), "a");
+    addFault(1, 500, 100);
+    Task<bool> failing = object->saveAsync();
+    object->setObject(Value("b"), "b");
+    Task<bool> queued = queuedSave(object);
+    EXPECT_FALSE(failing.waitForResult());
+    EXPECT_TRUE(queued.waitForResult());
 
-  const Value stored = storedObject("Note", *object->objectId());
-  EXPECT_EQ(stored["a"], Value("a"));
-  EXPECT_EQ(stored["b"], Value("b"));
-  EXPECT_FALSE(object->isDirty());
-}
-
-TEST_F(ObjectSavingTest, AQueuedBatchSendsTheEditsOfTheFailedSaveBeforeIt) {
-  auto child = note("child");
-  ASSERT_TRUE(child->save());
-  child->setObject(Value("a"), "a");
-  addFault(1, 500, 100);
-  Task<bool> failing = child->saveAsync();
-  child->setObject(Value("b"), "b");
-  Task<bool> batch = Object::saveAllAsync({child});
-  EXPECT_FALSE(failing.waitForResult());
-  EXPECT_TRUE(batch.waitForResult());
-
-  const Value stored = storedObject("Note", *child->objectId());
-  EXPECT_EQ(stored["a"], Value("a"));
-  EXPECT_EQ(stored["b"], Value("b"));
-  EXPECT_FALSE(child->isDirty());
+    const Value stored = storedObject("Note", *object->objectId());
+    EXPECT_EQ(stored["a"], Value("a"));
+    EXPECT_EQ(stored["b"], Value("b"));
+    EXPECT_FALSE(object->isDirty());
+  }
 }
 
 TEST_F(ObjectSavingTest, AFailedBatchMakesEveryObjectPendingAgain) {
