@@ -208,6 +208,7 @@ TEST_F(FileTest, ADeepSaveUploadsTheFilesItHoldsFirst) {
   offline->setObject(Value(File::fileWithName("later.png", "x")), "attachment");
   EXPECT_EQ(raisedMessage<platform::InternalInconsistencyException>([&] { offline->saveEventually(); }),
             "Unable to saveEventually a BEObject with a relation to a new, unsaved BEFile.");
+  EXPECT_TRUE(offline->isDirtyForKey("attachment"));
 }
 
 TEST_F(FileTest, TheTypedFormOfAFileSaysWhetherItIsStored) {

@@ -3,10 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "backend/internal/object_save_hooks.hpp"
-#include "backend/net/command_cache.hpp"
 #include "backend/object.hpp"
-#include "platform/exceptions.hpp"
 #include "platform/run_loop.hpp"
 #include "support/backend/devserver_fixture.hpp"
 
@@ -106,16 +103,6 @@ TEST_F(ObjectEventuallyTest, DeletesReachTheServerAndAnObjectNeverCreatedFails) 
   EXPECT_FALSE(note("never saved")->deleteEventually().waitForResult(&error));
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code, kErrorMissingObjectId);
-}
-
-TEST_F(ObjectEventuallyTest, NewFilesCannotBeSavedEventually) {
-  installFileHooks({[](const Value& value) { return value == Value("pending-file"); }, nullptr});
-  auto object = note("with file");
-  object->setObject(Value("pending-file"), "attachment");
-  EXPECT_EQ(testing::raisedMessage<platform::InternalInconsistencyException>([&] { object->saveEventually(); }),
-            "Unable to saveEventually a BEObject with a relation to a new, unsaved BEFile.");
-  installFileHooks({});
-  EXPECT_TRUE(object->isDirtyForKey("attachment"));
 }
 
 }  // namespace
