@@ -80,21 +80,6 @@ TEST_F(CommandTest, CreateWhoseLocalIdGotAnIdBecomesUpdate) {
   EXPECT_EQ(command->params().get("data")["title"], Value("x"));
 }
 
-TEST_F(CommandTest, DeleteOfNeverSavedObjectRaises) {
-  auto command = Command::commandWithServerOperation("delete", Value::dictionary({{"classname", "Story"}}), std::nullopt);
-  command->setLocalId("local_00000000000000bb");
-  EXPECT_THROW(
-      {
-        try {
-          command->resolveLocalIds();
-        } catch (const platform::InternalInconsistencyException& e) {
-          EXPECT_STREQ(e.what(), "Attempt to delete non-existent object.");
-          throw;
-        }
-      },
-      platform::InternalInconsistencyException);
-}
-
 TEST_F(CommandTest, WalkFindsUnsavedObjectsAndStoresDataBackOnlyWhenAsked) {
   auto unsaved = Object::objectWithClassName("Story");
   auto saved = Object::objectWithoutData("Story", "id1");

@@ -100,16 +100,6 @@ TEST_F(DiskLocalIdManagerTest, ConfigurationInstallsTheManagerOfThePrivateDirect
   ASSERT_TRUE(installed);
   EXPECT_EQ(installed->diskPath(), InternalUtils::privateDataDir() / "LocalId");
   EXPECT_EQ(DiskLocalIdManager::defaultInstance(), installed);
-
-  // Stored commands count their references through the installed manager.
-  auto object = Object::objectWithClassName("Note");
-  auto command = Command::commandWithServerOperation(
-      "update", platform::Value::dictionary({{"data", platform::Value::dictionary({{"child", object}})}}), std::nullopt);
-  command->retainLocalIds();
-  auto local = *object->localId();
-  EXPECT_TRUE(std::filesystem::exists(installed->diskPath() / local));
-  command->releaseLocalIds();
-  EXPECT_FALSE(std::filesystem::exists(installed->diskPath() / local));
   installLocalIdDiskReferenceHooks({});
 }
 
