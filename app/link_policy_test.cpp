@@ -26,11 +26,6 @@ TEST(AppHeader, NotNeededForForeignHostsOrAnEmptyList) {
   EXPECT_FALSE(headerIsNeeded("http://www.vestavind.test/", {}));
 }
 
-TEST(LinkPolicy, HomeScreenOpensEveryTappedLinkAsArticle) {
-  EXPECT_EQ(decideLinkAction(true, "kNavBarVestavind", true), LinkAction::OpenArticleScreen);
-  EXPECT_EQ(decideLinkAction(true, "kNavBarVestavind", false), LinkAction::OpenArticleScreen);
-}
-
 TEST(LinkPolicy, OtherScreensReissuePublisherLinksAndLoadForeignOnes) {
   for (const char* navType : {"kNavBarArticle", "kNavBarVestavindSection", "", "kNavBarUnknown"}) {
     EXPECT_EQ(decideLinkAction(true, navType, true), LinkAction::ReissueWithHeader) << navType;

@@ -48,10 +48,5 @@ TEST(DeviceToken, TextIsLowerCaseHexWithoutSeparators) {
   EXPECT_EQ(deviceTokenTextFromDescription("<0a1b2c3d 4e5f60ff>"), "0a1b2c3d4e5f60ff");
 }
 
-TEST(DeviceToken, ProviderPathCarriesExactlyTheDigits) {
-  EXPECT_EQ(providerRegistrationURL(deviceTokenTextFromDescription("<0a1b2c3d 4e5f60ff>")),
-            "http://www.vestavind.test/pn/addDevice/0a1b2c3d4e5f60ff");
-}
-
 }  // namespace
 }  // namespace app
