@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
 namespace devserver::backend::testing {
 namespace {
 
@@ -209,42 +207,6 @@ TEST_F(FileTest, FileValuesMustNameWebAddresses) {
   std::string id = create("Doc", {{"file", file("HTTPS://files.backend.test/files/x.txt")}});
   EXPECT_EQ(get("Doc", id)["file"]["url"], "HTTPS://files.backend.test/files/x.txt");
   EXPECT_FALSE(create("Doc", {{"file", file("http://files.backend.test/files/x.txt")}}).empty());
-}
-
-TEST_F(FileTest, FormPostThroughARealServer) {
-  httplib::Server server;
-  auto route = [&](const httplib::Request& request, httplib::Response& response) {
-    service_->handle(request, response, "http://files.backend.test");
-  };
-  // The HTTP library's own form parser refuses the client's body (it starts
-  // with CR LF before the first boundary), so the server renames the type
-  // before routing and the storage host parses the raw body itself.
-  server.set_pre_routing_handler([](const httplib::Request& request, httplib::Response&) {
-    std::string type = request.get_header_value("Content-Type");
-    if (type.rfind("multipart/form-data", 0) == 0) {
-      auto& writable = const_cast<httplib::Request&>(request);  // the server's own, non-const request
-      writable.headers.erase("Content-Type");
-      writable.headers.emplace("Content-Type", "application/x-raw-form-data" + type.substr(19));
-    }
-    return httplib::Server::HandlerResponse::Unhandled;
-  });
-  server.Post("/files/upload", route);
-  server.Get("/files/.*", route);
-  int port = server.bind_to_any_port("127.0.0.1");
-  ASSERT_GT(port, 0);
-  // The socket already listens, so requests queue until the loop runs.
-  std::thread thread([&] { server.listen_after_bind(); });
-
-  Json slot = result("upload_file", {{"name", "notes.txt"}});
-  httplib::Client client("127.0.0.1", port);
-  auto posted = client.Post("/files/upload", clientForm(slot["post_params"], "text/plain", "hello file"), kFormType);
-  auto fetched = client.Get(("/files/" + slot["name"].get<std::string>()).c_str());
-  server.stop();
-  thread.join();
-  ASSERT_TRUE(posted);
-  EXPECT_EQ(posted->status, 201) << posted->body << posted->get_header_value("Content-Type");
-  ASSERT_TRUE(fetched);
-  EXPECT_EQ(fetched->body, "hello file");
 }
 
 TEST(MultipartForm, ParsesPartsAndRejectsDamage) {
