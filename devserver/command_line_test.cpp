@@ -26,16 +26,6 @@ TEST(CommandLine, DefaultsAndEveryOptionInBothForms) {
   EXPECT_EQ(line.options.applications[1], (std::pair<std::string, std::string>{"id2", "k:2"}));
 }
 
-TEST(CommandLine, HelpAndVersionAreTextToPrint) {
-  CommandLine help = parseCommandLine({"--help"});
-  EXPECT_TRUE(help.help);
-  EXPECT_NE(help.text.find("--signature-window"), std::string::npos);
-  EXPECT_NE(help.text.find("in memory only"), std::string::npos);
-  CommandLine version = parseCommandLine({"--version"});
-  EXPECT_TRUE(version.version);
-  EXPECT_EQ(version.text, "devserver 1.0.0\n");
-}
-
 TEST(CommandLine, MisuseIsExplained) {
   for (const std::vector<std::string>& misuse :
        {std::vector<std::string>{"--port", "70000"}, {"--port", "8x"}, {"--seed=-1"}, {"--app", "nocolon"},
