@@ -403,12 +403,5 @@ TEST(IdentityTest, UUIDsNeverRepeatAcrossDrawsThreadsAndForks) {
   EXPECT_NE(parentUUID, std::string(childUUID, sizeof childUUID));
 }
 
-TEST(ServiceTest, BaseURLAddsTheAPIVersion) {
-  EXPECT_EQ(InternalUtils::baseURL(), "https://api.backend.test/2/");
-  InternalUtils::setServer("http://127.0.0.1:8080");
-  EXPECT_EQ(InternalUtils::baseURL(), "http://127.0.0.1:8080/2/");
-  InternalUtils::setServer(kDefaultServer);
-}
-
 }  // namespace
 }  // namespace backend
