@@ -104,14 +104,7 @@ TEST_F(HTTPCommandTest, TheStatusFollowsTheAnswer) {
   }
 }
 
-TEST_F(HTTPCommandTest, TheRequestNamesItsHostWithThePort) {
-  answer("/f", "HTTP/1.1 204 No Content\r\n\r\n");
-  get("/f")->send();
-  ASSERT_EQ(server_.requestHeads().size(), 1u);
-  const std::string head = server_.requestHeads().front();
-  EXPECT_EQ(head.substr(0, head.find("\r\n")), "GET /f HTTP/1.1");
-  EXPECT_NE(head.find("\r\nHost: 127.0.0.1:" + server_.url().substr(server_.url().rfind(':') + 1) + "\r\n"),
-            std::string::npos);
+TEST(HTTPCommandEndpoint, AURLWithoutAPortUsesItsSchemesPort) {
   EXPECT_EQ(endpointForURL("http://files.test/x")->port, 80);
   EXPECT_EQ(endpointForURL("https://files.test/x")->port, 443);
 }
