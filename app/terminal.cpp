@@ -204,10 +204,12 @@ void Terminal::launch(const platform::Value& launchOptions) {
 
 void Terminal::settle(double timeoutSeconds) {
   platform::RunLoop& loop = platform::RunLoop::main();
-  // Animations end after their duration; give them that long before looking.
+  // Delayed work other than animations gets the usual pause; animations are
+  // waited for until they end, however late their timers run.
   loop.runFor(std::chrono::milliseconds(250));
   loop.runUntil(
       [this] {
+        if (ui::HeadlessToolkit::shared().animationsInFlight() > 0) return false;
         if (!delegate_ || !delegate_->navController()) return true;
         auto top = std::dynamic_pointer_cast<ViewController>(delegate_->navController()->topViewController());
         return !top || !top->webView() || !top->webView()->isLoading();

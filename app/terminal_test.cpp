@@ -2,6 +2,9 @@
 
 #include <sstream>
 
+#include "app/app_delegate.hpp"
+#include "platform/ui/application.hpp"
+#include "reveal/reveal_controller.hpp"
 #include "support/app/shell_fixture.hpp"
 
 namespace app::terminal {
@@ -106,6 +109,19 @@ TEST_F(TerminalTest, PanOpensAndClosesTheSidebarByTheSnapRule) {
   EXPECT_NE(fresh().find("container: sidebar open"), std::string::npos);
   ASSERT_TRUE(terminal.executeLine("pan 20 900"));
   EXPECT_NE(fresh().find("container: front"), std::string::npos);
+}
+
+// A busy machine runs the sidebar's slide late: the state line must still
+// follow the slide, however long it takes.
+TEST_F(TerminalTest, TheContainerLineWaitsForASlideLongerThanTheUsualPause) {
+  Terminal terminal(out);
+  terminal.launch();
+  auto delegate = std::dynamic_pointer_cast<AppDelegate>(platform::ui::Application::shared().delegate());
+  ASSERT_TRUE(delegate && delegate->revealController());
+  delegate->revealController()->setAnimationDuration(0.6);
+  fresh();
+  ASSERT_TRUE(terminal.executeLine("pan -200"));
+  EXPECT_NE(fresh().find("container: sidebar open"), std::string::npos);
 }
 
 TEST_F(TerminalTest, OfflineStartEndsWhenTheAlertIsAnswered) {

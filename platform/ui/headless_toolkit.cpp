@@ -16,8 +16,13 @@ std::shared_ptr<WebView> HeadlessToolkit::makeWebView(Rect frame) { return std::
 void HeadlessToolkit::animate(const AnimationRequest& request, std::function<void()> animations,
                               std::function<void(bool finished)> completion) {
   ++animationCount_;
+  ++animationsInFlight_;
   if (animations) animations();
-  auto finish = [completion = std::move(completion)] {
+  // Counted out when the finish is gone: after its completion (so one that
+  // starts the next animation never leaves a moment with none in flight), or
+  // when a queue drops it unrun.
+  std::shared_ptr<void> inFlight(nullptr, [this](void*) { --animationsInFlight_; });
+  auto finish = [inFlight = std::move(inFlight), completion = std::move(completion)] {
     if (completion) completion(true);
   };
   const double seconds = std::max(0.0, request.delay) + std::max(0.0, request.duration);

@@ -4,6 +4,7 @@
 // web views fetch pages over HTTP (libcurl) off the main thread and report
 // to their delegates on the main queue.
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -45,11 +46,15 @@ class HeadlessToolkit final : public Toolkit {
 
   // Animations started so far (tests).
   int animationCount() const { return animationCount_; }
+  // Animations whose completion has not run yet: a late timer on a busy
+  // machine keeps them running past their duration.
+  int animationsInFlight() const { return animationsInFlight_.load(); }
 
  private:
   std::mutex mutex_;
   std::function<void(const WebLoadEvent&)> observer_;
   int animationCount_ = 0;
+  std::atomic<int> animationsInFlight_{0};
 };
 
 // The headless web view. A page load: the delegate is asked, the page is
