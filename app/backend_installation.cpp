@@ -1,5 +1,7 @@
 #include "app/backend_installation.hpp"
 
+#include <future>
+
 #include "backend/installation.hpp"
 #include "backend/net/backend.hpp"
 #include "backend/push.hpp"
@@ -17,19 +19,41 @@ void saveInBackground(const backend::InstallationPtr& installation) {
 
 }  // namespace
 
+void BackendInstallation::enqueue(const char* what, std::function<void()> work) {
+  queue_.post([what, work = std::move(work)] {
+    // Nobody above waits for these calls, so a failure can only be logged.
+    try {
+      work();
+    } catch (const std::exception& exception) {
+      platform::log(std::string(what) + " failed: " + exception.what());
+    }
+  });
+}
+
 void BackendInstallation::setApplicationId(const std::string& applicationId, const std::string& clientKey) {
-  backend::net::Backend::setApplicationId(applicationId, clientKey);
+  enqueue("Backend configuration",
+          [applicationId, clientKey] { backend::net::Backend::setApplicationId(applicationId, clientKey); });
 }
 
 void BackendInstallation::subscribeCurrentInstallation(const std::string& channel) {
-  auto installation = backend::Installation::currentInstallation();
-  installation->addUniqueObject(platform::Value(channel), "channels");
-  saveInBackground(installation);
+  enqueue("Channel subscription", [channel] {
+    auto installation = backend::Installation::currentInstallation();
+    installation->addUniqueObject(platform::Value(channel), "channels");
+    saveInBackground(installation);
+  });
 }
 
 void BackendInstallation::setDeviceTokenOnCurrentInstallation(const std::string& tokenText) {
-  backend::Push::storeDeviceToken(platform::Value(tokenText));
-  saveInBackground(backend::Installation::currentInstallation());
+  enqueue("Device token", [tokenText] {
+    backend::Push::storeDeviceToken(platform::Value(tokenText));
+    saveInBackground(backend::Installation::currentInstallation());
+  });
+}
+
+void BackendInstallation::waitUntilIdle() {
+  std::promise<void> done;
+  queue_.post([&done] { done.set_value(); });
+  done.get_future().wait();
 }
 
 }  // namespace app

@@ -198,12 +198,15 @@ int runReader(int argc, char** argv, const WindowMode& windowMode) {
   RoutedReachabilitySource reachability(platform::reachabilitySource(), platform::hostOf(baseURL));
   platform::setReachabilitySource(&reachability);
   configureAnalytics();
-  app::Services::shared().backend = std::make_shared<app::BackendInstallation>();
+  auto backendClient = std::make_shared<app::BackendInstallation>();
+  app::Services::shared().backend = backendClient;
 
   const int status = window ? windowMode.run(windowSize, closedSize) : runTerminal();
   app::rememberWindow(platform::UserDefaults::standard(), deviceKind, closedSize);
   // The provider registration may still wait for an answer; nobody needs it now.
   app::cancelOutstandingHttpGets();
+  // The client's set-up runs behind start-up; let it end before the process does.
+  backendClient->waitUntilIdle();
   platform::setReachabilitySource(nullptr);
   if (server) server->stop();
   return status;

@@ -5,14 +5,28 @@
 #include <string>
 
 #include "app/services.hpp"
+#include "platform/serial_queue.hpp"
 
 namespace app {
 
+// Every call is handed to one serial queue and returns at once: the client's
+// set-up reads and writes its private directory (the application-id marker,
+// the installation id, the installation's data file), which start-up must not
+// wait for. The queue keeps the calls in order, so the configuration comes
+// before any use of the installation.
 class BackendInstallation final : public BackendClient {
  public:
   void setApplicationId(const std::string& applicationId, const std::string& clientKey) override;
   void subscribeCurrentInstallation(const std::string& channel) override;
   void setDeviceTokenOnCurrentInstallation(const std::string& tokenText) override;
+
+  // Blocks until every call made so far has run.
+  void waitUntilIdle();
+
+ private:
+  void enqueue(const char* what, std::function<void()> work);
+
+  platform::SerialQueue queue_;
 };
 
 }  // namespace app
