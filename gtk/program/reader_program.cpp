@@ -161,12 +161,14 @@ int runReader(int argc, char** argv, const WindowMode& windowMode) {
     if (!window) std::cerr << "newsreader: no display found; running in the terminal" << std::endl;
   }
   // After the hand-over to the window program, which sets them up itself.
-  platform::ensureCurlSetUp();
   // The shared pools before anything else is made, so they outlive every
   // static that still posts to them while the process ends (statics end in
   // the reverse order of their making).
   platform::backgroundQueue();
   platform::lowPriorityQueue();
+  // libcurl opens on a pool thread while the local services start; the first
+  // request waits for it only if it is not ready by then.
+  platform::backgroundQueue().post([] { platform::ensureCurlSetUp(); });
 
   if (!options.dataDir.empty()) platform::Sandbox::setRoot(options.dataDir);
   const app::RememberedWindow remembered = app::rememberedWindow(platform::UserDefaults::standard());

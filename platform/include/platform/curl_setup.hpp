@@ -2,11 +2,12 @@
 
 namespace platform {
 
-// libcurl's one-time set-up (and the TLS library's under it) for the whole
-// process. Programs call it first thing in main, before any thread starts:
-// set up on a worker thread that later exits, the TLS library's per-thread
-// state is lost with the thread. Every user of libcurl calls it too, so the
-// set-up runs exactly once whichever comes first. True when libcurl is usable.
+// Opens libcurl and runs its one-time set-up (and the TLS library's under it)
+// for the whole process; true when libcurl is usable. The first call does the
+// work and concurrent callers wait for it; every user of libcurl calls it
+// first, and a program may call it early on a thread of its own (one that
+// lives as long as the process, so the TLS library keeps its per-thread state)
+// to have the library ready when it is first needed.
 bool ensureCurlSetUp();
 
 }  // namespace platform
