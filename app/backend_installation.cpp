@@ -10,14 +10,19 @@
 namespace app {
 namespace {
 
-void saveInBackground(const backend::InstallationPtr& installation) {
-  // Start-up never waits for the save; its outcome is only logged.
-  installation->saveInBackground([](bool saved, const std::optional<platform::Error>& error) {
-    if (!saved) platform::log("Installation not saved: " + (error ? error->message() : std::string("unknown error")));
-  });
+void logFailedSave(bool saved, const std::optional<platform::Error>& error) {
+  if (!saved) platform::log("Installation not saved: " + (error ? error->message() : std::string("unknown error")));
 }
 
 }  // namespace
+
+void BackendInstallation::saveInBackground(const backend::InstallationPtr& installation) {
+  // Start-up never waits for the save; its outcome is only logged.
+  backend::Task<bool> saving = installation->saveAsync();
+  saving.thenCallBackOnMainThreadWithBoolValueAsync(logFailedSave);
+  std::lock_guard lock(saveMutex_);
+  lastSave_ = std::move(saving);
+}
 
 void BackendInstallation::enqueue(const char* what, std::function<void()> work) {
   queue_.post([what, work = std::move(work)] {
@@ -36,7 +41,7 @@ void BackendInstallation::setApplicationId(const std::string& applicationId, con
 }
 
 void BackendInstallation::subscribeCurrentInstallation(const std::string& channel) {
-  enqueue("Channel subscription", [channel] {
+  enqueue("Channel subscription", [this, channel] {
     auto installation = backend::Installation::currentInstallation();
     installation->addUniqueObject(platform::Value(channel), "channels");
     saveInBackground(installation);
@@ -44,16 +49,27 @@ void BackendInstallation::subscribeCurrentInstallation(const std::string& channe
 }
 
 void BackendInstallation::setDeviceTokenOnCurrentInstallation(const std::string& tokenText) {
-  enqueue("Device token", [tokenText] {
+  enqueue("Device token", [this, tokenText] {
     backend::Push::storeDeviceToken(platform::Value(tokenText));
     saveInBackground(backend::Installation::currentInstallation());
   });
 }
 
-void BackendInstallation::waitUntilIdle() {
-  std::promise<void> done;
-  queue_.post([&done] { done.set_value(); });
-  done.get_future().wait();
+void BackendInstallation::finish(std::chrono::milliseconds saveLimit) {
+  std::promise<void> drained;
+  queue_.post([&drained] { drained.set_value(); });
+  drained.get_future().wait();
+  std::optional<backend::Task<bool>> save;
+  {
+    std::lock_guard lock(saveMutex_);
+    save = lastSave_;
+  }
+  if (!save) return;
+  // Saves of the one installation run one after another, so the last one ends last.
+  auto ended = std::make_shared<std::promise<void>>();
+  std::future<void> saved = ended->get_future();
+  save->continueWith([ended](const backend::Task<bool>&) { ended->set_value(); });
+  saved.wait_for(saveLimit);
 }
 
 }  // namespace app

@@ -207,8 +207,10 @@ int runReader(int argc, char** argv, const WindowMode& windowMode) {
   app::rememberWindow(platform::UserDefaults::standard(), deviceKind, closedSize);
   // The provider registration may still wait for an answer; nobody needs it now.
   app::cancelOutstandingHttpGets();
-  // The client's set-up runs behind start-up; let it end before the process does.
-  backendClient->waitUntilIdle();
+  // The client's set-up runs behind start-up; let it end before the process
+  // does, and give a save in flight a moment (one retrying against a lost
+  // server is left behind).
+  backendClient->finish(std::chrono::seconds(3));
   platform::setReachabilitySource(nullptr);
   if (server) server->stop();
   return status;

@@ -2,9 +2,14 @@
 // The shell's backend client: the real client configuration and the
 // backend's current installation, saved in the background after each change.
 
+#include <chrono>
+#include <mutex>
+#include <optional>
 #include <string>
 
 #include "app/services.hpp"
+#include "backend/installation.hpp"
+#include "backend/task.hpp"
 #include "platform/serial_queue.hpp"
 
 namespace app {
@@ -20,13 +25,18 @@ class BackendInstallation final : public BackendClient {
   void subscribeCurrentInstallation(const std::string& channel) override;
   void setDeviceTokenOnCurrentInstallation(const std::string& tokenText) override;
 
-  // Blocks until every call made so far has run.
-  void waitUntilIdle();
+  // Blocks until every call made so far has run and the last save they
+  // started has ended, waiting at most `saveLimit` for that save: the
+  // process should not end under a save that is still writing.
+  void finish(std::chrono::milliseconds saveLimit);
 
  private:
   void enqueue(const char* what, std::function<void()> work);
+  void saveInBackground(const backend::InstallationPtr& installation);
 
   platform::SerialQueue queue_;
+  std::mutex saveMutex_;
+  std::optional<backend::Task<bool>> lastSave_;
 };
 
 }  // namespace app
