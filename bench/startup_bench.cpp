@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <string>
 
@@ -63,6 +64,9 @@ void readerStartToFirstPage(benchmark::State& state) {
       return;
     }
     state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    // Ended by the end of its input, so it removes its local services' data
+    // folder (a killed reader leaves one in /tmp per run).
+    process.closeInputAndWait();
   }
 }
 
@@ -83,6 +87,9 @@ void devserverStartAndTwoGets(benchmark::State& state) {
       break;
     }
     state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    // Stopped the way it removes its data folder.
+    ::kill(process.pid(), SIGTERM);
+    process.closeInputAndWait();
   }
   curl_easy_cleanup(curl);
 }
