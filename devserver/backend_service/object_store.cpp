@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "statement_cache.hpp"
+#include "wal_checkpointer.hpp"
 
 namespace devserver::backend {
 
@@ -117,6 +118,7 @@ ObjectStore::ObjectStore(const std::filesystem::path& dataDir) {
   // WAL with NORMAL sync survives a crash of this process; only a power loss
   // can drop the last commits, which a development server can afford.
   execute("PRAGMA synchronous=NORMAL");
+  checkpointer_ = std::make_unique<WalCheckpointer>(db_, path);
   execute(kSchema);
   // Folders made before these stores were bounded lack the columns; their
   // rows count from now.
@@ -139,7 +141,8 @@ void ObjectStore::run(const char* sql, const std::string& text, std::int64_t num
 }
 
 ObjectStore::~ObjectStore() {
-  statements_.reset();  // finalized before the connection closes
+  checkpointer_.reset();  // its connection goes first, so closing this one can fold the log in
+  statements_.reset();    // finalized before the connection closes
   sqlite3_close(db_);
 }
 

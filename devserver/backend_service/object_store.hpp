@@ -16,6 +16,7 @@ struct sqlite3;
 namespace devserver::backend {
 
 class StatementCache;
+class WalCheckpointer;
 
 // One record of a class: its fields in stored (typed JSON) form, without
 // "objectId", "createdAt" and "updatedAt".
@@ -148,6 +149,7 @@ class ObjectStore {
 
   sqlite3* db_ = nullptr;
   std::unique_ptr<StatementCache> statements_;
+  std::unique_ptr<WalCheckpointer> checkpointer_;
 };
 
 }  // namespace devserver::backend
