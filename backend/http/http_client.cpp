@@ -155,6 +155,13 @@ URLRequest HTTPClient::requestWithMethod(std::string_view method, std::string_vi
   return request;
 }
 
+URLRequest HTTPClient::requestWithJSONBody(std::string_view method, std::string_view path, std::string json) const {
+  URLRequest request = requestWithMethod(method, path, platform::Value());
+  request.headers.set("Content-Type", "application/json; charset=utf-8");
+  request.body = std::move(json);
+  return request;
+}
+
 URLRequest HTTPClient::multipartFormRequestWithMethod(std::string_view method, std::string_view path,
                                                       const platform::Value& parameters,
                                                       const std::function<void(MultipartFormData&)>& block) const {

@@ -77,11 +77,14 @@ void NetworkCommandRunner::signURLRequest(http::URLRequest& request) {
 
 std::shared_ptr<http::JSONRequestOperation> NetworkCommandRunner::createRequest(const CommandPtr& command) {
   command->resolveLocalIds();
-  auto encoded = InternalUtils::encodeObject(command->paramsValue(), UnsavedChildren::Disallow, DataObjects::Allow);
-  platform::Dictionary body = encoded.isDictionary() ? *encoded.dictionary() : platform::Dictionary();
+  platform::Dictionary body = command->params();
   body.set("v", std::string("i") + kClientVersion);
   body.set("iid", InternalUtils::installationId());
-  auto request = sharedClient()->requestWithMethod("POST", command->serverOperation(), platform::Value(std::move(body)));
+  // Written in one pass: a batch's commands hold their encoded parameters
+  // already, and encoding the whole tree first copied every one of them.
+  auto request = sharedClient()->requestWithJSONBody(
+      "POST", command->serverOperation(),
+      InternalUtils::encodeToJSON(platform::Value(std::move(body)), UnsavedChildren::Disallow, DataObjects::Allow));
   request.timeoutInterval = 60.0;
   signURLRequest(request);
   return http::JSONRequestOperation::create(std::move(request));

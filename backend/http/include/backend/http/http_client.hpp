@@ -64,6 +64,9 @@ class HTTPClient {
   // HEAD and DELETE, else into the body in the client's encoding with its
   // "Content-Type". Not thread-safe against concurrent header changes.
   URLRequest requestWithMethod(std::string_view method, std::string_view path, const platform::Value& parameters) const;
+  // The same with `json`, already written, as the body and the JSON
+  // "Content-Type", whatever the client's encoding.
+  URLRequest requestWithJSONBody(std::string_view method, std::string_view path, std::string json) const;
 
   // A request whose body is a multipart form: the parameters (nil for none)
   // first, one plain field per component flattened as for the query string
