@@ -235,13 +235,22 @@ template <class F>
 auto Task<T>::onSuccess(F&& block) const {
   using R = std::invoke_result_t<F, Task>;
   using U = detail::ContinuationResult<R>;
+  // The block runs in the continuation that saw the success: handing it to
+  // a second one cost every step of a chain another trip through the pool.
   return continueWith([block = std::forward<F>(block)](const Task& completed) mutable -> Task<U> {
     if (completed.isFaulted() || completed.isCancelled()) {
       TaskCompletionSource<U> failed;
       completed.forwardFailureTo(failed);
       return failed.task();
     }
-    return completed.continueWith(std::move(block));
+    if constexpr (detail::isTask<std::decay_t<R>>) {
+      return block(completed);
+    } else if constexpr (std::is_void_v<R>) {
+      block(completed);
+      return Task<U>::taskWithResult();
+    } else {
+      return Task<U>::taskWithResult(block(completed));
+    }
   });
 }
 
