@@ -362,7 +362,12 @@ std::string InternalUtils::serializeToJSON(const Value& typedValue) {
 }
 
 std::string InternalUtils::encodeToJSON(const Value& value, UnsavedChildren unsaved, DataObjects objects) {
-  detail::Encoder encoder{unsaved, objects, detail::UnsavedForm::LocalId, nullptr};
+  return detail::encodeValueToJSON(value, unsaved, objects, detail::UnsavedForm::LocalId);
+}
+
+std::string detail::encodeValueToJSON(const Value& value, UnsavedChildren unsaved, DataObjects objects,
+                                      UnsavedForm form) {
+  Encoder encoder{unsaved, objects, form, nullptr};
   // Only the kinds without a JSON form need encoding; containers are written
   // as they stand. An exception of the encoder itself is not a write failure.
   const platform::json::Substitute substitute = [&](const Value& special, platform::json::TextOutput& out) {

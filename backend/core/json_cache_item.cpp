@@ -6,10 +6,8 @@
 namespace backend {
 
 JSONCacheItem JSONCacheItem::cacheFromObject(const platform::Value& value) {
-  std::string json = InternalUtils::serializeToJSON(
-      detail::encodeValue(value, UnsavedChildren::Allow, DataObjects::Allow, detail::UnsavedForm::Identity));
-  std::string hash = InternalUtils::calculateMD5(json);
-  return JSONCacheItem(std::move(json), std::move(hash));
+  return JSONCacheItem(
+      detail::encodeValueToJSON(value, UnsavedChildren::Allow, DataObjects::Allow, detail::UnsavedForm::Identity));
 }
 
 }  // namespace backend

@@ -15,6 +15,9 @@ enum class UnsavedForm {
 };
 
 Value encodeValue(const Value& value, UnsavedChildren unsaved, DataObjects objects, UnsavedForm form);
+// The JSON text of encodeValue's answer, written in one pass without
+// building the encoded tree.
+std::string encodeValueToJSON(const Value& value, UnsavedChildren unsaved, DataObjects objects, UnsavedForm form);
 
 // {"__type": "Pointer", "className": ..., "objectId": ...}
 Value pointerForm(const std::string& className, const std::string& objectId);

@@ -1,5 +1,5 @@
 #pragma once
-// A snapshot of a value: its compact typed JSON text and that text's MD5.
+// A snapshot of a value: its compact typed JSON text.
 // Data objects keep one per container they hold, to notice edits made to the
 // container in place.
 
@@ -18,15 +18,14 @@ class JSONCacheItem {
   static JSONCacheItem cacheFromObject(const platform::Value& value);
 
   const std::string& json() const noexcept { return json_; }
-  const std::string& hashValue() const noexcept { return hash_; }
-  // True when the two digests are equal.
-  bool isEqualTo(const JSONCacheItem& other) const noexcept { return hash_ == other.hash_; }
+  // True when the two texts are equal. The snapshot keeps its text anyway,
+  // and comparing two texts costs less than a digest of one.
+  bool isEqualTo(const JSONCacheItem& other) const noexcept { return json_ == other.json_; }
 
  private:
-  JSONCacheItem(std::string json, std::string hash) : json_(std::move(json)), hash_(std::move(hash)) {}
+  explicit JSONCacheItem(std::string json) : json_(std::move(json)) {}
 
   std::string json_;
-  std::string hash_;
 };
 
 }  // namespace backend
