@@ -7,7 +7,8 @@
 #include <cerrno>
 #include <random>
 #include <cmath>
-#include <cstdio>
+
+#include "platform/hex.hpp"
 
 namespace analytics {
 
@@ -125,11 +126,7 @@ std::string HitUtil::generateClientId() {
   }
   bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);
   bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);
-  char text[37];
-  std::snprintf(text, sizeof text, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", bytes[0],
-                bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8], bytes[9], bytes[10],
-                bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
-  return text;
+  return platform::uuidText(bytes, platform::HexCase::lower);
 }
 
 }  // namespace analytics

@@ -1,6 +1,7 @@
 #include "app/push_payload.hpp"
 
 #include "app/site_constants.hpp"
+#include "platform/hex.hpp"
 
 namespace app {
 namespace {
@@ -34,16 +35,7 @@ PushAction decidePushAction(const PushPayload& payload, ApplicationActivity acti
   return activity == ApplicationActivity::Active ? PushAction::AskUser : PushAction::OpenArticle;
 }
 
-std::string deviceTokenText(const platform::Bytes& token) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(token.size() * 2);
-  for (std::uint8_t byte : token) {
-    text.push_back(kDigits[byte >> 4]);
-    text.push_back(kDigits[byte & 0xf]);
-  }
-  return text;
-}
+std::string deviceTokenText(const platform::Bytes& token) { return platform::hexText(token.data(), token.size()); }
 
 std::string deviceTokenTextFromDescription(std::string_view description) {
   std::string text;

@@ -10,6 +10,7 @@
 #include "platform/application_services.hpp"
 #include "platform/bundle.hpp"
 #include "platform/exceptions.hpp"
+#include "platform/hex.hpp"
 #include "platform/time_zone.hpp"
 
 namespace backend {
@@ -38,16 +39,7 @@ std::optional<std::string> stringOf(const Value& value) {
   return value.isString() ? std::optional<std::string>(*value.string()) : std::nullopt;
 }
 
-std::string hexOf(const platform::Bytes& bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(bytes.size() * 2);
-  for (std::uint8_t byte : bytes) {
-    text.push_back(kDigits[byte >> 4]);
-    text.push_back(kDigits[byte & 0x0f]);
-  }
-  return text;
-}
+std::string hexOf(const platform::Bytes& bytes) { return platform::hexText(bytes.data(), bytes.size()); }
 
 bool failedWithObjectNotFound(const AnyTask& task) {
   auto error = task.error();

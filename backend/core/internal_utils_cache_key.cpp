@@ -6,6 +6,7 @@
 
 #include "backend/internal/internal_utils.hpp"
 #include "platform/exceptions.hpp"
+#include "platform/hex.hpp"
 
 namespace backend {
 namespace {
@@ -89,14 +90,7 @@ std::string InternalUtils::calculateMD5(std::string_view text) {
   unsigned int length = 0;
   if (!md5 || EVP_Digest(text.data(), text.size(), digest, &length, md5, nullptr) != 1)
     throw platform::InternalInconsistencyException("No MD5 digest available.");
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(length * 2);
-  for (unsigned i = 0; i < length; ++i) {
-    hex += kHex[digest[i] >> 4];
-    hex += kHex[digest[i] & 15];
-  }
-  return hex;
+  return platform::hexText(digest, length);
 }
 
 }  // namespace backend

@@ -10,6 +10,7 @@
 #include "backend/internal/internal_utils.hpp"
 #include "platform/exceptions.hpp"
 #include "platform/fork_generation.hpp"
+#include "platform/hex.hpp"
 #include "platform/log.hpp"
 #include "platform/sandbox.hpp"
 
@@ -120,15 +121,7 @@ std::string InternalUtils::createUUID() {
   drawRandomBytes(bytes);
   bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);  // version 4
   bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  text.reserve(36);
-  for (std::size_t i = 0; i < sizeof bytes; ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) text.push_back('-');
-    text.push_back(kDigits[bytes[i] >> 4]);
-    text.push_back(kDigits[bytes[i] & 0x0F]);
-  }
-  return text;
+  return platform::uuidText(bytes, platform::HexCase::upper);
 }
 
 }  // namespace backend
